@@ -1,0 +1,165 @@
+// Token messages: every record exchanged with the agent (business objects,
+// specifications, status records, combined messages) is written and read as a
+// sequence of text tokens through one of these two classes.
+//
+// StringMessage: the delimited encoding. Each token is written followed by the
+// delimiter (default: the one character of code 3); an empty token is written
+// as "null". Reading splits at delimiter characters; runs of delimiters count
+// as one separator and leading delimiters are skipped, so no token read is
+// ever empty.
+//
+// StringMessageI18N: the length-prefixed encoding. Each token is written as its
+// byte length in lowercase hexadecimal, "#", then the bytes ("5#Smith",
+// "1a#..." for 26 bytes); the empty token is written "4#null". There is no
+// separator and no terminator. Tokens may contain any byte but zero.
+//
+// Ownership: callers own the messages they create. A token returned by
+// nextToken() belongs to the message and stays valid until the message is
+// reset or destroyed; callers copy what they keep.
+//
+// Record readers call only the virtual operations, so every reader works on
+// both classes. A message belongs to one thread at a time; each message keeps
+// its own reading position.
+//
+// Example:
+//   StringMessageI18N out;
+//   out.append("Smith");
+//   out.append("");                 // text is now "5#Smith4#null"
+//   StringMessageI18N in(out.getText());
+//   for (char* t = in.nextToken(); t != nullptr; t = in.nextToken()) { ... }
+#ifndef HBCONNECTOR_STRING_MESSAGE_HPP_
+#define HBCONNECTOR_STRING_MESSAGE_HPP_
+
+#include <cstddef>
+
+#include "hbconnector/export.hpp"
+
+// The delimiters of the delimited encoding: business object and specification
+// records use code 3; status records and the combined message use code 4.
+inline constexpr char BUSOBJ_DELIMITER[] = "\x03";
+inline constexpr char STATUS_DELIMITER[] = "\x04";
+
+class HB_EXPORT StringMessage {
+ public:
+  // Empty text, capacity = the default buffer size, delimiter code 3.
+  StringMessage();
+  // Empty text with the given capacity.
+  explicit StringMessage(int size);
+  // A copy of text (null is taken as empty), ready to be read.
+  explicit StringMessage(const char* text);
+  // As above, then setDelimiter(delimiter). The delimiter text is not copied
+  // and must outlive the message (pass one of the constants above).
+  StringMessage(const char* text, const char* delimiter);
+  StringMessage(const StringMessage&) = delete;
+  StringMessage& operator=(const StringMessage&) = delete;
+  virtual ~StringMessage();
+
+  // Appends one token: the text (null or empty is written "null") followed by
+  // the delimiter. Growth: when capacity <= length + 1 + n, capacity becomes
+  // capacity + n + 1 + default buffer size.
+  virtual void append(const char* text);
+  // 1 appends "true", 0 appends "false", any other value appends nothing.
+  virtual void append(int flag);
+  // Restarts reading at the first token over a fresh copy of the current text.
+  virtual void resetTokenizer();
+  // The next token, or null at the end of the text.
+  virtual char* nextToken();
+  // Whether another token can be read from the current position.
+  virtual bool hasMoreTokens();
+  // Sets the delimiter characters (every character counts) and resets reading.
+  virtual void setDelimiter(const char* delimiter);
+  // The capacity of the text buffer in bytes.
+  virtual int getSize();
+
+  // The text, zero-terminated; the message keeps ownership.
+  const char* getText() const { return text_; }
+  // Bytes of text, without the terminating zero.
+  int getLength() const { return static_cast<int>(length_); }
+  const char* getDelimiter() const { return delimiter_; }
+
+  // The process-wide default buffer size (initially 1024): the capacity of a
+  // message created without text and the fixed part of every growth step.
+  // Change it only while no message is being built.
+  static int getDefaultBufferSize();
+  static void setDefaultBufferSize(int size);
+
+ protected:
+  // Makes room for `needed` more bytes plus the terminating zero, growing by
+  // needed + 1 + default buffer size when the capacity is not larger than
+  // length + needed.
+  void reserveForAppend(std::size_t needed);
+  void appendBytes(const char* data, std::size_t n);
+
+  char* text_ = nullptr;
+  char* readCopy_ = nullptr;
+  bool restartPending_ = true;
+  std::size_t capacity_ = 0;
+  std::size_t length_ = 0;
+  const char* delimiter_ = BUSOBJ_DELIMITER;
+  // Position in readCopy_ where the next read continues.
+  std::size_t readPos_ = 0;
+};
+
+class HB_EXPORT StringMessageI18N : public StringMessage {
+ public:
+  StringMessageI18N();
+  explicit StringMessageI18N(int size);
+  // A copy of text (null is taken as empty).
+  explicit StringMessageI18N(const char* text);
+  // A copy of the first `length` bytes of data, stopping early at a zero byte
+  // (byte arrays from the agent need no terminating zero).
+  StringMessageI18N(const char* data, std::size_t length);
+  ~StringMessageI18N() override;
+
+  // Appends the length prefix and the token ("4#null" for null or empty).
+  void append(const char* text) override;
+  // 1 appends "true", 0 appends "false"; any other value is a programming
+  // error (assertion failure).
+  void append(int flag) override;
+  // Moves reading to the start and releases every token handed out so far.
+  void resetTokenizer() override;
+  // The next length-prefixed token, or null at the end of the text.
+  //
+  // Malformed input never reads past the text: when the length field before
+  // the next "#" is empty, holds a character that is not a hexadecimal digit,
+  // or announces more bytes than remain after the "#", the message is treated
+  // as ending there: nextToken returns null, now and on every later call until
+  // resetTokenizer().
+  char* nextToken() override;
+  // Whether a "#" lies at or after the reading position.
+  bool hasMoreTokens() override;
+  // The length-prefixed encoding has no delimiter: calling this is a
+  // programming error (assertion failure).
+  void setDelimiter(const char* delimiter) override;
+  // The number of tokens in the whole text. A token length larger than the
+  // rest of the text is a programming error here (assertion failure); use
+  // nextToken to read untrusted text.
+  int getSize() override;
+
+  // Appends already encoded text without a prefix (nesting a record); null or
+  // empty text appends nothing.
+  void appendRaw(const char* text);
+  void appendRaw(const char* data, std::size_t length);
+
+  // Writes the length prefix of a token of `length` bytes ("1a#" for 26) into
+  // out, which must hold kMaxPrefixLength bytes, and returns its length
+  // (without a terminating zero). A length of 0 gives "4#", the prefix of "null".
+  static constexpr std::size_t kMaxPrefixLength = 2 * sizeof(std::size_t) + 2;
+  static std::size_t formatLengthPrefix(std::size_t length, char* out);
+
+  // Reads the next token like nextToken but does not keep it: the caller owns
+  // the returned text and deletes it with delete[]. Null at the end.
+  char* takeNextToken();
+
+ private:
+  struct TokenList;
+  // Finds the next token's bytes without copying; false at the end or on a
+  // malformed length field (which also ends the message).
+  bool scanNextToken(const char** begin, std::size_t* length);
+
+  std::size_t position_ = 0;
+  bool malformed_ = false;
+  TokenList* tokens_ = nullptr;
+};
+
+#endif  // HBCONNECTOR_STRING_MESSAGE_HPP_
