@@ -59,12 +59,15 @@ class AgentPort {
   virtual bool isAgentCapableOfPolling() = 0;
 };
 
-// The installed port: the JNI port unless a test installed another.
+// The port in use: the one a test installed, else the registered default,
+// else a port that reaches no agent (available() false, every call a no-op).
 AgentPort& agentPort();
-// Installs port (not owned); null restores the JNI port.
+// Installs an override (not owned); null removes it. For tests.
 void setAgentPort(AgentPort* port);
-// The JNI port (jni_agent_port.cpp).
-AgentPort& jniAgentPort();
+// Registers the default port (not owned). The bridge registers its JNI port
+// as soon as the library learns of the virtual machine (JNI_OnLoad or the
+// first native call), so the runtime never depends on JNI directly.
+void setDefaultAgentPort(AgentPort* port);
 
 }  // namespace hbconnector::detail
 
