@@ -1,0 +1,289 @@
+// Business objects: one instance of a business object type.
+//
+// A BusinessObject has a verb (what the broker wants done: "Create",
+// "Retrieve", "Update", "Delete", ...), a locale, a delta flag and one value
+// slot per attribute of its type's BusObjSpec, in the spec's attribute order.
+// Values of simple attributes (type codes 1..7) are texts stored and handed
+// out unchanged; a child-object attribute (code 0) holds one child
+// BusinessObject, or for cardinality "n" a BusObjArray of children, so a
+// business object is the root of a tree.
+//
+// Values. Every slot starts with the ignore marker (IGNORE_VALUE, a null
+// pointer: no value, leave alone). The blank marker (BLANK_VALUE, one shared
+// empty text) means explicitly blank; any empty text counts as blank
+// (isBlankValue). Slot contents:
+//   simple attribute             the ignore marker, the blank marker, or an owned text
+//   child, cardinality not "n"   null or an owned BusinessObject*
+//   child, cardinality "n"       null, the blank marker, or an owned BusObjArray*
+// getAttrValue returns void*: cast it to char*, BusinessObject* or
+// BusObjArray* by the attribute's kind.
+//
+// Ownership. A parent owns its children and arrays and destroys them with
+// itself; the parent link is never owned. setAttrValue copies texts and takes
+// ownership of child objects. Objects that connector code creates
+// (constructors, duplicate, newAttrValue, the toStringMessage family) are its
+// own to delete; the object a verb request hands to a handler belongs to the
+// library.
+//
+// Validity. An object whose type is not registered (or whose text could not
+// be read) is invalid: getSpec() returns null and only destruction is
+// meaningful. Test getSpec() before using an object you built from text.
+//
+// A business object and its tree are used by one thread at a time; different
+// objects are independent.
+#ifndef HBCONNECTOR_BUSINESS_OBJECT_HPP_
+#define HBCONNECTOR_BUSINESS_OBJECT_HPP_
+
+#include "hbconnector/busobj_spec.hpp"
+#include "hbconnector/export.hpp"
+
+class BusObjArray;
+class ReturnStatusDescriptor;
+class StringMessage;
+class StringMessageI18N;
+class Version;
+namespace hbconnector::detail {
+class BusObjAccess;
+}
+
+// The two values that are not data (see the file comment). In the text
+// format they are the tokens "VqIgnore" and "VqBlank".
+HB_EXPORT extern char* const IGNORE_VALUE;
+HB_EXPORT extern char* const BLANK_VALUE;
+
+// Verb texts used by the library's own comparisons.
+inline constexpr char CREATE[] = "Create";
+inline constexpr char DELETE[] = "Delete";
+inline constexpr char UPDATE[] = "Update";
+inline constexpr char RETRIEVE[] = "Retrieve";
+
+// Readers refuse child records nested deeper than this many levels (a root
+// record is level 1): such text gives an invalid object. 100 levels is far
+// beyond any real business object schema, and keeps the deepest recursive
+// walk (reading, writing, dump, duplicate, compare, delta handling) to a few
+// tens of kilobytes of stack, safe on small agent thread stacks.
+inline constexpr int MAX_BUSOBJ_DEPTH = 100;
+
+class HB_EXPORT BusinessObject {
+ public:
+  // Constructs an object of a registered type with every slot unset. An
+  // unregistered type reports message 64 (version text, type name) and gives
+  // an invalid object. The locale is the given one when non-empty, else the
+  // agent's locale, else "en_US". The version is used only in the message.
+  explicit BusinessObject(const char* typeName);
+  BusinessObject(const char* typeName, const char* locale);
+  BusinessObject(const char* typeName, const Version& version);
+  // Reads one business object record from message (either encoding); the
+  // message is left positioned after the record. Malformed text gives an
+  // invalid object.
+  explicit BusinessObject(StringMessage& message);
+  BusinessObject(const BusinessObject&) = delete;
+  BusinessObject& operator=(const BusinessObject&) = delete;
+  // Releases the verb, the information, every slot (children included) and
+  // the locale.
+  virtual ~BusinessObject();
+
+  // Type and spec access (require a valid object).
+  BusObjSpec* getSpec() const { return spec_; }
+  BusObjSpec* getBusObjSpec() const { return spec_; }
+  const char* getName() const;
+  Version* getVersion() const;
+  int getAttrCount() const;
+  AttrSpec* getAttrSpec(int index) const;
+  AttrSpec* getAttrSpec(const char* name) const;
+  // Null for a bad index.
+  const char* getAttrName(int index) const;
+  // 0..7, or -1 when there is no such attribute.
+  int getAttrType(int index) const;
+  int getAttrType(const char* name) const;
+
+  // The slot content; null (and message 73) for an index outside the
+  // attributes or an unknown name.
+  void* getAttrValue(int index) const;
+  void* getAttrValue(const char* name) const;
+  // The typed setter. Markers are stored for any type code. Otherwise the
+  // type code must equal the attribute's: texts (codes 1..7) are copied; a
+  // child object (code 0) becomes this object's child, appended to the array
+  // for cardinality "n". Storing a different single child releases the
+  // previous one; storing the same child again is harmless. False (and
+  // message 73 by index, 72 by name) when refused; the slot is then unchanged.
+  bool setAttrValue(int index, void* value, int type);
+  bool setAttrValue(const char* name, void* value, int type);
+  bool isIgnore(int index) const;
+  bool isIgnore(const char* name) const;
+  // The value is present and its text is empty (the blank marker included).
+  bool isBlank(int index) const;
+  bool isBlank(const char* name) const;
+  static bool isIgnoreValue(const void* value) { return value == nullptr; }
+  static bool isBlankValue(const void* value);
+  static char* getIgnoreValue() { return IGNORE_VALUE; }
+  static char* getBlankValue() { return BLANK_VALUE; }
+
+  // A fresh value the caller owns: for a simple attribute an uninitialised
+  // text buffer of maxLength + 1 bytes (delete[]); for a child attribute a new
+  // BusinessObject of its type and version (delete); null when no such attribute.
+  void* newAttrValue(int index) const;
+  void* newAttrValue(const char* name) const;
+  // The attribute's default value; the ignore marker when no such attribute.
+  const char* getDefaultValue(int index) const;
+  const char* getDefaultValue(const char* name) const;
+
+  // The slot array itself (not a copy), one entry per attribute.
+  void** getAttrValues() const { return values_; }
+  // Replaces the slot array pointer; nothing is released or copied. The
+  // object takes ownership of values (new void*[count]) and its content.
+  void setValues(void** values) { values_ = values; }
+  // Deep copy of another object's slot array of the same type.
+  void setAttrValues(void** source);
+
+  const char* getVerb() const { return verb_; }
+  // Refuses (message 62, verb unchanged) a verb the spec does not list; null
+  // always succeeds and clears the verb.
+  void setVerb(const char* verb);
+  const char* getLocale() const { return locale_; }
+  // Ignores a null or empty text and returns null; otherwise stores a copy
+  // and returns it.
+  const char* setLocale(const char* locale);
+  bool isDelta() const { return delta_; }
+  void setDelta(bool delta) { delta_ = delta; }
+  BusinessObject* getParent() const { return parent_; }
+  void setParent(BusinessObject* parent) { parent_ = parent; }
+  void clearParent() { parent_ = nullptr; }
+  const char* getAppSpecificInfo() const { return appSpecificInfo_; }
+  void setAppSpecificInfo(const char* info);
+  // An opaque value for connector code; never read by the library.
+  void* getClientData() const { return clientData_; }
+  void setClientData(void* data) { clientData_ = data; }
+
+  // Whether every key attribute holds equal texts in both objects (true when
+  // the type has no keys); false for null.
+  bool keysEqual(const BusinessObject* other) const;
+  // 0 when the objects hold the same data, -1 otherwise. Values unset on
+  // either side are no difference; the last attribute of the spec is not
+  // compared.
+  int compare(const BusinessObject* other) const;
+  // A new, independent deep copy of the same type (default locale); the
+  // caller deletes it. appSpecificInfo and clientData are not copied.
+  BusinessObject* duplicate() const;
+  // setAttrValues(other.getAttrValues()), then the delta flag; returns true.
+  bool copyFrom(const BusinessObject& other);
+  // Runs the verb through the type's handler (delta updates the handler does
+  // not accept go through BOHandlerBase::doUpdateWithoutDelta) and puts a
+  // pending error text into status when the handler set no message. -1 when
+  // the object is invalid or its spec has no handler.
+  int doVerbFor(ReturnStatusDescriptor* status);
+  // Readable text of the tree into buffer. Returns the characters written,
+  // -1 when the text does not fit (what fitted is left), 0 for a null buffer.
+  int dump(char* buffer, int size) const;
+
+  // The business object record as a new message; the caller deletes it.
+  StringMessage* toStringMessage() const;
+  StringMessageI18N* toStringMessageI18N() const;
+  // The key form of the record: key values only, no delta flag, no locale.
+  StringMessage* toKeyStringMessage() const;
+
+  // Tree operations for delta and after-image handling. Children are matched
+  // by key values (keysEqual), never by position.
+  // Sets verb on this object and every child below it.
+  void markVerb(const char* verb);
+  // Labels this (new) image's children "Create", "Update" or "Delete"
+  // against old. False (nothing changed) when the keys differ.
+  bool markVerbsAgainst(BusinessObject* old);
+  bool markVerbsAgainst(BusinessObject& old);
+  // Folds a delta or later image into this after-image: 0, or -1 (nothing
+  // changed) when the keys differ.
+  int mergeDelta(BusinessObject* delta);
+  // Folds a delta into this object just retrieved from the application; 0.
+  int applyDelta(BusinessObject* delta);
+
+  // Whole-tree services.
+  // Fills unset required simple attributes from their defaults ("UseDefaults"
+  // not "false"). False (message 17205 or 17206) at the first one that cannot
+  // be filled. The last attribute of a spec is not examined.
+  bool initAndValidateAttrs();
+  // Applies every non-empty default value in the tree.
+  void setDefaultAttrValues();
+  // When the verb is "Create": fills a test tree (childCount children per
+  // array, random key values, defaults). flag is passed down and not used.
+  void fillForCreate(int childCount, int flag);
+  // When the verb is "Create": random key values in the tree.
+  void generateKeys();
+  // Gives this object (as element `index` of its parent) and every child
+  // without one an "ObjectEventId" value. Existing values are kept.
+  void setObjectEventId(int index);
+  void setObjectEventId();
+
+ protected:
+  friend class hbconnector::detail::BusObjAccess;
+  // An invalid object with nothing set (used by readers before the spec is known).
+  struct NoInit {};
+  explicit BusinessObject(NoInit);
+  // Releases one slot's content according to attribute index's kind.
+  void releaseSlot(int index);
+
+  char* verb_ = nullptr;
+  char* locale_ = nullptr;
+  char* appSpecificInfo_ = nullptr;
+  void** values_ = nullptr;
+  BusinessObject* parent_ = nullptr;
+  BusObjSpec* spec_ = nullptr;
+  void* clientData_ = nullptr;
+  bool delta_ = false;
+};
+
+// The children of a cardinality-"n" attribute. Owns its elements; a slot may
+// hold null. Storage starts with 25 slots and grows by 25.
+class HB_EXPORT BusObjArray {
+ public:
+  explicit BusObjArray(BusObjSpec* spec);
+  BusObjArray(const BusObjArray&) = delete;
+  BusObjArray& operator=(const BusObjArray&) = delete;
+  // Destroys every element.
+  ~BusObjArray();
+
+  // Destroys every element and restarts with 25 empty slots.
+  void removeAll();
+  // Appends; null is ignored.
+  void addObject(BusinessObject* object);
+  // index 0..count: shifts the rest up and stores object (null allowed);
+  // 0, or -1 for any other index.
+  int insertObjectAt(int index, BusinessObject* object);
+  // Stores object at index, destroying the element there; an index at or
+  // beyond count grows the array (null in between). Returns object. A
+  // negative index stores nothing and returns null.
+  BusinessObject* setObjectAt(int index, BusinessObject* object);
+  // Destroys the element and shifts the rest down; 0, or -1 for a bad index.
+  int removeObjectAt(int index);
+  // The element, or null outside 0..count-1.
+  BusinessObject* getObject(int index) const;
+  int getObjectCount() const { return count_; }
+  int getCapacity() const { return capacity_; }
+  // Index of the first present element whose keys equal object's; -1 when
+  // none or object is null.
+  int findByKeys(const BusinessObject* object) const;
+  // 0 when both arrays hold equal elements position by position, else -1.
+  int compare(const BusObjArray* other) const;
+  bool isDelta() const { return delta_; }
+  void setDelta(bool delta) { delta_ = delta; }
+  BusObjSpec* getSpec() const { return spec_; }
+  void setSpec(BusObjSpec* spec) { spec_ = spec; }
+
+  void markVerb(const char* verb);
+  // This array is the new side and is changed; old is only read. reverse
+  // exchanges "Create" and "Delete" for the unmatched elements.
+  void markVerbsAgainst(const BusObjArray* old, BusinessObject* parent, bool reverse);
+  void mergeDelta(const BusObjArray* delta, BusinessObject* parent);
+  void applyDelta(const BusObjArray* delta, BusinessObject* parent);
+
+ private:
+  friend class hbconnector::detail::BusObjAccess;
+  void ensureCapacity(int needed);
+
+  bool delta_ = false;
+  int capacity_ = 0;
+  int count_ = 0;
+  BusinessObject** slots_ = nullptr;
+  BusObjSpec* spec_ = nullptr;
+};
+
+#endif  // HBCONNECTOR_BUSINESS_OBJECT_HPP_

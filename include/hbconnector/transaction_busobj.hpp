@@ -1,0 +1,53 @@
+// Transaction business objects: a BusinessObject with a prior image, the
+// values the object is expected to have in the application before the verb is
+// applied. The agent sends one for transactional verb requests as a business
+// object record followed by a transaction record; its doVerbFor goes to the
+// handler's doTransactionVerb, which retrieves the object, compares it with
+// the prior image and performs the verb only when they match.
+//
+// Every BusinessObject operation acts on the current values; the *Old*
+// operations act on the prior image. Deleting a TransactionBusinessObject
+// through a BusinessObject pointer releases the prior image too.
+#ifndef HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
+#define HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
+
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/export.hpp"
+
+class HB_EXPORT TransactionBusinessObject : public BusinessObject {
+ public:
+  // Reads the business object record, then the transaction record into the
+  // prior image (absent when the message has no transaction record).
+  explicit TransactionBusinessObject(StringMessage& message);
+  ~TransactionBusinessObject() override;
+
+  // Whether the message carried a transaction record.
+  bool hasPriorImage() const { return oldValues_ != nullptr; }
+  // The prior-image slot; null (and message 73 with "Unknown") for a bad
+  // index or name, and null when there is no prior image.
+  void* getOldAttrValue(int index) const;
+  void* getOldAttrValue(const char* name) const;
+  // The typed setter on the prior image (creates an empty prior image when
+  // there is none). False (message 73 by index, 72 by name) when refused.
+  bool setOldAttrValue(int index, void* value, int type);
+  bool setOldAttrValue(const char* name, void* value, int type);
+  // Compares other's current values with this object's prior image over
+  // every attribute, the last one included: 0 same, -1 different.
+  int compare(const BusinessObject* other) const;
+  // The handler's doTransactionVerb; -1 when the object is invalid or its
+  // spec has no handler.
+  int doVerbFor(ReturnStatusDescriptor* status);
+  // Business object record followed by the transaction record.
+  StringMessage* toStringMessage() const;
+  StringMessageI18N* toStringMessageI18N() const;
+  // The business object record alone.
+  StringMessage* toBusObjStringMessage() const;
+
+ private:
+  friend class hbconnector::detail::BusObjAccess;
+  void releaseOldSlot(int index);
+
+  void** oldValues_ = nullptr;
+};
+
+#endif  // HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_

@@ -1,0 +1,58 @@
+// The library's calls into the agent, with the rules that surround each raw
+// agent method: empty buffers on missing answers, trace lines, subscription
+// filtering and event ids for events, "ascii8" conversion, and the
+// process-lifetime cache of the agent's encoding and locale.
+//
+// Callable from any thread. The connector runtime (veneer, tracing, message
+// generation) and the native methods call these; connector code reaches them
+// through ConnectorBase, BOHandlerBase and BusinessObject.
+#ifndef HBCONNECTOR_BRIDGE_UPCALLS_HPP_
+#define HBCONNECTOR_BRIDGE_UPCALLS_HPP_
+
+class BusinessObject;
+class ReturnStatusDescriptor;
+class StringMessage;
+class Tracing;
+
+namespace hbconnector::detail::upcall {
+
+// Property lookups: the buffer is always set (empty when there is no value);
+// the result is the number of bytes stored (cut to size - 1), 0 for a null
+// name or no value. Traced at level 4.
+int getConfigProp(const char* name, char* buffer, int size);
+int getConfigPropI18n(const char* name, char* buffer, int size);
+void getDeltaSupport(const char* boName, char* buffer, int size);
+
+void logMsg(const char* text);  // null text: nothing
+void logMsg(const char* text, int type);
+void traceWrite(const Tracing& tracing, int level, const char* text, const char* extra);
+// New text (delete[]) or null when no agent answered.
+char* generateMsg(int id, int type, const char* extra, int flag, int count, const char* params);
+
+// Application events. The text form answers -10 (after message 80008) when
+// nobody subscribes to the object's name and verb; both forms give a missing
+// ObjectEventId a "<connector>_<seconds>_<counter>" value first.
+int gotEventFromApp(BusinessObject& bo);
+int gotEventFromApp(BusinessObject& bo, const char* encoding);
+
+void consumeSync(const char* name, BusinessObject& bo, ReturnStatusDescriptor* status);
+// New message over the names (caller deletes), or null when no agent.
+StringMessage* getCollabNames();
+// Cached for the life of the process once the agent answered; null when no
+// agent could be asked.
+StringMessage* getEncoding();
+StringMessage* getLocale();
+bool isAgentCapableOfPolling();
+
+// The library's own diagnostics ("report message" = compose, then log the
+// text untyped; "compose message" = compose and drop the text). No extra
+// text; params is the already joined parameter text.
+void reportMessage(int id, int type, int flag, int count, const char* params);
+void composeMessage(int id, int type, int flag, int count, const char* params);
+
+// Forgets the cached encoding and locale and the event counters. Tests only.
+void resetForTesting();
+
+}  // namespace hbconnector::detail::upcall
+
+#endif  // HBCONNECTOR_BRIDGE_UPCALLS_HPP_
