@@ -148,9 +148,10 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   // The length-prefixed encoding has no delimiter: calling this is a
   // programming error (assertion failure).
   void setDelimiter(const char* delimiter) override;
-  // The number of tokens in the whole text. A token length larger than the
-  // rest of the text is a programming error here (assertion failure); use
-  // nextToken to read untrusted text.
+  // The number of tokens in the whole text. A length field that is empty or
+  // not hexadecimal, or a token length larger than the rest of the text, is a
+  // programming error here (assertion failure); use nextToken to read
+  // untrusted text.
   int getSize() override;
 
   // Appends already encoded text without a prefix (nesting a record); null or
