@@ -5,6 +5,7 @@
 #include "busobj/model_fixture.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/return_status.hpp"
+#include "hbconnector/tracing.hpp"
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/version.hpp"
 

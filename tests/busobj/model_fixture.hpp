@@ -54,12 +54,12 @@ class ModelTest : public ::testing::Test {
   JToCPPVeneer& veneer() { return *scope_.veneer(); }
 
   // The parameter texts of every generateMsg call for id, in order.
-  std::vector<std::string> params(int id) const {
+  std::vector<std::string> params(int id) {
     std::vector<std::string> out;
     for (const auto& record : scope_.agent().generated(id)) out.push_back(record.params);
     return out;
   }
-  int typeOf(int id) const {
+  int typeOf(int id) {
     auto records = scope_.agent().generated(id);
     return records.empty() ? -100 : records.front().type;
   }
