@@ -32,18 +32,18 @@ namespace hbconnector::detail {
 
 // ---- texts ------------------------------------------------------------------
 
-char* copyText(const char* data, std::size_t length) {
+char* copySlotText(const char* data, std::size_t length) {
   char* text = new char[length + 1];
   std::memcpy(text, data, length);
   text[length] = '\0';
   return text;
 }
 
-char* copyText(const char* text) {
-  return text != nullptr ? copyText(text, std::strlen(text)) : nullptr;
+char* copySlotText(const char* text) {
+  return text != nullptr ? copySlotText(text, std::strlen(text)) : nullptr;
 }
 
-void releaseText(char* text) {
+void releaseSlotText(char* text) {
   if (text != BLANK_VALUE) delete[] text;
 }
 
@@ -120,7 +120,7 @@ void BusObjAccess::clearSlot(BusinessObject& bo, int index) { bo.releaseSlot(ind
 void BusObjAccess::releaseValue(const AttrSpec& attr, void* value) {
   if (value == nullptr || value == BLANK_VALUE) return;
   if (!attr.isObjectType()) {
-    releaseText(static_cast<char*>(value));
+    releaseSlotText(static_cast<char*>(value));
   } else if (attr.isMultipleCard()) {
     delete static_cast<BusObjArray*>(value);
   } else {
@@ -175,7 +175,7 @@ bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int ty
   if (attr->getType() != type) return false;
   if (type != OBJECT) {
     // Copy before releasing: value may be the slot's own text.
-    char* copy = copyText(static_cast<const char*>(value));
+    char* copy = copySlotText(static_cast<const char*>(value));
     bo.releaseSlot(index);
     bo.values_[index] = copy;
     return true;

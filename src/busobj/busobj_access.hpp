@@ -7,8 +7,8 @@
 // BusObjArray, AttrSpec, BusObjSpec and TransactionBusinessObject that offers
 // those steps; connector code never sees it.
 //
-// Slot texts. Every text stored in a value slot is allocated by copyText and
-// released by releaseText, so the allocation strategy of slot texts can be
+// Slot texts. Every text stored in a value slot is allocated by copySlotText and
+// released by releaseSlotText, so the allocation strategy of slot texts can be
 // changed in one place. The blank marker is never released.
 #ifndef HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
 #define HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
@@ -22,12 +22,12 @@ class TransactionBusinessObject;
 
 namespace hbconnector::detail {
 
-// A slot copy of text (null gives null). Release with releaseText.
-char* copyText(const char* text);
+// A slot copy of text (null gives null). Release with releaseSlotText.
+char* copySlotText(const char* text);
 // A slot copy of the first length bytes of data, zero-terminated.
-char* copyText(const char* data, std::size_t length);
-// Releases a text made by copyText; null and the blank marker are ignored.
-void releaseText(char* text);
+char* copySlotText(const char* data, std::size_t length);
+// Releases a text made by copySlotText; null and the blank marker are ignored.
+void releaseSlotText(char* text);
 
 // An owned copy of a text held in an object's own fields (verb, locale,
 // information, spec texts): new[], released with delete[]. Null gives null.

@@ -37,3 +37,7 @@ int BOHandlerBase::doUpdateWithoutDelta(BusinessObject& bo, ReturnStatusDescript
   bo.copyFrom(*retrieved);
   return result;
 }
+
+bool BOHandlerBase::isDeltaSupported(BusinessObject& bo) {
+  return bo.getName() != nullptr && isDeltaSupported(bo.getName());
+}
