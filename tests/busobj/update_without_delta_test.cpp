@@ -17,6 +17,11 @@ class AccountHandler : public BOHandlerBase {
     calls += verb + (bo.isDelta() ? "(delta) " : " ");
     if (verb == "Retrieve") {
       if (retrieveResult < 0) return retrieveResult;
+      // The retrieve request is a copy of the delta: the application's
+      // children replace whatever it carried.
+      if (auto* children = static_cast<BusObjArray*>(bo.getAttrValue("Lines"))) {
+        children->removeAll();
+      }
       bo.setAttrValue("Bal", const_cast<char*>("100"), STRING);
       bo.setAttrValue("Owner", const_cast<char*>("Ann"), STRING);
       bo.setAttrValue("Lines", ModelTest::make("Item", "L1"), OBJECT);
