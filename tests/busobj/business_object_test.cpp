@@ -60,22 +60,6 @@ TEST_F(BusinessObjectTest, LocaleFallsBackWithoutAgentAnswer) {
   EXPECT_STREQ(bo.getLocale(), "it_IT");
 }
 
-TEST_F(BusinessObjectTest, NewObjectHoldsIgnoreMarkers) {
-  BusinessObject bo("Item");
-  ASSERT_NE(bo.getSpec(), nullptr);
-  EXPECT_STREQ(bo.getName(), "Item");
-  EXPECT_EQ(bo.getVersion()->compare("1.0.0"), 0);
-  for (int i = 0; i < bo.getAttrCount(); ++i) {
-    EXPECT_TRUE(bo.isIgnore(i));
-    EXPECT_FALSE(bo.isBlank(i));
-  }
-  EXPECT_FALSE(bo.isDelta());
-  EXPECT_EQ(bo.getVerb(), nullptr);
-  EXPECT_EQ(bo.getParent(), nullptr);
-  EXPECT_EQ(bo.getClientData(), nullptr);
-  EXPECT_EQ(bo.getAppSpecificInfo(), nullptr);
-}
-
 TEST_F(BusinessObjectTest, TypedSetterStoresCopiesAndMarkersAndRefusesMismatches) {
   BusinessObject bo("Item");
   char text[] = "A-1";
