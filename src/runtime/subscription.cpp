@@ -59,23 +59,24 @@ SubscriptionHandlerCPP::~SubscriptionHandlerCPP() {
   detachVeneer();
 }
 
-int SubscriptionHandlerCPP::subscribeTo(const char* boName, const char* verb) {
-  HB_ASSERT(boName != NULL);
-  traceCall("subscribeTo", boName, verb, nullptr);
-  return addSubscription(boName, verb, 0);
+// The parameter is named BOName so that a failed check reads "BOName != NULL".
+int SubscriptionHandlerCPP::subscribeTo(const char* BOName, const char* verb) {
+  HB_ASSERT(BOName != NULL);
+  traceCall("subscribeTo", BOName, verb, nullptr);
+  return addSubscription(BOName, verb, 0);
 }
 
-int SubscriptionHandlerCPP::subscribeTo(const char* boName, const char* verb, int perf) {
-  HB_ASSERT(boName != NULL);
-  traceCall("subscribeTo", boName, verb, &perf);
-  return addSubscription(boName, verb, perf);
+int SubscriptionHandlerCPP::subscribeTo(const char* BOName, const char* verb, int perf) {
+  HB_ASSERT(BOName != NULL);
+  traceCall("subscribeTo", BOName, verb, &perf);
+  return addSubscription(BOName, verb, perf);
 }
 
-int SubscriptionHandlerCPP::cancelSub(const char* boName, const char* /*version*/,
+int SubscriptionHandlerCPP::cancelSub(const char* BOName, const char* /*version*/,
                                       const char* verb) {
-  HB_ASSERT(boName != NULL);
-  traceCall("cancelSub", boName, nullptr, nullptr);
-  return removeSubscription(boName, verb);
+  HB_ASSERT(BOName != NULL);
+  traceCall("cancelSub", BOName, nullptr, nullptr);
+  return removeSubscription(BOName, verb);
 }
 
 int SubscriptionHandlerCPP::gotApplEvent(BusinessObject& bo) {
@@ -126,8 +127,9 @@ HashedSet* SubscriptionHandlerCPP::findVerbSet(const char* boName) {
   return static_cast<HashedSet*>(subscriptions_.findValue(NameView(boName)));
 }
 
-void SubscriptionHandlerCPP::insertVerb(const char* boName, SubscribedVerb* verb) {
-  HB_ASSERT(boName != NULL);
+void SubscriptionHandlerCPP::insertVerb(const char* BOName, SubscribedVerb* verb) {
+  HB_ASSERT(BOName != NULL);
+  const char* boName = BOName;
   if (verb == nullptr) return;
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   HashedSet* verbs = findVerbSet(boName);
