@@ -29,20 +29,6 @@ std::vector<std::pair<std::string, int>> storedVerbs(SubscriptionHandlerCPP& han
   return verbs;
 }
 
-TEST(SubscribedVerb, CopiesItsVerbAndKeepsPerf) {
-  std::string text = "Create";
-  SubscribedVerb verb(text.c_str(), 7);
-  text = "Delete";
-  EXPECT_STREQ(verb.getVerb(), "Create");
-  EXPECT_EQ(verb.getPerf(), 7);
-  SubscribedVerb plain("Update");
-  EXPECT_EQ(plain.getPerf(), 0);
-  char* replacement = new char[7];
-  std::strcpy(replacement, "Delete");
-  plain.setVerb(replacement);
-  EXPECT_STREQ(plain.getVerb(), "Delete");
-}
-
 TEST(SubscribedVerbDeathTest, VerbMustBePresentAndNonEmpty) {
   EXPECT_DEATH(SubscribedVerb(nullptr), "Assertion failed: verb != NULL");
   EXPECT_DEATH(SubscribedVerb(""), "Assertion failed: strlen\\(verb\\) > 0");

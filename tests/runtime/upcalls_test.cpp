@@ -196,18 +196,6 @@ TEST(ObjectEventIds, LongNamesAreCutTo127Bytes) {
   EXPECT_EQ(id.find('_'), 127u);
 }
 
-TEST(OtherUpcalls, CollaborationNamesAndPolling) {
-  FakeAgentScope scope;
-  scope.agent().setCollabNames("One\x03");
-  StringMessage* names = upcall::getCollabNames();
-  ASSERT_NE(names, nullptr);
-  EXPECT_STREQ(names->getText(), "One\x03");
-  delete names;
-  EXPECT_FALSE(upcall::isAgentCapableOfPolling());
-  scope.agent().setCapableOfPolling(true);
-  EXPECT_TRUE(upcall::isAgentCapableOfPolling());
-}
-
 TEST(AgentPort, WithoutAnAgentEveryCallIsANoOp) {
   // No fake installed and no default registered: the no-agent port answers.
   hbconnector::detail::setAgentPort(nullptr);
