@@ -19,8 +19,8 @@ namespace hbconnector::detail {
 
 }  // namespace hbconnector::detail
 
-#define HB_ASSERT(expr)          \
-  ((expr) ? static_cast<void>(0) \
+#define HB_ASSERT(expr)                                                        \
+  ((expr) ? static_cast<void>(0)                                               \
           : ::hbconnector::detail::assertionFailed(#expr, __FILE__, __LINE__))
 
 #endif  // HBCONNECTOR_RUNTIME_ASSERT_HPP_
