@@ -18,9 +18,6 @@ namespace {
 
 }  // namespace
 
-// Defining the destructor emits the type information the sanitizer build needs.
-BusinessObject::~BusinessObject() = default;
-
 void BusinessObject::setObjectEventId() { notYetAvailable("BusinessObject::setObjectEventId"); }
 
 namespace hbconnector::detail::upcall {
