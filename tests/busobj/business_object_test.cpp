@@ -5,8 +5,8 @@
 #include "busobj/model_fixture.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/return_status.hpp"
-#include "hbconnector/tracing.hpp"
 #include "hbconnector/subscription.hpp"
+#include "hbconnector/tracing.hpp"
 #include "hbconnector/version.hpp"
 
 namespace hbconnector::test {
