@@ -5,6 +5,7 @@
 #include "bridge/upcalls.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
+#include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
@@ -38,7 +39,7 @@ bool agentUsesAsciiEncoding(const char** encodingName) {
 JToCPPVeneer::JToCPPVeneer(SubscriptionHandlerCPP* handler, void* agentInterface)
     : agentInterface_(agentInterface) {
   if (handler != nullptr) handler->setVeneer(this);
-  // specRegistry_ stays null: the registry is attached when the business object model lands.
+  specRegistry_ = BusObjSpecRegistry::getInstance();
   tracing_ = new Tracing();
   msgGenerator_ = new MsgGenerator();
   setVeneer(this);
@@ -84,6 +85,10 @@ int JToCPPVeneer::init(Version* version) {
   if (connector == nullptr) return -1;
   const int result = measured(RuntimeMonitor::kInit, [&] { return connector->init(version); });
   if (subscriptionHandler_ == nullptr) (new SubscriptionHandlerCPP())->setVeneer(this);
+  // A connector may have detached the registry during init; give the veneer
+  // a fresh one so spec announcements still have somewhere to go. It lives
+  // for the rest of the process, like the library's own.
+  if (specRegistry_ == nullptr) specRegistry_ = new BusObjSpecRegistry();
   return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
+#include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
@@ -197,6 +198,20 @@ TEST(VeneerLifecycle, InitSuppliesAMissingSubscriptionHandler) {
     EXPECT_EQ(veneer.cancelSub("Customer", nullptr, "Create"), 0);
     EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 0);
   }
+}
+
+TEST(VeneerLifecycle, TakesTheLibraryRegistryAndInitReplacesAMissingOne) {
+  FakeAgentScope scope;
+  scope.startConnector();
+  JToCPPVeneer veneer(nullptr, nullptr);
+  EXPECT_EQ(veneer.getSpecRegistry(), BusObjSpecRegistry::getInstance());
+  veneer.setSpecRegistry(nullptr);
+  EXPECT_EQ(veneer.init(nullptr), 1);
+  BusObjSpecRegistry* fresh = veneer.getSpecRegistry();
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_NE(fresh, BusObjSpecRegistry::getInstance());
+  EXPECT_EQ(fresh->entries(), 0);
+  delete fresh;
 }
 
 TEST(VeneerLifecycle, DestroyingAnotherVeneerLeavesTheCurrentOne) {
