@@ -64,7 +64,7 @@ TEST(VeneerConstruction, RunsTheStartUpStepsInOrder) {
     EXPECT_EQ(veneer.getSubscriptionHandler(), handler);
     EXPECT_EQ(veneer.getAgentInterface(), &agentToken);
     EXPECT_NE(veneer.getMsgGenerator(), nullptr);
-    EXPECT_EQ(veneer.getSpecRegistry(), nullptr);
+    EXPECT_EQ(veneer.getSpecRegistry(), BusObjSpecRegistry::getInstance());
 
     const std::vector<std::string> expected = {"getConfigProp ConnectorName",
                                                "getConfigProp AgentTraceLevel", "generateMsg 80404",
