@@ -18,8 +18,6 @@ namespace {
 
 }  // namespace
 
-void BusinessObject::setObjectEventId() { notYetAvailable("BusinessObject::setObjectEventId"); }
-
 namespace hbconnector::detail::upcall {
 
 int gotEventFromApp(BusinessObject& /*bo*/) { notYetAvailable("upcall::gotEventFromApp"); }
