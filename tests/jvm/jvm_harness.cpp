@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "test_connector.hpp"
 
 namespace hbtest {
 namespace {
 
 JavaVM* createVm() {
-  static std::string classPath = std::string("-Djava.class.path=") + HB_TEST_AGENT_JAR + ":" +
-                                 HB_TEST_SUPPORT_JAR;
+  static std::string classPath =
+      std::string("-Djava.class.path=") + HB_TEST_AGENT_JAR + ":" + HB_TEST_SUPPORT_JAR;
   static std::string library = std::string("-Dhbconnector.library=") + HB_TEST_LIBRARY;
   JavaVMOption options[] = {
       {const_cast<char*>(classPath.c_str()), nullptr},
@@ -87,8 +90,8 @@ Agent::Agent() {
   agent_ = env->NewGlobalRef(agent);
   settings_ = env->NewGlobalRef(env->CallObjectMethod(
       agent, env->GetMethodID(cls, "settings", "()LAppSide_Connector/AgentSettings;")));
-  log_ = env->NewGlobalRef(
-      env->CallObjectMethod(agent, env->GetMethodID(cls, "log", "()LAppSide_Connector/UpcallLog;")));
+  log_ = env->NewGlobalRef(env->CallObjectMethod(
+      agent, env->GetMethodID(cls, "log", "()LAppSide_Connector/UpcallLog;")));
   failOnException(env, "agent set-up");
 }
 
@@ -122,25 +125,25 @@ int Agent::init(const char* version, const char* dllFileName) {
   return r;
 }
 
-#define HB_INT_NATIVE(Method, name)                                            \
-  int Agent::Method() {                                                        \
-    Frame f;                                                                   \
-    JNIEnv* env = f.env();                                                     \
+#define HB_INT_NATIVE(Method, name)                                           \
+  int Agent::Method() {                                                       \
+    Frame f;                                                                  \
+    JNIEnv* env = f.env();                                                    \
     const jint r = env->CallIntMethod(agent_, agentMethod(env, name, "()I")); \
-    failOnException(env, name);                                                \
-    return r;                                                                  \
+    failOnException(env, name);                                               \
+    return r;                                                                 \
   }
 HB_INT_NATIVE(terminate, "n_terminate")
 HB_INT_NATIVE(poll, "n_poll")
 #undef HB_INT_NATIVE
 
-#define HB_STRING_NATIVE(Method, name)                                                     \
-  std::optional<std::string> Agent::Method() {                                             \
-    Frame f;                                                                               \
-    JNIEnv* env = f.env();                                                                 \
+#define HB_STRING_NATIVE(Method, name)                                                         \
+  std::optional<std::string> Agent::Method() {                                                 \
+    Frame f;                                                                                   \
+    JNIEnv* env = f.env();                                                                     \
     jobject r = env->CallObjectMethod(agent_, agentMethod(env, name, "()Ljava/lang/String;")); \
-    failOnException(env, name);                                                            \
-    return text(env, r);                                                                   \
+    failOnException(env, name);                                                                \
+    return text(env, r);                                                                       \
   }
 HB_STRING_NATIVE(getVersion, "n_getVersion")
 HB_STRING_NATIVE(cdkVersion, "n_CDKVersion")
@@ -179,11 +182,11 @@ int Agent::subscribeTo(const char* name, const char* verb, int perf) {
 int Agent::updateSubscription(const char* name, const char* verb, int perf) {
   Frame f;
   JNIEnv* env = f.env();
-  const jint r = env->CallIntMethod(
-      agent_,
-      agentMethod(env, "n_UpdateSubscription",
-                  "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)I"),
-      str(env, name), str(env, verb), str(env, "ignored"), perf);
+  const jint r =
+      env->CallIntMethod(agent_,
+                         agentMethod(env, "n_UpdateSubscription",
+                                     "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)I"),
+                         str(env, name), str(env, verb), str(env, "ignored"), perf);
   failOnException(env, "n_UpdateSubscription");
   return r;
 }
@@ -213,9 +216,9 @@ int Agent::doVerbFor(const char* content, bool transactional, std::string* statu
   Frame f;
   JNIEnv* env = f.env();
   jclass bucketClass = findClass(env, "AppSide_Connector/StringBucket");
-  jobject bucket = env->NewObject(
-      bucketClass, env->GetMethodID(bucketClass, "<init>", "(Ljava/lang/String;)V"),
-      str(env, content));
+  jobject bucket =
+      env->NewObject(bucketClass, env->GetMethodID(bucketClass, "<init>", "(Ljava/lang/String;)V"),
+                     str(env, content));
   jclass statusClass = findClass(env, "VqCommon/ReturnStatusDescriptor");
   jobject status = env->NewObject(statusClass, env->GetMethodID(statusClass, "<init>", "()V"));
   const jint r = env->CallIntMethod(
@@ -300,8 +303,8 @@ long long Agent::upcallCount() {
 std::vector<Row> Agent::rows(const char* list) {
   Frame f;
   JNIEnv* env = f.env();
-  jobject records =
-      env->CallObjectMethod(log_, env->GetMethodID(env->GetObjectClass(log_), list, "()Ljava/util/List;"));
+  jobject records = env->CallObjectMethod(
+      log_, env->GetMethodID(env->GetObjectClass(log_), list, "()Ljava/util/List;"));
   failOnException(env, list);
   jclass support = findClass(env, "HbTestSupport");
   auto flat = static_cast<jobjectArray>(env->CallStaticObjectMethod(
@@ -342,6 +345,42 @@ int javaThreadCount() {
       env->CallStaticIntMethod(support, env->GetStaticMethodID(support, "threadCount", "()I"));
   failOnException(env, "threadCount");
   return n;
+}
+
+void AgentTest::SetUp() {
+  testconnector::reset();
+  agent_ = std::make_unique<Agent>();
+}
+
+void AgentTest::TearDown() {
+  agent_->terminate();
+  testconnector::reset();
+  agent_.reset();
+}
+
+int AgentTest::start(const char* version) { return agent_->init(version, connectorLibrary()); }
+
+std::vector<Row> AgentTest::messages(int id) {
+  std::vector<Row> out;
+  for (Row& row : agent_->rows("messages")) {
+    if (row.at(0) == std::to_string(id)) out.push_back(std::move(row));
+  }
+  return out;
+}
+
+bool AgentTest::logged(const std::string& text, const std::string& type) {
+  for (const Row& row : agent_->rows("logs")) {
+    if (row.at(0) == text && row.at(1) == type) return true;
+  }
+  return false;
+}
+
+std::vector<Row> AgentTest::traces(const std::string& prefix) {
+  std::vector<Row> out;
+  for (Row& row : agent_->rows("traces")) {
+    if (row.at(3).rfind(prefix, 0) == 0) out.push_back(std::move(row));
+  }
+  return out;
 }
 
 const char* connectorLibrary() { return HB_TEST_CONNECTOR_LIBRARY; }

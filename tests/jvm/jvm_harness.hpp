@@ -7,8 +7,10 @@
 #ifndef HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 #define HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 
+#include <gtest/gtest.h>
 #include <jni.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,8 +80,28 @@ int javaThreadCount();
 // Paths of the test libraries, set by the build.
 const char* connectorLibrary();
 const char* unstampedLibrary();
-const char* oldStampLibrary();     // 2.9.9
-const char* exactThreeLibrary();   // 3.0.0
+const char* oldStampLibrary();    // 2.9.9
+const char* exactThreeLibrary();  // 3.0.0
+
+// Each test gets a fresh agent object and a reset test connector; a
+// connector still running at the end is terminated.
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  Agent& agent() { return *agent_; }
+  // n_init with the compatible test connector.
+  int start(const char* version = "4.1.0");
+  // Records of the agent's log restricted to one message id / one text.
+  std::vector<Row> messages(int id);
+  bool logged(const std::string& text, const std::string& type = "<null>");
+  // Traces whose text starts with prefix.
+  std::vector<Row> traces(const std::string& prefix = "");
+
+ private:
+  std::unique_ptr<Agent> agent_;
+};
 
 }  // namespace hbtest
 
