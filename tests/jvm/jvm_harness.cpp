@@ -88,10 +88,14 @@ Agent::Agent() {
   jobject agent = env->NewObject(cls, env->GetMethodID(cls, "<init>", "()V"));
   failOnException(env, "new BusObjNativeInterface");
   agent_ = env->NewGlobalRef(agent);
-  settings_ = env->NewGlobalRef(env->CallObjectMethod(
-      agent, env->GetMethodID(cls, "settings", "()LAppSide_Connector/AgentSettings;")));
-  log_ = env->NewGlobalRef(env->CallObjectMethod(
-      agent, env->GetMethodID(cls, "log", "()LAppSide_Connector/UpcallLog;")));
+  jobject settings = env->CallObjectMethod(
+      agent, env->GetMethodID(cls, "settings", "()LAppSide_Connector/AgentSettings;"));
+  failOnException(env, "settings");
+  settings_ = env->NewGlobalRef(settings);
+  jobject log =
+      env->CallObjectMethod(agent, env->GetMethodID(cls, "log", "()LAppSide_Connector/UpcallLog;"));
+  failOnException(env, "log");
+  log_ = env->NewGlobalRef(log);
   failOnException(env, "agent set-up");
 }
 
@@ -229,6 +233,7 @@ int Agent::doVerbFor(const char* content, bool transactional, std::string* statu
   failOnException(env, "n_DoVerbFor");
   jobject message = env->CallObjectMethod(
       status, env->GetMethodID(statusClass, "getErrorString", "()Ljava/lang/String;"));
+  failOnException(env, "getErrorString");
   if (statusMessage != nullptr) *statusMessage = text(env, message).value_or("<null>");
   return r;
 }

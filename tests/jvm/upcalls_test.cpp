@@ -63,7 +63,7 @@ TEST_F(Upcalls, ByteArrayLookupsWithAnotherEncoding) {
   };
   agent().poll();
   EXPECT_EQ(stored, 7);
-  EXPECT_EQ(value, "h\xC3\xA9llo");
+  EXPECT_EQ(value, "h\xC3\xA9llo ");
   EXPECT_EQ(agent().rows("lookups"), (std::vector<Row>{{"getConfigPropI18n", "Name"}}));
 }
 
