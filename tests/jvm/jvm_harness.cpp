@@ -275,6 +275,13 @@ void Agent::setEncoding(const char* encoding) {
                str(f.env(), encoding));
 }
 
+void Agent::setDeltaSupport(const char* typeName, const char* answer) {
+  Frame f;
+  callSettings(settings_, "setDeltaSupport",
+               "(Ljava/lang/String;Ljava/lang/String;)LAppSide_Connector/AgentSettings;",
+               str(f.env(), typeName), str(f.env(), answer));
+}
+
 void Agent::setFailing(const char* method, bool failing) {
   Frame f;
   callSettings(settings_, "setFailing", "(Ljava/lang/String;Z)LAppSide_Connector/AgentSettings;",

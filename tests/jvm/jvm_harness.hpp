@@ -55,6 +55,7 @@ class Agent {
   // Settings (null value: the agent answers null).
   void setConfigProp(const char* name, const char* value);
   void setEncoding(const char* encoding);
+  void setDeltaSupport(const char* typeName, const char* answer);
   void setFailing(const char* method, bool failing);
   void setRecording(bool recording);
   void clearLog();

@@ -137,6 +137,18 @@ TEST_F(Startup, StartUpTraceLinesCarryTheConnectorName) {
   EXPECT_EQ(traces("BusObjNativeInterface_n_terminate").size(), 1u);
 }
 
+TEST_F(Startup, WithoutAConfiguredNameTracesCarryTheDefaultName) {
+  agent().setConfigProp("AgentTraceLevel", "3");
+  ASSERT_EQ(start(), 1);
+  const std::vector<Row> lines = traces("Connector dll name is");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at(0), "Generic_Connector");
+  ASSERT_FALSE(messages(80404).empty());
+  EXPECT_EQ(messages(80404)[0].at(5), "3");
+  // Level 5 lines stay out at trace level 3.
+  EXPECT_TRUE(traces("BusObjNativeInterface_n_init").empty());
+}
+
 TEST_F(Startup, AFailingAgentMethodNeverBreaksStartUp) {
   // generateMsg throws in Java: the report of 17017 finds no text, the
   // exception is described at the end of n_init, and nothing reaches Java.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hbconnector/connector.hpp"
 #include "hbconnector/string_message.hpp"
@@ -93,6 +94,22 @@ TEST_F(Upcalls, AgentAnswersReachConnectorCode) {
   EXPECT_EQ(messages(5000),
             (std::vector<Row>{{"5000", "4", "<null>", "0", "2", "a,b", "[5000] (type 4) a,b"}}));
   EXPECT_TRUE(logged("[5001] (type 6) p", "6"));
+}
+
+TEST_F(Upcalls, DeltaSupportIsOnlyTheExactAnswerTrue) {
+  agent().setDeltaSupport("Customer", "true");
+  agent().setDeltaSupport("Order", "TRUE");
+  agent().setDeltaSupport("Item", nullptr);
+  agent().setDeltaSupport("Long", "true but much longer than the answer buffer");
+  ASSERT_EQ(start(), 1);
+  std::vector<bool> answers;
+  testconnector::behaviour().onPoll = [&answers] {
+    for (const char* type : {"Customer", "Order", "Item", "Long", "Unknown"}) {
+      answers.push_back(ConnectorBase::isDeltaSupported(type));
+    }
+  };
+  agent().poll();
+  EXPECT_EQ(answers, (std::vector<bool>{true, false, false, false, false}));
 }
 
 TEST_F(Upcalls, EightBitAndSupplementaryTextReachTheAgentAsCharacters) {
