@@ -8,6 +8,12 @@
 // Every BusinessObject operation acts on the current values; the *Old*
 // operations act on the prior image. Deleting a TransactionBusinessObject
 // through a BusinessObject pointer releases the prior image too.
+//
+// Reading: a message without a transaction record gives an object without a
+// prior image. A transaction record that names another type than the business
+// object record, or that is cut short, makes the whole object invalid (no
+// spec); one whose attribute count is wrong leaves the prior image unset
+// (message 64).
 #ifndef HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
 #define HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
 
@@ -46,6 +52,13 @@ class HB_EXPORT TransactionBusinessObject : public BusinessObject {
  private:
   friend class hbconnector::detail::BusObjAccess;
   void releaseOldSlot(int index);
+  void releasePriorImage();
+  // The typed setter without messages; false when refused.
+  bool storeOld(int index, void* value, int type);
+  // Reads the transaction record that may follow the business object record.
+  void readTransactionRecord(StringMessage& message);
+  // Appends the transaction record of the prior image to out.
+  void appendTransactionRecord(StringMessage& out, bool lengthPrefixed) const;
 
   void** oldValues_ = nullptr;
 };
