@@ -80,9 +80,7 @@ class HB_EXPORT String {
   // The same ignoring ASCII letter case.
   int compareToIgnoreCase(const String& other) const noexcept;
 
-  friend bool operator==(const String& a, const String& b) noexcept {
-    return a.compareTo(b) == 0;
-  }
+  friend bool operator==(const String& a, const String& b) noexcept { return a.compareTo(b) == 0; }
   friend bool operator<(const String& a, const String& b) noexcept { return a.compareTo(b) < 0; }
 
   // Concatenation gives a new string; append changes this one in place.
@@ -112,7 +110,6 @@ class HB_EXPORT String {
  private:
   struct Rep;
   explicit String(Rep* rep) noexcept : rep_(rep) {}
-  void makeUnique(std::size_t extra);
   Rep* rep_;
 };
 
@@ -126,8 +123,8 @@ class HB_EXPORT HashedItem {
 };
 
 // Items keyed by a name: hash is String::hashOf(name), equality is byte-for-byte
-// (case-sensitive) comparison of the names. Only compare a NameKey with
-// another NameKey.
+// (case-sensitive) comparison of the names. A NameKey never equals an item of
+// another kind.
 class HB_EXPORT NameKey : public HashedItem {
  public:
   virtual std::string_view name() const = 0;
@@ -159,7 +156,7 @@ class HB_EXPORT NameView : public NameKey {
 };
 
 // An identity entry: a pointer compared by address; hash is the address
-// shifted right by 2 (low 32 bits).
+// shifted right by 2 (low 32 bits). Never equal to an item of another kind.
 class HB_EXPORT IdentityItem : public HashedItem {
  public:
   explicit IdentityItem(void* pointer) : pointer_(pointer) {}
@@ -229,6 +226,8 @@ class HB_EXPORT HashedSet {
  private:
   std::size_t homeSlot(std::uint32_t hash) const;
   std::size_t findSlot(const HashedItem& probe) const;
+  std::size_t emptySlotFor(const HashedItem& item) const;
+  HashedItem* removeAt(std::size_t slot);
   void grow();
 
   std::size_t count_ = 0;
@@ -236,6 +235,9 @@ class HB_EXPORT HashedSet {
   std::size_t mask_ = 0;
   HashedItem** slots_ = nullptr;
   mutable std::size_t cursor_ = 0;
+  // No slot below this one is occupied. Starting first() and removeFirst()
+  // here keeps draining a set linear in its size instead of quadratic.
+  mutable std::size_t lowestUsed_ = 0;
 };
 
 // Hashed dictionary: key items paired with value pointers; hashing and
@@ -286,10 +288,9 @@ class HB_EXPORT HashedDictionary {
     HashedItem* key;
     void* value;
     std::uint32_t hash() const override;
+    // other is always an Entry: lookups wrap the caller's key in one.
     bool isEqual(const HashedItem& other) const override;
   };
-  // Wraps a caller's probe so it can be compared with stored entries.
-  struct Probe;
 
   HashedSet set_;
 };

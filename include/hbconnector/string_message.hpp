@@ -30,6 +30,7 @@
 #ifndef HBCONNECTOR_STRING_MESSAGE_HPP_
 #define HBCONNECTOR_STRING_MESSAGE_HPP_
 
+#include <climits>
 #include <cstddef>
 
 #include "hbconnector/export.hpp"
@@ -43,7 +44,7 @@ class HB_EXPORT StringMessage {
  public:
   // Empty text, capacity = the default buffer size, delimiter code 3.
   StringMessage();
-  // Empty text with the given capacity.
+  // Empty text with the given capacity (at least 1: room for the zero).
   explicit StringMessage(int size);
   // A copy of text (null is taken as empty), ready to be read.
   explicit StringMessage(const char* text);
@@ -64,31 +65,41 @@ class HB_EXPORT StringMessage {
   virtual void resetTokenizer();
   // The next token, or null at the end of the text.
   virtual char* nextToken();
-  // Whether another token can be read from the current position.
+  // Whether nextToken would return a token now. Before the first read this
+  // looks at the whole text (the text as it is now when no reading copy has
+  // been made yet).
   virtual bool hasMoreTokens();
-  // Sets the delimiter characters (every character counts) and resets reading.
+  // Sets the delimiter characters (every character counts; not null) and
+  // resets reading.
   virtual void setDelimiter(const char* delimiter);
-  // The capacity of the text buffer in bytes.
+  // The capacity of the text buffer in bytes (INT_MAX if larger).
   virtual int getSize();
 
   // The text, zero-terminated; the message keeps ownership.
   const char* getText() const { return text_; }
-  // Bytes of text, without the terminating zero.
-  int getLength() const { return static_cast<int>(length_); }
+  // Bytes of text, without the terminating zero (INT_MAX if larger).
+  int getLength() const { return length_ > INT_MAX ? INT_MAX : static_cast<int>(length_); }
   const char* getDelimiter() const { return delimiter_; }
 
   // The process-wide default buffer size (initially 1024): the capacity of a
   // message created without text and the fixed part of every growth step.
-  // Change it only while no message is being built.
+  // Values below 1 are taken as 1. Safe to call from any thread; change it
+  // only while no message is being built so that growth stays predictable.
   static int getDefaultBufferSize();
   static void setDefaultBufferSize(int size);
 
  protected:
-  // Makes room for `needed` more bytes plus the terminating zero, growing by
-  // needed + 1 + default buffer size when the capacity is not larger than
-  // length + needed.
-  void reserveForAppend(std::size_t needed);
-  void appendBytes(const char* data, std::size_t n);
+  struct TextCopy {};
+  // Capacity length + 1 holding a copy of `length` bytes of data; no reading
+  // copy is made.
+  StringMessage(TextCopy, const char* data, std::size_t length);
+
+  // Appends the bytes of `first` and then of `second` (either may alias the
+  // current text). When the capacity is not larger than length + both
+  // lengths, it first grows by `growth` + default buffer size; callers pass a
+  // growth of at least both lengths, so the zero always fits.
+  void appendPieces(const char* first, std::size_t firstLength, const char* second,
+                    std::size_t secondLength, std::size_t growth);
 
   char* text_ = nullptr;
   char* readCopy_ = nullptr;
@@ -98,6 +109,9 @@ class HB_EXPORT StringMessage {
   const char* delimiter_ = BUSOBJ_DELIMITER;
   // Position in readCopy_ where the next read continues.
   std::size_t readPos_ = 0;
+  // Bytes of the reading copy (without its zero) and of its buffer.
+  std::size_t readLength_ = 0;
+  std::size_t readCapacity_ = 0;
 };
 
 class HB_EXPORT StringMessageI18N : public StringMessage {
@@ -118,7 +132,9 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   void append(int flag) override;
   // Moves reading to the start and releases every token handed out so far.
   void resetTokenizer() override;
-  // The next length-prefixed token, or null at the end of the text.
+  // The next length-prefixed token, or null at the end of the text. Length
+  // fields are read as hexadecimal in either letter case; "0#" reads as the
+  // empty token.
   //
   // Malformed input never reads past the text: when the length field before
   // the next "#" is empty, holds a character that is not a hexadecimal digit,
@@ -126,18 +142,21 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   // as ending there: nextToken returns null, now and on every later call until
   // resetTokenizer().
   char* nextToken() override;
-  // Whether a "#" lies at or after the reading position.
+  // Whether a "#" lies at or after the reading position; false once a
+  // malformed length field has ended the message.
   bool hasMoreTokens() override;
   // The length-prefixed encoding has no delimiter: calling this is a
   // programming error (assertion failure).
   void setDelimiter(const char* delimiter) override;
-  // The number of tokens in the whole text. A token length larger than the
-  // rest of the text is a programming error here (assertion failure); use
-  // nextToken to read untrusted text.
+  // The number of tokens in the whole text. A length field that is empty or
+  // not hexadecimal, or a token length larger than the rest of the text, is a
+  // programming error here (assertion failure); use nextToken to read
+  // untrusted text.
   int getSize() override;
 
   // Appends already encoded text without a prefix (nesting a record); null or
-  // empty text appends nothing.
+  // empty text appends nothing. The (data, length) form stops early at a zero
+  // byte, like the (data, length) constructor.
   void appendRaw(const char* text);
   void appendRaw(const char* data, std::size_t length);
 

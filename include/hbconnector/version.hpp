@@ -18,7 +18,8 @@ class HB_EXPORT Version {
   // Parses text ("4.1.0", "4.1", ...); null gives three default components.
   explicit Version(const char* text = nullptr);
 
-  // Major difference, else minor difference, else point difference.
+  // Major difference, else minor difference, else point difference. A
+  // difference beyond the range of int is clamped (its sign is kept).
   int compare(const Version& other) const;
   int compare(const char* text) const;
   int compareMajor(const Version& other) const;
@@ -48,16 +49,20 @@ class HB_EXPORT Version {
   // component) are refused: 3.0.1, 3.5.0, 4.1.0 and 5.0.0 pass.
   static int checkConnectorVersion(const char* text);
 
+  // Safe to read and set from any thread.
   static int getDefaultComponent();
   static void setDefaultComponent(int component);
 
-  // A version kept for the connector; the library does not read it.
+  // A version kept for the connector (0.0.0 at load); the library does not
+  // read it. The getter returns the address of the one stored value: set it
+  // before other threads read through that address.
   static Version* getConnectorVersion();
   static void setConnectorVersion(const Version& version);
 
   // The separator text kept for users (parsing and printing always use ".").
   static const char* getSeparator();
-  // Stores a copy of separator; null is ignored.
+  // Stores a copy of separator; null is ignored. Texts returned earlier stay
+  // valid, so a reader on another thread never sees freed memory.
   static void setSeparator(const char* separator);
 
  private:
