@@ -25,10 +25,6 @@ bool isPresentChild(const void* value) {
 
 }  // namespace
 
-void**& hbconnector::detail::BusObjAccess::oldValues(TransactionBusinessObject& bo) {
-  return bo.oldValues_;
-}
-
 TransactionBusinessObject::TransactionBusinessObject(StringMessage& message)
     : BusinessObject(message) {
   if (spec_ != nullptr) readTransactionRecord(message);
