@@ -11,6 +11,7 @@
 // count is -1; such a spec is never usable for business objects.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
@@ -141,7 +142,16 @@ StringMessage* BusObjSpec::toStringMessage() const {
   out->append(d::versionText(version_));
   out->append(orEmptyMarker(appSpecificInfo_));
   out->append(std::to_string(attrCount_).c_str());
-  out->append(std::to_string(getVerbCount()).c_str());
+  // Verb records are IdentityItem(VerbSpec*); anything else in the set is
+  // not a verb record and is not written.
+  std::vector<const VerbSpec*> verbs;
+  verbs_.forEach([&verbs](const HashedItem* item) {
+    if (const auto* identity = dynamic_cast<const IdentityItem*>(item)) {
+      if (identity->get() != nullptr)
+        verbs.push_back(static_cast<const VerbSpec*>(identity->get()));
+    }
+  });
+  out->append(std::to_string(verbs.size()).c_str());
   for (int i = 0; i < attrCount_; ++i) {
     const AttrSpec& attr = attributes_[i];
     out->append(attr.getName());
@@ -157,11 +167,10 @@ StringMessage* BusObjSpec::toStringMessage() const {
     out->append(attr.getRelationship());
     out->append(attr.getAttrFlag() ? 1 : 0);
   }
-  verbs_.forEach([out](HashedItem* item) {
-    const auto* verb = static_cast<const VerbSpec*>(static_cast<IdentityItem*>(item)->get());
+  for (const VerbSpec* verb : verbs) {
     out->append(verb->getName());
     out->append(orEmptyMarker(verb->getAppSpecificInfo()));
-  });
+  }
   return out;
 }
 
