@@ -52,6 +52,13 @@ std::string text(const char* value) {
   return value;
 }
 
+// The record cannot tell an absent text from an empty one (and writes an
+// absent cardinality or relationship as "null"): compare them as one.
+std::string loose(const char* value) {
+  if (value == nullptr || value[0] == '\0' || std::string(value) == "null") return "<empty>";
+  return value;
+}
+
 // Everything a spec holds, as one comparable text.
 std::string describe(const BusObjSpec& spec) {
   std::string d = text(spec.getName()) + " " + spec.getVersion()->toString() +
@@ -61,10 +68,10 @@ std::string describe(const BusObjSpec& spec) {
     const AttrSpec* a = spec.getAttribute(i);
     d += text(a->getName()) + " type=" + std::to_string(a->getType()) + " " +
          text(a->getTypeName()) + (a->isKey() ? " key" : "") + (a->isForeignKey() ? " fk" : "") +
-         (a->isRequired() ? " req" : "") + " info=" + text(a->getAppSpecificInfo()) +
-         " max=" + std::to_string(a->getMaxLength()) + " default=" + text(a->getDefaultValue()) +
-         " v=" + a->getVersion().toString() + " card=" + text(a->getCardinality()) +
-         " rel=" + text(a->getRelationship()) + (a->getAttrFlag() ? " flag" : "") + "\n";
+         (a->isRequired() ? " req" : "") + " info=" + loose(a->getAppSpecificInfo()) +
+         " max=" + std::to_string(a->getMaxLength()) + " default=" + loose(a->getDefaultValue()) +
+         " v=" + a->getVersion().toString() + " card=" + loose(a->getCardinality()) +
+         " rel=" + loose(a->getRelationship()) + (a->getAttrFlag() ? " flag" : "") + "\n";
   }
   d += "verbs=" + std::to_string(spec.getVerbCount());
   return d;
