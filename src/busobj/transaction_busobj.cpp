@@ -131,7 +131,7 @@ bool TransactionBusinessObject::storeOld(int index, void* value, int type) {
   if (attr->getType() != type) return false;
   if (type != OBJECT) {
     // Copied before the old text goes: value may be that very text.
-    char* copy = d::copyText(static_cast<const char*>(value));
+    char* copy = d::copySlotText(static_cast<const char*>(value));
     releaseOldSlot(index);
     oldValues_[index] = copy;
     return true;
