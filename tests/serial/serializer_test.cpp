@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "hbconnector/business_object.hpp"
-#include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/serializer.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
@@ -20,36 +19,38 @@ namespace {
 using hbconnector::test::bars;
 using hbconnector::test::delimited;
 using hbconnector::test::FakeAgentScope;
+using hbconnector::test::firstTokens;
 using hbconnector::test::RegistryGuard;
 using hbconnector::test::slotText;
 using hbconnector::test::SpecBuilder;
+using hbconnector::test::Tokens;
 using hbconnector::test::txt;
+using Serializer = BusObjAndSpecSerializer;
 
-// The tokens of a delimited text split at code 4.
-std::vector<std::string> outerTokens(const std::string& text) {
-  StringMessage message(text.c_str(), STATUS_DELIMITER);
-  std::vector<std::string> tokens;
-  for (char* t = message.nextToken(); t != nullptr; t = message.nextToken()) tokens.push_back(t);
+// A combined message's tokens; for specification records only their type name.
+Tokens outer(char* text) {
+  StringMessage message(text, STATUS_DELIMITER);
+  delete[] text;
+  Tokens tokens;
+  for (char* t = message.nextToken(); t != nullptr; t = message.nextToken()) {
+    std::string token = t;
+    if (token.rfind("BusObjSpec\x03", 0) == 0)
+      token = token.substr(11, token.find('\x03', 11) - 11);
+    tokens.push_back(token);
+  }
   return tokens;
 }
 
-std::string take(char* text) {
-  std::string copy = text;
-  delete[] text;
-  return copy;
-}
-
-std::string specName(const std::string& record) {
-  StringMessage message(record.c_str());
-  message.nextToken();
-  return message.nextToken();
+BusinessObject* combined(const std::string& text, bool keyForm = false) {
+  return keyForm ? Serializer::deserializeWithSpec(text.c_str())
+                 : Serializer::deserializeWithAllSpecs(text.c_str());
 }
 
 class SerializerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SpecBuilder("Leaf").attr("Text", STRING).registerSpec();
-    // A type that contains itself, directly and through Twig.
+    // Tree contains itself, directly and through Twig.
     SpecBuilder("Tree")
         .attr("Id", STRING)
         .key()
@@ -59,169 +60,100 @@ class SerializerTest : public ::testing::Test {
         .attr("Leaf", "Leaf")
         .registerSpec();
     SpecBuilder("Twig").attr("Back", "Tree").registerSpec();
+    tree_ = std::make_unique<BusinessObject>("Tree");
+    tree_->setVerb("Update");
+    tree_->setAttrValue(0, txt("T1"), STRING);
+    tree_->setAttrValue(1, txt("a note"), STRING);
+    tree_->setAttrValue(2, new BusinessObject("Tree"), OBJECT);
   }
-
-  std::unique_ptr<BusinessObject> makeTree() {
-    auto tree = std::make_unique<BusinessObject>("Tree");
-    tree->setVerb("Update");
-    tree->setAttrValue(0, txt("T1"), STRING);
-    tree->setAttrValue(1, txt("a note"), STRING);
-    auto* kid = new BusinessObject("Tree");
-    kid->setAttrValue(0, txt("T2"), STRING);
-    tree->setAttrValue(2, kid, OBJECT);
-    return tree;
-  }
-
-  FakeAgentScope scope_;
   RegistryGuard registry_;
+  FakeAgentScope scope_;
+  std::unique_ptr<BusinessObject> tree_;
 };
 
-TEST_F(SerializerTest, AllSpecsListsEachReachableTypeOnce) {
-  std::unique_ptr<BusinessObject> tree = makeTree();
-  const std::vector<std::string> tokens =
-      outerTokens(take(BusObjAndSpecSerializer::serializeWithAllSpecs(tree.get())));
+TEST_F(SerializerTest, AllSpecsListsEachTypeOnceAndReadsBack) {
+  Tokens tokens = outer(Serializer::serializeWithAllSpecs(tree_.get()));
   ASSERT_EQ(tokens.size(), 5u);
-  EXPECT_EQ(tokens[0], "BusObjAndSpec");
-  std::unique_ptr<StringMessage> record(tree->toStringMessage());
+  std::unique_ptr<StringMessage> record(tree_->toStringMessage());
   EXPECT_EQ(tokens[1], record->getText());
-  std::vector<std::string> names = {specName(tokens[2]), specName(tokens[3]), specName(tokens[4])};
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"Leaf", "Tree", "Twig"}));
+  std::sort(tokens.begin() + 2, tokens.end());
+  EXPECT_EQ(Tokens(tokens.begin() + 2, tokens.end()), (Tokens{"Leaf", "Tree", "Twig"}));
 
-  std::unique_ptr<HashedDictionary> specs(BusObjAndSpecSerializer::collectSpecs(tree.get()));
-  EXPECT_EQ(specs->entries(), 3u);
-  // The collection only refers to the registered specs.
-  EXPECT_EQ(specs->findValue(NameView("Tree")),
-            BusObjSpecRegistry::getInstance()->findSpec("Tree"));
-}
-
-TEST_F(SerializerTest, AllSpecsRoundTripRegistersUnknownTypes) {
-  std::unique_ptr<BusinessObject> tree = makeTree();
-  const std::string text = take(BusObjAndSpecSerializer::serializeWithAllSpecs(tree.get()));
-  // A fresh process would not know the types: forget them (the guard still
-  // deletes the originals) and read the message.
+  // A process that does not know the types learns them from the message.
+  char* text = Serializer::serializeWithAllSpecs(tree_.get());
   BusObjSpecRegistry* registry = BusObjSpecRegistry::getInstance();
   for (const char* name : {"Tree", "Twig", "Leaf"}) registry->removeSpec(name, nullptr);
-  std::unique_ptr<BusinessObject> back(
-      BusObjAndSpecSerializer::deserializeWithAllSpecs(text.c_str()));
-  ASSERT_NE(back, nullptr);
+  std::unique_ptr<BusinessObject> back(combined(text));
+  delete[] text;
   ASSERT_NE(back->getSpec(), nullptr);
   EXPECT_EQ(back->getSpec(), registry->findSpec("Tree"));
   EXPECT_NE(registry->findSpec("Twig"), nullptr);
-  EXPECT_NE(registry->findSpec("Leaf"), nullptr);
   std::unique_ptr<StringMessage> again(back->toStringMessage());
-  std::unique_ptr<StringMessage> original(tree->toStringMessage());
-  EXPECT_STREQ(again->getText(), original->getText());
+  EXPECT_STREQ(again->getText(), record->getText());
 }
 
-TEST_F(SerializerTest, RegisteredSpecIsKeptAndMalformedSpecIsDropped) {
-  BusObjSpec* registered = BusObjSpecRegistry::getInstance()->findSpec("Leaf");
-  // The message's Leaf has another attribute; the registered one stays.
-  const std::string otherLeaf =
-      delimited({"BusObjSpec", "Leaf", "9.0.0", "\x05", "1", "0", "Other", "String", "false",
-                 "false", "false", "\x05", "0", "\x05", "1.0.0", "null", "null", "true"});
-  const std::string broken = delimited({"BusObjSpec", "Broken", "1.0.0", "\x05", "3", "0"});
-  const std::string leafRecord = bars("BusinessObject|Leaf|1.0.0|false|null|en_US|1|kept|");
-  const std::string message = delimited({"BusObjAndSpec", leafRecord, otherLeaf, broken}, '\x04');
-  std::unique_ptr<BusinessObject> leaf(
-      BusObjAndSpecSerializer::deserializeWithAllSpecs(message.c_str()));
-  ASSERT_NE(leaf, nullptr);
-  EXPECT_EQ(leaf->getSpec(), registered);
-  EXPECT_EQ(BusObjSpecRegistry::getInstance()->findSpec("Leaf"), registered);
-  EXPECT_EQ(slotText(leaf->getAttrValue(0)), "kept");
+TEST_F(SerializerTest, RegisteredSpecsStayAndBadMessagesGiveNull) {
+  BusObjSpec* leaf = BusObjSpecRegistry::getInstance()->findSpec("Leaf");
+  const std::string otherLeaf = delimited({"BusObjSpec", "Leaf", "9.0.0", "x", "0", "0"});
+  const std::string broken = delimited({"BusObjSpec", "Broken", "1.0.0", "x", "3", "0"});
+  std::unique_ptr<BusinessObject> bo(combined(
+      delimited({"BusObjAndSpec", bars("BusinessObject|Leaf|1.0.0|false|null|en_US|1|kept|"),
+                 otherLeaf, broken},
+                '\x04')));
+  ASSERT_NE(bo, nullptr);
+  EXPECT_EQ(bo->getSpec(), leaf);
+  EXPECT_EQ(BusObjSpecRegistry::getInstance()->findSpec("Leaf"), leaf);
+  EXPECT_EQ(slotText(bo->getAttrValue(0)), "kept");
   EXPECT_EQ(BusObjSpecRegistry::getInstance()->findSpec("Broken"), nullptr);
-}
 
-TEST_F(SerializerTest, TextsThatAreNotCombinedMessagesGiveNull) {
-  EXPECT_EQ(BusObjAndSpecSerializer::deserializeWithAllSpecs(""), nullptr);
-  EXPECT_EQ(BusObjAndSpecSerializer::deserializeWithAllSpecs("BusObjAndSpec\x04"), nullptr);
-  EXPECT_EQ(BusObjAndSpecSerializer::deserializeWithSpec("BusObjAndSpec"), nullptr);
-  EXPECT_EQ(BusObjAndSpecSerializer::deserializeWithAllSpecs("BusObjAndSpeck\x04x\x04"), nullptr);
-
-  // One specification token more than accepted: nothing is read or registered.
-  const std::string spec = delimited({"BusObjSpec", "Flood", "1.0.0", "\x05", "0", "0"});
-  std::string flood = std::string("BusObjAndSpec\x04") +
-                      bars("BusinessObject|Flood|1.0.0|false|null|en_US|0|") + "\x04";
-  for (int i = 0; i <= MAX_SPECS_PER_MESSAGE; ++i) flood += spec + "\x04";
-  EXPECT_EQ(BusObjAndSpecSerializer::deserializeWithAllSpecs(flood.c_str()), nullptr);
+  for (const char* text : {"", "BusObjAndSpec\x04", "BusObjAndSpek\x04x\x04"}) {
+    EXPECT_EQ(combined(text), nullptr);
+    EXPECT_EQ(combined(text, true), nullptr);
+  }
+  std::string flood = "BusObjAndSpec\x04x\x04";
+  const std::string spec = delimited({"BusObjSpec", "Flood", "1.0.0", "x", "0", "0"}) + "\x04";
+  for (int i = 0; i <= MAX_SPECS_PER_MESSAGE; ++i) flood += spec;
+  EXPECT_EQ(combined(flood), nullptr);
   EXPECT_EQ(BusObjSpecRegistry::getInstance()->findSpec("Flood"), nullptr);
 }
 
-TEST_F(SerializerTest, ObjectOfUnknownTypeReadsInvalid) {
-  scope_.startVeneer();
-  const std::string message =
-      std::string("BusObjAndSpec\x04") + bars("BusinessObject|Ghost|1.0.0|false|null|en_US|0|");
-  std::unique_ptr<BusinessObject> ghost(
-      BusObjAndSpecSerializer::deserializeWithAllSpecs(message.c_str()));
-  ASSERT_NE(ghost, nullptr);
-  EXPECT_EQ(ghost->getSpec(), nullptr);
-  EXPECT_EQ(scope_.agent().generated(64).size(), 1u);
-}
-
-TEST_F(SerializerTest, KeyFormCarriesKeysOnlyAndReadsBack) {
-  scope_.agent().setLocale("fr_FR");
-  std::unique_ptr<BusinessObject> tree = makeTree();
-  auto* leaf = new BusinessObject("Leaf");
-  tree->setAttrValue(4, leaf, OBJECT);
-  std::unique_ptr<StringMessage> key(tree->toKeyStringMessage());
+TEST_F(SerializerTest, KeyFormWriteAndRead) {
+  tree_->setAttrValue(4, new BusinessObject("Leaf"), OBJECT);
+  std::unique_ptr<StringMessage> key(tree_->toKeyStringMessage());
   EXPECT_STREQ(key->getText(),
                bars("BusinessObject|Tree|1.0.0|Update|5|T1|VqIgnore|0|0|0|").c_str());
-  tree->setAttrValue(0, BusinessObject::getBlankValue(), STRING);
-  tree->setAttrValue(1, BusinessObject::getIgnoreValue(), STRING);
-  std::unique_ptr<StringMessage> blankKey(tree->toKeyStringMessage());
-  EXPECT_STREQ(blankKey->getText(),
-               bars("BusinessObject|Tree|1.0.0|Update|5|VqBlank|VqIgnore|0|0|0|").c_str());
 
-  tree->setAttrValue(0, txt("T1"), STRING);
-  const std::string text = take(BusObjAndSpecSerializer::serializeWithSpec(tree.get()));
-  const std::vector<std::string> tokens = outerTokens(text);
-  ASSERT_EQ(tokens.size(), 3u);
-  EXPECT_EQ(specName(tokens[2]), "Tree");
-
-  tree->setLocale("de_DE");
-  std::unique_ptr<BusinessObject> back(BusObjAndSpecSerializer::deserializeWithSpec(text.c_str()));
-  ASSERT_NE(back, nullptr);
+  Tokens tokens = outer(Serializer::serializeWithSpec(tree_.get()));
+  EXPECT_EQ(tokens, (Tokens{"BusObjAndSpec", key->getText(), "Tree"}));
+  tree_->setLocale("de_DE");
+  std::unique_ptr<BusinessObject> back(
+      combined(std::string("BusObjAndSpec\x04") + key->getText(), true));
   ASSERT_NE(back->getSpec(), nullptr);
   EXPECT_STREQ(back->getVerb(), "Update");
-  EXPECT_FALSE(back->isDelta());
-  EXPECT_STREQ(back->getLocale(), "fr_FR");  // the key form has none: the default one
+  EXPECT_STREQ(back->getLocale(), "en_US");  // the agent's: the key form carries none
   EXPECT_EQ(slotText(back->getAttrValue(0)), "T1");
   for (int i = 1; i < 5; ++i) EXPECT_TRUE(back->isIgnore(i)) << i;
-}
 
-TEST_F(SerializerTest, KeyFormReaderRefusesBadKeyForms) {
-  auto read = [](const std::string& key) {
-    const std::string message = std::string("BusObjAndSpec\x04") + key;
-    return std::unique_ptr<BusinessObject>(
-        BusObjAndSpecSerializer::deserializeWithSpec(message.c_str()));
-  };
-  // Child tokens other than the markers are taken as "no child": the key
-  // form never carries child records.
-  std::unique_ptr<BusinessObject> children =
-      read(bars("BusinessObject|Tree|1.0.0|null|5|T9|n|7|VqBlank|1|"));
-  ASSERT_NE(children->getSpec(), nullptr);
-  EXPECT_TRUE(children->isIgnore(2));
-  EXPECT_EQ(children->getAttrValue(3), BusinessObject::getBlankValue());
-  EXPECT_TRUE(children->isIgnore(4));
-
-  const std::vector<std::string> full = {
-      "BusinessObject", "Tree", "1.0.0", "null", "5", "T9", "n", "0", "0", "0"};
-  // Without any key-form token the text is no combined message at all.
-  EXPECT_EQ(read(""), nullptr);
+  // Child tokens other than the markers mean "no child"; truncation is invalid.
+  back.reset(combined(std::string("BusObjAndSpec\x04") +
+                          bars("BusinessObject|Tree|1.0.0|null|5|VqBlank|n|7|VqBlank|1|"),
+                      true));
+  ASSERT_NE(back->getSpec(), nullptr);
+  EXPECT_TRUE(back->isBlank(0) && back->isIgnore(2) && back->isIgnore(4));
+  EXPECT_EQ(back->getAttrValue(3), BusinessObject::getBlankValue());
+  const Tokens full = {"BusinessObject", "Tree", "1.0.0", "null", "5", "T9", "n", "0", "0", "0"};
   for (std::size_t n = 1; n < full.size(); ++n) {
-    const std::vector<std::string> cut(full.begin(), full.begin() + static_cast<long>(n));
-    std::unique_ptr<BusinessObject> bo = read(delimited(cut));
-    ASSERT_NE(bo, nullptr);
-    EXPECT_EQ(bo->getSpec(), nullptr) << "tokens kept: " << n;
+    std::unique_ptr<BusinessObject> cut(
+        combined("BusObjAndSpec\x04" + delimited(firstTokens(full, n)), true));
+    EXPECT_EQ(cut->getSpec(), nullptr) << n;
   }
-  EXPECT_EQ(read(bars("BusinessObject|Tree|1.0.0|null|4|T9|n|0|0|"))->getSpec(), nullptr);
 }
 
 TEST(SerializerDeathTest, NullArgumentsAreProgrammingErrors) {
-  EXPECT_DEATH(BusObjAndSpecSerializer::serializeWithAllSpecs(nullptr), "bo != NULL");
-  EXPECT_DEATH(BusObjAndSpecSerializer::serializeWithSpec(nullptr), "bo != NULL");
-  EXPECT_DEATH(BusObjAndSpecSerializer::deserializeWithAllSpecs(nullptr), "boMsg != NULL");
-  EXPECT_DEATH(BusObjAndSpecSerializer::deserializeWithSpec(nullptr), "boMsg != NULL");
+  EXPECT_DEATH(Serializer::serializeWithAllSpecs(nullptr), "bo != NULL");
+  EXPECT_DEATH(Serializer::serializeWithSpec(nullptr), "bo != NULL");
+  EXPECT_DEATH(Serializer::deserializeWithAllSpecs(nullptr), "boMsg != NULL");
+  EXPECT_DEATH(Serializer::deserializeWithSpec(nullptr), "boMsg != NULL");
 }
 
 }  // namespace
