@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "hbconnector/business_object.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/transaction_busobj.hpp"
 #include "support/fake_agent.hpp"

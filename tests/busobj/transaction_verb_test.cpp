@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hbconnector/bo_handler.hpp"
+#include "hbconnector/business_object.hpp"
 #include "hbconnector/return_status.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/transaction_busobj.hpp"

@@ -8,6 +8,7 @@
 
 #include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
+#include "hbconnector/business_object.hpp"
 #include "hbconnector/return_status.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
