@@ -160,7 +160,8 @@ TEST_F(BusObjRecordTest, WrongCountsAndTypesGiveInvalidObjectsWithMessage64) {
   EXPECT_EQ(readBars("BusinessObject|Ghost|3.0.0|false|null|en_US|0|")->getSpec(), nullptr);
   // A broken child breaks its parent.
   std::unique_ptr<BusinessObject> parent = readBars(
-      "BusinessObject|Customer|1.0.0|false|null|en_US|2|S|1|BusinessObject|Ghost|1.0.0|false|");
+      "BusinessObject|Customer|1.0.0|false|null|en_US|2|S|1|BusinessObject|Ghost|1.0.0|false|null|"
+      "en_US|0|");
   EXPECT_EQ(parent->getSpec(), nullptr);
   EXPECT_EQ(parent->getAttrValues(), nullptr);
   const auto reports = scope_.agent().generated(64);
