@@ -89,6 +89,7 @@ TEST_F(TransactionVerbTest, MatchingPriorImagePerformsTheVerbAndCopiesBack) {
 
 TEST_F(TransactionVerbTest, DifferenceInTheLastAttributeStopsBeforeTheVerb) {
   handler_.onRetrieve = [](BusinessObject& bo) {
+    bo.setAttrValue(1, txt("90"), STRING);
     bo.setAttrValue(2, txt("frozen"), STRING);
     return 1;
   };
