@@ -112,6 +112,7 @@ class HB_EXPORT BusinessObject {
   bool isIgnore(int index) const;
   bool isIgnore(const char* name) const;
   // The value is present and its text is empty (the blank marker included).
+  // A child object or array slot is blank only when it holds the blank marker.
   bool isBlank(int index) const;
   bool isBlank(const char* name) const;
   static bool isIgnoreValue(const void* value) { return value == nullptr; }
@@ -138,7 +139,8 @@ class HB_EXPORT BusinessObject {
 
   const char* getVerb() const { return verb_; }
   // Refuses (message 62, verb unchanged) a verb the spec does not list; null
-  // always succeeds and clears the verb.
+  // always succeeds and clears the verb. An invalid object keeps no verb but
+  // null (without a message).
   void setVerb(const char* verb);
   const char* getLocale() const { return locale_; }
   // Ignores a null or empty text and returns null; otherwise stores a copy
@@ -156,16 +158,20 @@ class HB_EXPORT BusinessObject {
   void setClientData(void* data) { clientData_ = data; }
 
   // Whether every key attribute holds equal texts in both objects (true when
-  // the type has no keys); false for null.
+  // the type has no keys); false for null, an invalid object, or an object
+  // whose slots have another layout.
   bool keysEqual(const BusinessObject* other) const;
   // 0 when the objects hold the same data, -1 otherwise. Values unset on
   // either side are no difference; the last attribute of the spec is not
   // compared.
   int compare(const BusinessObject* other) const;
-  // A new, independent deep copy of the same type (default locale); the
-  // caller deletes it. appSpecificInfo and clientData are not copied.
+  // A new, independent deep copy of the same type and spec (default locale;
+  // verbs, delta flags and array delta flags copied, a verb "null" dropped);
+  // the caller deletes it. appSpecificInfo and clientData are not copied.
+  // Null for an invalid object.
   BusinessObject* duplicate() const;
-  // setAttrValues(other.getAttrValues()), then the delta flag; returns true.
+  // setAttrValues(other.getAttrValues()), then the delta flag; true. False,
+  // with nothing copied, when other's slots have another layout.
   bool copyFrom(const BusinessObject& other);
   // Runs the verb through the type's handler (delta updates the handler does
   // not accept go through BOHandlerBase::doUpdateWithoutDelta) and puts a
@@ -193,7 +199,8 @@ class HB_EXPORT BusinessObject {
   // Folds a delta or later image into this after-image: 0, or -1 (nothing
   // changed) when the keys differ.
   int mergeDelta(BusinessObject* delta);
-  // Folds a delta into this object just retrieved from the application; 0.
+  // Folds a delta into this object just retrieved from the application; 0,
+  // or -1 (nothing changed) for a null delta or one of another layout.
   int applyDelta(BusinessObject* delta);
 
   // Whole-tree services.

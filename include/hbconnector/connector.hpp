@@ -178,6 +178,9 @@ class HB_EXPORT JToCPPVeneer {
   static void setConnector(ConnectorBase* connector);
 
  private:
+  // The handler keeps both ends of the handler/veneer link consistent.
+  friend class SubscriptionHandlerCPP;
+
   BusObjSpecRegistry* specRegistry_ = nullptr;
   Tracing* tracing_ = nullptr;
   MsgGenerator* msgGenerator_ = nullptr;

@@ -83,15 +83,18 @@ class HB_EXPORT PerfMonitor {
 };
 
 // A set item for a monitor: hash is the monitor's id, equality compares ids.
+// The key keeps the id the monitor had when the key was made, so a stored key
+// never changes its hash. Compare only with other PerfMonitorKey items.
 class HB_EXPORT PerfMonitorKey : public HashedItem {
  public:
-  explicit PerfMonitorKey(PerfMonitor* monitor) : monitor_(monitor) {}
+  explicit PerfMonitorKey(PerfMonitor* monitor) : monitor_(monitor), id_(monitor->getId()) {}
   PerfMonitor* getMonitor() const { return monitor_; }
   std::uint32_t hash() const override;
   bool isEqual(const HashedItem& other) const override;
 
  private:
   PerfMonitor* monitor_;
+  int id_;
 };
 
 #endif  // HBCONNECTOR_PERF_MONITOR_HPP_

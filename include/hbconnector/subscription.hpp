@@ -16,6 +16,7 @@
 #ifndef HBCONNECTOR_SUBSCRIPTION_HPP_
 #define HBCONNECTOR_SUBSCRIPTION_HPP_
 
+#include <atomic>
 #include <mutex>
 
 #include "hbconnector/collections.hpp"
@@ -77,7 +78,7 @@ class HB_EXPORT SubscriptionHandlerCPP {
   // Attaches to veneer: the old veneer forgets this handler, the new one takes it.
   void setVeneer(JToCPPVeneer* veneer);
   void detachVeneer();
-  JToCPPVeneer* getVeneer() const { return veneer_; }
+  JToCPPVeneer* getVeneer() const { return veneer_.load(std::memory_order_acquire); }
 
   // Table primitives. findVerbSet returns the name's set of SubscribedVerb
   // items (IdentityItem holding a SubscribedVerb*), or null; the pointer is
@@ -94,7 +95,9 @@ class HB_EXPORT SubscriptionHandlerCPP {
   int removeSubscription(const char* boName, const char* verb);
   void traceCall(const char* what, const char* boName, const char* verb, const int* perf);
 
-  JToCPPVeneer* veneer_ = nullptr;
+  // Read by polling threads (gotApplEvent) while start-up or shut-down may
+  // change it.
+  std::atomic<JToCPPVeneer*> veneer_{nullptr};
   // Name -> HashedSet of IdentityItem(SubscribedVerb*).
   HashedDictionary subscriptions_;
   mutable std::recursive_mutex mutex_;

@@ -9,6 +9,8 @@
 #ifndef HBCONNECTOR_BRIDGE_UPCALLS_HPP_
 #define HBCONNECTOR_BRIDGE_UPCALLS_HPP_
 
+#include <string>
+
 class BusinessObject;
 class ReturnStatusDescriptor;
 class StringMessage;
@@ -34,6 +36,13 @@ char* generateMsg(int id, int type, const char* extra, int flag, int count, cons
 // ObjectEventId a "<connector>_<seconds>_<counter>" value first.
 int gotEventFromApp(BusinessObject& bo);
 int gotEventFromApp(BusinessObject& bo, const char* encoding);
+
+// The next ObjectEventId value for an event without one:
+// "<connector name>_<seconds since the epoch>_<counter>". The text form and
+// the byte-array form of the event upcall (byteArrayForm) each keep their own
+// counter, starting at 0, and each reads "ConnectorName" (at most 127 bytes)
+// through the current veneer once, at its first id made while a veneer exists.
+std::string makeObjectEventId(bool byteArrayForm);
 
 void consumeSync(const char* name, BusinessObject& bo, ReturnStatusDescriptor* status);
 // New message over the names (caller deletes), or null when no agent.

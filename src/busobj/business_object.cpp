@@ -1,0 +1,618 @@
+// BusinessObject: construction, value slots, verbs, copies, comparison, the
+// verb operation and the readable dump. Tree operations for delta handling
+// live in delta.cpp; the text formats and whole-tree services elsewhere.
+#include "hbconnector/business_object.hpp"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "bridge/upcalls.hpp"
+#include "busobj/busobj_access.hpp"
+#include "busobj/diagnostics.hpp"
+#include "hbconnector/bo_handler.hpp"
+#include "hbconnector/connector.hpp"
+#include "hbconnector/return_status.hpp"
+#include "hbconnector/spec_registry.hpp"
+#include "hbconnector/string_message.hpp"
+#include "hbconnector/transaction_busobj.hpp"
+#include "hbconnector/version.hpp"
+#include "runtime/assert.hpp"
+
+namespace {
+// The blank marker's text: shared by every blank slot, never written, never
+// freed. Its address is what identifies the marker.
+char blankText[1] = {'\0'};
+}  // namespace
+
+char* const IGNORE_VALUE = nullptr;
+char* const BLANK_VALUE = blankText;
+
+namespace hbconnector::detail {
+
+// ---- texts ------------------------------------------------------------------
+
+char* copySlotText(const char* data, std::size_t length) {
+  char* text = new char[length + 1];
+  std::memcpy(text, data, length);
+  text[length] = '\0';
+  return text;
+}
+
+char* copySlotText(const char* text) {
+  return text != nullptr ? copySlotText(text, std::strlen(text)) : nullptr;
+}
+
+void releaseSlotText(char* text) {
+  if (text != BLANK_VALUE) delete[] text;
+}
+
+char* dupText(const char* text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t length = std::strlen(text);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, text, length + 1);
+  return copy;
+}
+
+namespace {
+
+// The locale of objects built by type name without one: the agent's, else "en_US".
+char* defaultLocaleCopy() {
+  StringMessage* agentLocale = upcall::getLocale();
+  if (agentLocale != nullptr && agentLocale->getText() != nullptr &&
+      agentLocale->getText()[0] != '\0') {
+    return dupText(agentLocale->getText());
+  }
+  return dupText("en_US");
+}
+
+bool isVerb(const char* verb, const char* name) {
+  return verb != nullptr && std::strcmp(verb, name) == 0;
+}
+
+}  // namespace
+
+// ---- BusObjAccess -----------------------------------------------------------
+
+BusinessObject* BusObjAccess::makeInvalid() { return new BusinessObject(BusinessObject::NoInit{}); }
+
+BusinessObject* BusObjAccess::makeWithSpec(BusObjSpec* spec) {
+  BusinessObject* bo = makeInvalid();
+  if (spec != nullptr) {
+    attachSpec(*bo, spec);
+    bo->locale_ = defaultLocaleCopy();
+  }
+  return bo;
+}
+
+void BusObjAccess::attachSpec(BusinessObject& bo, BusObjSpec* spec) {
+  invalidate(bo);
+  if (spec == nullptr) return;
+  bo.spec_ = spec;
+  const int count = spec->getAttributeCount() > 0 ? spec->getAttributeCount() : 0;
+  bo.values_ = new void*[count]();  // every slot starts with the ignore marker
+}
+
+void BusObjAccess::invalidate(BusinessObject& bo) {
+  if (bo.values_ != nullptr && bo.spec_ != nullptr) {
+    for (int i = 0; i < bo.spec_->getAttributeCount(); ++i) bo.releaseSlot(i);
+  }
+  delete[] bo.values_;
+  bo.values_ = nullptr;
+  bo.spec_ = nullptr;
+}
+
+void BusObjAccess::setVerbUnchecked(BusinessObject& bo, const char* verb) {
+  char* copy = dupText(verb);
+  delete[] bo.verb_;
+  bo.verb_ = copy;
+}
+
+void BusObjAccess::setLocaleUnchecked(BusinessObject& bo, const char* locale) {
+  char* copy = dupText(locale);
+  delete[] bo.locale_;
+  bo.locale_ = copy;
+}
+
+void BusObjAccess::clearSlot(BusinessObject& bo, int index) { bo.releaseSlot(index); }
+
+void BusObjAccess::releaseValue(const AttrSpec& attr, void* value) {
+  if (value == nullptr || value == BLANK_VALUE) return;
+  if (!attr.isObjectType()) {
+    releaseSlotText(static_cast<char*>(value));
+  } else if (attr.isMultipleCard()) {
+    delete static_cast<BusObjArray*>(value);
+  } else {
+    delete static_cast<BusinessObject*>(value);
+  }
+}
+
+BusinessObject* BusObjAccess::childAt(const BusinessObject& bo, int index) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || !attr->isObjectType() || attr->isMultipleCard()) return nullptr;
+  void* value = bo.values_[index];
+  return value == BLANK_VALUE ? nullptr : static_cast<BusinessObject*>(value);
+}
+
+BusObjArray* BusObjAccess::arrayAt(const BusinessObject& bo, int index) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || !isArrayAttr(*attr)) return nullptr;
+  void* value = bo.values_[index];
+  return value == BLANK_VALUE ? nullptr : static_cast<BusObjArray*>(value);
+}
+
+bool BusObjAccess::sameLayout(const BusObjSpec* a, const BusObjSpec* b) {
+  if (a == b) return true;
+  if (a == nullptr || b == nullptr) return false;
+  const int count = a->getAttributeCount();
+  if (count != b->getAttributeCount()) return false;
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* x = a->getAttribute(i);
+    const AttrSpec* y = b->getAttribute(i);
+    if (x == nullptr || y == nullptr) return false;
+    if (x->getType() != y->getType() || isArrayAttr(*x) != isArrayAttr(*y)) return false;
+  }
+  return true;
+}
+
+void**& BusObjAccess::oldValues(TransactionBusinessObject& bo) { return bo.oldValues_; }
+
+void BusObjAccess::setAttributes(BusObjSpec& spec, AttrSpec* attributes, int count) {
+  spec.setAttrSpecs(attributes);
+  spec.attrCount_ = count;
+}
+
+// The typed setter without its messages; the public overloads report.
+bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int type) {
+  if (bo.values_ == nullptr || index < 0 || index >= bo.getAttrCount()) return false;
+  if (value == nullptr || value == BLANK_VALUE) {
+    bo.releaseSlot(index);
+    bo.values_[index] = value;
+    return true;
+  }
+  const AttrSpec* attr = bo.spec_->getAttribute(index);
+  if (attr->getType() != type) return false;
+  if (type != OBJECT) {
+    // Copy before releasing: value may be the slot's own text.
+    char* copy = copySlotText(static_cast<const char*>(value));
+    bo.releaseSlot(index);
+    bo.values_[index] = copy;
+    return true;
+  }
+  auto* child = static_cast<BusinessObject*>(value);
+  if (child == &bo) return false;  // an object holding itself would be destroyed twice
+  child->setParent(&bo);
+  if (attr->isMultipleCard()) {
+    void* current = bo.values_[index];
+    BusObjArray* array;
+    if (current == nullptr || current == BLANK_VALUE) {
+      array = new BusObjArray(child->getSpec());
+      bo.values_[index] = array;
+    } else {
+      array = static_cast<BusObjArray*>(current);
+    }
+    // The same child twice in one array would be destroyed twice.
+    if (!holds(*array, child)) array->addObject(child);
+    return true;
+  }
+  // A different child replaces the old one, which nobody else can reach any
+  // more; the same child stored again stays as it is.
+  if (bo.values_[index] != child) {
+    bo.releaseSlot(index);
+    bo.values_[index] = child;
+  }
+  return true;
+}
+
+bool BusObjAccess::holds(const BusObjArray& array, const BusinessObject* object) {
+  for (int i = 0; i < array.count_; ++i) {
+    if (array.slots_[i] == object) return true;
+  }
+  return false;
+}
+
+void BusObjAccess::copyVerb(BusinessObject& to, const char* verb) {
+  // A verb read from text as "null" means none.
+  if (verb != nullptr && std::strcmp(verb, "null") != 0) to.setVerb(verb);
+}
+
+BusinessObject* BusObjAccess::copyValues(const BusinessObject& from) {
+  if (from.spec_ == nullptr) return nullptr;
+  BusinessObject* copy = makeWithSpec(from.spec_);
+  copyVerb(*copy, from.verb_);
+  copy->setAttrValues(from.values_);
+  return copy;
+}
+
+void BusObjAccess::initByName(BusinessObject& bo, const char* typeName, const char* locale,
+                              const Version* version) {
+  BusObjSpec* spec =
+      typeName != nullptr ? BusObjSpecRegistry::getInstance()->findSpec(typeName) : nullptr;
+  if (spec == nullptr) {
+    const std::string versionText = (version != nullptr ? *version : Version()).toString();
+    reportMsg(kMsgUnknownType, 6, versionText.c_str(), typeName);
+    return;
+  }
+  attachSpec(bo, spec);
+  bo.delta_ = false;
+  bo.locale_ = (locale != nullptr && locale[0] != '\0') ? dupText(locale) : defaultLocaleCopy();
+}
+
+}  // namespace hbconnector::detail
+
+using hbconnector::detail::BusObjAccess;
+using hbconnector::detail::reportMsg;
+
+// ---- construction -----------------------------------------------------------
+
+BusinessObject::BusinessObject(const char* typeName) {
+  BusObjAccess::initByName(*this, typeName, nullptr, nullptr);
+}
+
+BusinessObject::BusinessObject(const char* typeName, const char* locale) {
+  BusObjAccess::initByName(*this, typeName, locale, nullptr);
+}
+
+BusinessObject::BusinessObject(const char* typeName, const Version& version) {
+  BusObjAccess::initByName(*this, typeName, nullptr, &version);
+}
+
+BusinessObject::BusinessObject(NoInit) {}
+
+BusinessObject::~BusinessObject() {
+  delete[] verb_;
+  delete[] appSpecificInfo_;
+  BusObjAccess::invalidate(*this);
+  delete[] locale_;
+}
+
+void BusinessObject::releaseSlot(int index) {
+  const AttrSpec* attr = spec_ != nullptr ? spec_->getAttribute(index) : nullptr;
+  if (attr == nullptr || values_ == nullptr) return;
+  void* value = values_[index];
+  values_[index] = nullptr;
+  BusObjAccess::releaseValue(*attr, value);
+}
+
+// ---- type and spec access ---------------------------------------------------
+
+const char* BusinessObject::getName() const {
+  return spec_ != nullptr ? spec_->getName() : nullptr;
+}
+
+Version* BusinessObject::getVersion() const {
+  return spec_ != nullptr ? spec_->getVersion() : nullptr;
+}
+
+int BusinessObject::getAttrCount() const {
+  return spec_ != nullptr ? spec_->getAttributeCount() : 0;
+}
+
+AttrSpec* BusinessObject::getAttrSpec(int index) const {
+  return spec_ != nullptr ? spec_->getAttribute(index) : nullptr;
+}
+
+AttrSpec* BusinessObject::getAttrSpec(const char* name) const {
+  return spec_ != nullptr ? spec_->getAttribute(name) : nullptr;
+}
+
+const char* BusinessObject::getAttrName(int index) const {
+  const AttrSpec* attr = getAttrSpec(index);
+  return attr != nullptr ? attr->getName() : nullptr;
+}
+
+int BusinessObject::getAttrType(int index) const {
+  const AttrSpec* attr = getAttrSpec(index);
+  return attr != nullptr ? attr->getType() : -1;
+}
+
+int BusinessObject::getAttrType(const char* name) const {
+  const AttrSpec* attr = getAttrSpec(name);
+  return attr != nullptr ? attr->getType() : -1;
+}
+
+// ---- values -----------------------------------------------------------------
+
+void* BusinessObject::getAttrValue(int index) const {
+  if (values_ == nullptr || index < 0 || index >= getAttrCount()) {
+    reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, "Unknown");
+    return nullptr;
+  }
+  return values_[index];
+}
+
+void* BusinessObject::getAttrValue(const char* name) const {
+  return getAttrValue(spec_ != nullptr ? spec_->getAttributeIndex(name) : -1);
+}
+
+bool BusinessObject::setAttrValue(int index, void* value, int type) {
+  if (BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, type);
+  return false;
+}
+
+bool BusinessObject::setAttrValue(const char* name, void* value, int type) {
+  const int index = spec_ != nullptr ? spec_->getAttributeIndex(name) : -1;
+  if (index >= 0 && BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  reportMsg(hbconnector::detail::kMsgSetByNameRefused, 7, name, type);
+  return false;
+}
+
+bool BusinessObject::isIgnore(int index) const { return getAttrValue(index) == nullptr; }
+
+bool BusinessObject::isIgnore(const char* name) const { return getAttrValue(name) == nullptr; }
+
+bool BusinessObject::isBlank(int index) const {
+  const void* value = getAttrValue(index);
+  if (value == nullptr) return false;
+  if (value == BLANK_VALUE) return true;
+  // A child object or array is never an empty text.
+  return getAttrType(index) != OBJECT && static_cast<const char*>(value)[0] == '\0';
+}
+
+bool BusinessObject::isBlank(const char* name) const {
+  return isBlank(spec_ != nullptr ? spec_->getAttributeIndex(name) : -1);
+}
+
+bool BusinessObject::isBlankValue(const void* value) {
+  return value != nullptr && (value == BLANK_VALUE || static_cast<const char*>(value)[0] == '\0');
+}
+
+namespace {
+
+void* newValueFor(const AttrSpec* attr) {
+  if (attr == nullptr) return nullptr;
+  if (attr->isObjectType()) return new BusinessObject(attr->getTypeName(), attr->getVersion());
+  const int length = attr->getMaxLength() > 0 ? attr->getMaxLength() : 0;
+  return new char[static_cast<std::size_t>(length) + 1]();
+}
+
+}  // namespace
+
+void* BusinessObject::newAttrValue(int index) const { return newValueFor(getAttrSpec(index)); }
+
+void* BusinessObject::newAttrValue(const char* name) const {
+  return newValueFor(getAttrSpec(name));
+}
+
+const char* BusinessObject::getDefaultValue(int index) const {
+  const AttrSpec* attr = getAttrSpec(index);
+  return attr != nullptr ? attr->getDefaultValue() : IGNORE_VALUE;
+}
+
+const char* BusinessObject::getDefaultValue(const char* name) const {
+  const AttrSpec* attr = getAttrSpec(name);
+  return attr != nullptr ? attr->getDefaultValue() : IGNORE_VALUE;
+}
+
+void BusinessObject::setAttrValues(void** source) {
+  if (source == nullptr || values_ == nullptr) return;
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    void* value = source[i];
+    if (!attr->isObjectType()) {
+      BusObjAccess::storeTyped(*this, i, value, attr->getType());
+      continue;
+    }
+    if (value == nullptr || value == BLANK_VALUE) continue;  // absent: the slot keeps its content
+    if (attr->isMultipleCard()) {
+      const auto* from = static_cast<const BusObjArray*>(value);
+      auto* array = new BusObjArray(from->getSpec());
+      for (int k = 0; k < from->getObjectCount(); ++k) {
+        const BusinessObject* element = from->getObject(k);
+        if (element == nullptr) continue;
+        if (BusinessObject* copy = BusObjAccess::copyValues(*element)) {
+          copy->setParent(this);
+          array->addObject(copy);
+        }
+      }
+      // The previous array goes only now: the source may be this very slot.
+      releaseSlot(i);
+      values_[i] = array;
+    } else if (BusinessObject* copy =
+                   BusObjAccess::copyValues(*static_cast<const BusinessObject*>(value))) {
+      if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT)) delete copy;
+    }
+  }
+}
+
+// ---- other state ------------------------------------------------------------
+
+void BusinessObject::setVerb(const char* verb) {
+  if (verb != nullptr && (spec_ == nullptr || !spec_->isVerbSupported(verb))) {
+    if (spec_ != nullptr) reportMsg(hbconnector::detail::kMsgVerbNotSupported, 6, verb, getName());
+    return;
+  }
+  BusObjAccess::setVerbUnchecked(*this, verb);
+}
+
+const char* BusinessObject::setLocale(const char* locale) {
+  if (locale == nullptr || locale[0] == '\0') return nullptr;
+  BusObjAccess::setLocaleUnchecked(*this, locale);
+  return locale_;
+}
+
+void BusinessObject::setAppSpecificInfo(const char* info) {
+  char* copy = hbconnector::detail::dupText(info);
+  delete[] appSpecificInfo_;
+  appSpecificInfo_ = copy;
+}
+
+// ---- whole-object operations ------------------------------------------------
+
+bool BusinessObject::keysEqual(const BusinessObject* other) const {
+  if (other == nullptr || values_ == nullptr || other->values_ == nullptr) return false;
+  if (!BusObjAccess::sameLayout(spec_, other->spec_)) return false;
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    // Keys are simple values; a child object has no text to compare.
+    if (!attr->isKey() || attr->isObjectType()) continue;
+    const auto* mine = static_cast<const char*>(values_[i]);
+    const auto* theirs = static_cast<const char*>(other->values_[i]);
+    if (mine == nullptr || theirs == nullptr || std::strcmp(mine, theirs) != 0) return false;
+  }
+  return true;
+}
+
+int BusinessObject::compare(const BusinessObject* other) const {
+  if (other == nullptr || values_ == nullptr || other->values_ == nullptr) return -1;
+  if (!BusObjAccess::sameLayout(spec_, other->spec_)) return -1;
+  // The last attribute of a spec is not compared.
+  const int last = getAttrCount() - 1;
+  for (int i = 0; i < last; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) {
+      const auto* mine = static_cast<const char*>(values_[i]);
+      const auto* theirs = static_cast<const char*>(other->values_[i]);
+      if (mine != nullptr && theirs != nullptr && std::strcmp(mine, theirs) != 0) return -1;
+    } else if (attr->isMultipleCard()) {
+      const BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
+      const BusObjArray* theirs = BusObjAccess::arrayAt(*other, i);
+      if (mine != nullptr && theirs != nullptr && mine->compare(theirs) != 0) return -1;
+    } else {
+      const BusinessObject* mine = BusObjAccess::childAt(*this, i);
+      const BusinessObject* theirs = BusObjAccess::childAt(*other, i);
+      if (mine != nullptr && theirs != nullptr && mine->compare(theirs) != 0) return -1;
+    }
+  }
+  return 0;
+}
+
+BusinessObject* BusinessObject::duplicate() const {
+  if (spec_ == nullptr || values_ == nullptr) return nullptr;
+  BusinessObject* copy = BusObjAccess::makeWithSpec(spec_);
+  BusObjAccess::copyVerb(*copy, verb_);
+  copy->delta_ = delta_;
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) {
+      BusObjAccess::storeTyped(*copy, i, values_[i], attr->getType());
+    } else if (attr->isMultipleCard()) {
+      const BusObjArray* array = BusObjAccess::arrayAt(*this, i);
+      if (array == nullptr) continue;
+      for (int k = 0; k < array->getObjectCount(); ++k) {
+        const BusinessObject* element = array->getObject(k);
+        BusinessObject* elementCopy = element != nullptr ? element->duplicate() : nullptr;
+        if (elementCopy != nullptr) BusObjAccess::storeTyped(*copy, i, elementCopy, OBJECT);
+      }
+      // An array without elements is the same as none and is not created.
+      if (BusObjArray* copied = BusObjAccess::arrayAt(*copy, i)) copied->setDelta(array->isDelta());
+    } else if (const BusinessObject* child = BusObjAccess::childAt(*this, i)) {
+      if (BusinessObject* childCopy = child->duplicate()) {
+        BusObjAccess::storeTyped(*copy, i, childCopy, OBJECT);
+      }
+    }
+  }
+  return copy;
+}
+
+bool BusinessObject::copyFrom(const BusinessObject& other) {
+  if (&other == this) return true;
+  // Slots of another layout cannot be read with this object's attribute kinds.
+  if (spec_ == nullptr || !BusObjAccess::sameLayout(spec_, other.spec_)) return false;
+  setAttrValues(other.values_);
+  delta_ = other.delta_;
+  return true;
+}
+
+int BusinessObject::doVerbFor(ReturnStatusDescriptor* status) {
+  JToCPPVeneer::clearErrorMsg();
+  BOHandlerBase* handler = spec_ != nullptr ? spec_->getBOHandler() : nullptr;
+  if (handler == nullptr) return -1;
+  int result;
+  if (delta_ && hbconnector::detail::isVerb(verb_, UPDATE)) {
+    result = handler->isDeltaSupported(*this) ? handler->doVerbFor(*this, status)
+                                              : handler->doUpdateWithoutDelta(*this, status);
+  } else {
+    result = handler->doVerbFor(*this, status);
+  }
+  const char* pending = JToCPPVeneer::getErrorMsg();
+  if (pending != nullptr && status != nullptr && status->getErrorString() == nullptr) {
+    status->setErrorString(pending);
+    JToCPPVeneer::clearErrorMsg();
+  }
+  return result;
+}
+
+// ---- dump -------------------------------------------------------------------
+
+namespace {
+
+// Appends pieces to a caller's buffer, keeping it zero-terminated and
+// refusing any piece that would not leave room for the terminating zero.
+class DumpWriter {
+ public:
+  DumpWriter(char* buffer, int size) : buffer_(buffer), size_(static_cast<std::size_t>(size)) {}
+
+  bool append(std::string_view piece) {
+    if (count_ + piece.size() >= size_) return false;
+    std::memcpy(buffer_ + count_, piece.data(), piece.size());
+    count_ += piece.size();
+    buffer_[count_] = '\0';
+    return true;
+  }
+  // Lets a child dump write into the rest of the buffer.
+  bool appendChild(const BusinessObject& child) {
+    const int room = static_cast<int>(size_ - count_);
+    const int written = child.dump(buffer_ + count_, room);
+    if (written < 1 || written >= room) return false;
+    count_ += static_cast<std::size_t>(written);
+    return true;
+  }
+  int count() const { return static_cast<int>(count_); }
+  int size() const { return static_cast<int>(size_); }
+
+ private:
+  char* buffer_;
+  std::size_t size_;
+  std::size_t count_ = 0;
+};
+
+const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+}  // namespace
+
+int BusinessObject::dump(char* buffer, int size) const {
+  if (buffer == nullptr) return 0;
+  if (size <= 0) return -1;
+  buffer[0] = '\0';
+  if (spec_ == nullptr || values_ == nullptr) return -1;
+  DumpWriter out(buffer, size);
+  std::string header = "\nBusiness Object Dump\nName: ";
+  header += orEmpty(getName());
+  header += "\nVerb: ";
+  header += verb_ != nullptr ? verb_ : "NULL";
+  header += " \n Type: ";
+  header += delta_ ? "Delta" : "AfterImage";
+  header += "\n";
+  if (!out.append(header)) return -1;
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    HB_ASSERT(out.count() < out.size());
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) {
+      const std::string line =
+          "\nAttr " + std::to_string(i) + ": " + orEmpty(attr->getName()) + " = ";
+      if (!out.append(line)) return -1;
+      const auto* value = static_cast<const char*>(values_[i]);
+      const char* shown = value == nullptr   ? "-- VqIgnore --"
+                          : value[0] == '\0' ? "-- Blank --"
+                                             : value;
+      if (!out.append(shown)) return -1;
+    } else if (attr->isMultipleCard()) {
+      if (const BusObjArray* array = BusObjAccess::arrayAt(*this, i)) {
+        for (int k = 0; k < array->getObjectCount(); ++k) {
+          const BusinessObject* element = array->getObject(k);
+          if (element != nullptr && !out.appendChild(*element)) return -1;
+        }
+      }
+    } else if (const BusinessObject* child = BusObjAccess::childAt(*this, i)) {
+      if (!out.appendChild(*child)) return -1;
+    }
+  }
+  return out.count();
+}

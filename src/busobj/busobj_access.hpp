@@ -1,0 +1,134 @@
+// Internal access to the private state of the business object model.
+//
+// The record readers and writers (text formats, transaction objects, tree
+// services) need to build objects step by step: an invalid object first, then
+// the spec once the type name is known, verbs copied without checks, slots
+// filled directly. BusObjAccess is the one friend of BusinessObject,
+// BusObjArray, AttrSpec, BusObjSpec and TransactionBusinessObject that offers
+// those steps; connector code never sees it.
+//
+// Slot texts. Every text stored in a value slot is allocated by copySlotText and
+// released by releaseSlotText, so the allocation strategy of slot texts can be
+// changed in one place. The blank marker is never released.
+#ifndef HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
+#define HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
+
+#include <cstddef>
+
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/busobj_spec.hpp"
+
+class TransactionBusinessObject;
+
+namespace hbconnector::detail {
+
+// A slot copy of text (null gives null). Release with releaseSlotText.
+char* copySlotText(const char* text);
+// A slot copy of the first length bytes of data, zero-terminated.
+char* copySlotText(const char* data, std::size_t length);
+// Releases a text made by copySlotText; null and the blank marker are ignored.
+void releaseSlotText(char* text);
+
+// An owned copy of a text held in an object's own fields (verb, locale,
+// information, spec texts): new[], released with delete[]. Null gives null.
+char* dupText(const char* text);
+
+// Whether the attribute's slot holds a BusObjArray (child type, cardinality "n").
+inline bool isArrayAttr(const AttrSpec& attr) {
+  return attr.isObjectType() && attr.isMultipleCard();
+}
+
+class BusObjAccess {
+ public:
+  // ---- BusinessObject -----------------------------------------------------
+
+  // A new invalid object: no spec, no slots, no verb, no locale.
+  static BusinessObject* makeInvalid();
+  // A new valid object of spec (every slot unset, after-image, the default
+  // locale), without a registry lookup. Null spec gives an invalid object.
+  static BusinessObject* makeWithSpec(BusObjSpec* spec);
+
+  // Gives an object without slots its spec and one unset slot per attribute.
+  // An object that already has slots releases them first.
+  static void attachSpec(BusinessObject& bo, BusObjSpec* spec);
+  // Releases every slot and the slot array, and clears the spec: the object
+  // becomes invalid.
+  static void invalidate(BusinessObject& bo);
+
+  // Stores a copy of verb (null clears it) without checking the spec.
+  static void setVerbUnchecked(BusinessObject& bo, const char* verb);
+  // Stores a copy of locale; null clears it (unlike setLocale).
+  static void setLocaleUnchecked(BusinessObject& bo, const char* locale);
+  static void setDelta(BusinessObject& bo, bool delta) { bo.delta_ = delta; }
+
+  // The slot array (null for an invalid object).
+  static void** values(BusinessObject& bo) { return bo.values_; }
+  // Replaces slot index's content without releasing what it held and without
+  // any check; the object takes ownership of value.
+  static void storeSlot(BusinessObject& bo, int index, void* value) { bo.values_[index] = value; }
+  // Releases slot index's content by the attribute's kind and leaves it unset.
+  static void clearSlot(BusinessObject& bo, int index);
+
+  // Releases one value by the kind of attr: a slot text, a child object or an
+  // array. Null and the blank marker are never released.
+  static void releaseValue(const AttrSpec& attr, void* value);
+
+  // The child object in slot index, or null when the slot holds none (the
+  // blank marker included) or the attribute is not a single child.
+  static BusinessObject* childAt(const BusinessObject& bo, int index);
+  // The array in slot index, or null when the slot holds none (the blank
+  // marker included) or the attribute is not a child array.
+  static BusObjArray* arrayAt(const BusinessObject& bo, int index);
+
+  // Whether the slot layouts of two specs agree (same attribute count, and at
+  // every index the same type code and the same array-ness), so slots of one
+  // may be read with the other's attribute kinds.
+  static bool sameLayout(const BusObjSpec* a, const BusObjSpec* b);
+
+  // The typed setter without messages (the public overloads report): markers
+  // for any type; otherwise the attribute's type code must equal type. Texts
+  // are copied; a child becomes bo's child (appended for cardinality "n", where
+  // an array already holding it is left alone); a different single child
+  // replaces and releases the previous one.
+  static bool storeTyped(BusinessObject& bo, int index, void* value, int type);
+  // Sets verb on `to` unless it is null or the text "null" (which is how a
+  // missing verb reads back from text).
+  static void copyVerb(BusinessObject& to, const char* verb);
+  // A new object of from's spec with from's verb and a deep copy of its slots
+  // (delta flags are not copied); null when from is invalid.
+  static BusinessObject* copyValues(const BusinessObject& from);
+  // The name constructors: registry lookup, message 64 when the type is
+  // unknown, slots and locale otherwise.
+  static void initByName(BusinessObject& bo, const char* typeName, const char* locale,
+                         const Version* version);
+
+  // ---- BusObjArray --------------------------------------------------------
+
+  // Whether array holds this very object (compared by address).
+  static bool holds(const BusObjArray& array, const BusinessObject* object);
+
+  static BusinessObject** slots(BusObjArray& array) { return array.slots_; }
+  static int capacity(const BusObjArray& array) { return array.capacity_; }
+
+  // ---- TransactionBusinessObject -------------------------------------------
+
+  static void**& oldValues(TransactionBusinessObject& bo);
+
+  // ---- AttrSpec -----------------------------------------------------------
+
+  static void setMaxLength(AttrSpec& attr, int maxLength) { attr.maxLength_ = maxLength; }
+  static void setAttrFlag(AttrSpec& attr, bool flag) { attr.attrFlag_ = flag; }
+  static void setKey(AttrSpec& attr, bool key) { attr.key_ = key; }
+  static void setRequired(AttrSpec& attr, bool required) { attr.required_ = required; }
+  static void setForeignKey(AttrSpec& attr, bool foreignKey) { attr.foreignKey_ = foreignKey; }
+
+  // ---- BusObjSpec ---------------------------------------------------------
+
+  // Replaces the attribute array (released) by attributes (new AttrSpec[count])
+  // and sets the count.
+  static void setAttributes(BusObjSpec& spec, AttrSpec* attributes, int count);
+};
+
+}  // namespace hbconnector::detail
+
+#endif  // HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_

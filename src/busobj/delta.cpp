@@ -1,0 +1,278 @@
+// Tree operations for after-image and delta handling: verb marking, merging a
+// delta or later image into an after-image, and applying a delta to a freshly
+// retrieved object. Children are matched by key values, never by position;
+// everything stored is a fresh copy, so the images passed in stay intact
+// (except that an unmatched delta element may be given the verb "Create").
+#include <cstring>
+#include <vector>
+
+#include "busobj/busobj_access.hpp"
+#include "hbconnector/business_object.hpp"
+
+using hbconnector::detail::BusObjAccess;
+
+namespace {
+
+bool hasVerb(const BusinessObject& bo, const char* verb) {
+  return bo.getVerb() != nullptr && std::strcmp(bo.getVerb(), verb) == 0;
+}
+
+// A copy of source whose parent is parent; null when source is invalid.
+BusinessObject* copyWithParent(const BusinessObject& source, BusinessObject* parent) {
+  BusinessObject* copy = source.duplicate();
+  if (copy != nullptr) copy->setParent(parent);
+  return copy;
+}
+
+// Stores a copy of child into bo's slot index (appending for an array).
+void storeCopy(BusinessObject& bo, int index, const BusinessObject& child) {
+  BusinessObject* copy = child.duplicate();
+  if (copy != nullptr && !BusObjAccess::storeTyped(bo, index, copy, OBJECT)) delete copy;
+}
+
+// Appends a copy of every present element of from to bo's array slot index.
+void appendCopies(BusinessObject& bo, int index, const BusObjArray& from) {
+  const int count = from.getObjectCount();
+  for (int k = 0; k < count; ++k) {
+    if (const BusinessObject* element = from.getObject(k)) storeCopy(bo, index, *element);
+  }
+}
+
+// Gives an unmatched delta element the verb "Create" unless it already has it.
+void markCreate(BusinessObject& element) {
+  if (!hasVerb(element, CREATE)) element.setVerb(CREATE);
+}
+
+}  // namespace
+
+// ---- markVerb ---------------------------------------------------------------
+
+void BusinessObject::markVerb(const char* verb) {
+  setVerb(verb);
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    if (BusObjArray* array = BusObjAccess::arrayAt(*this, i)) {
+      array->markVerb(verb);
+    } else if (BusinessObject* child = BusObjAccess::childAt(*this, i)) {
+      child->markVerb(verb);
+    }
+  }
+}
+
+void BusObjArray::markVerb(const char* verb) {
+  for (int i = 0; i < count_; ++i) {
+    if (slots_[i] != nullptr) slots_[i]->markVerb(verb);
+  }
+}
+
+// ---- markVerbsAgainst -------------------------------------------------------
+
+bool BusinessObject::markVerbsAgainst(BusinessObject& old) { return markVerbsAgainst(&old); }
+
+bool BusinessObject::markVerbsAgainst(BusinessObject* old) {
+  if (old == nullptr || !keysEqual(old)) return false;
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) continue;  // simple values are never compared
+    if (attr->isMultipleCard()) {
+      BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
+      const BusObjArray* theirs = BusObjAccess::arrayAt(*old, i);
+      if (mine != nullptr && theirs != nullptr) {
+        mine->markVerbsAgainst(theirs, this, false);
+      } else if (mine != nullptr) {
+        mine->markVerb(CREATE);
+      } else if (theirs != nullptr) {
+        appendCopies(*this, i, *theirs);
+        if (BusObjArray* added = BusObjAccess::arrayAt(*this, i)) added->markVerb(DELETE);
+      }
+    } else {
+      BusinessObject* mine = BusObjAccess::childAt(*this, i);
+      BusinessObject* theirs = BusObjAccess::childAt(*old, i);
+      if (mine != nullptr && theirs != nullptr) {
+        mine->markVerbsAgainst(theirs);
+      } else if (mine != nullptr) {
+        mine->markVerb(CREATE);
+      } else if (theirs != nullptr) {
+        storeCopy(*this, i, *theirs);
+        if (BusinessObject* added = BusObjAccess::childAt(*this, i)) added->markVerb(DELETE);
+      }
+    }
+  }
+  return true;
+}
+
+void BusObjArray::markVerbsAgainst(const BusObjArray* old, BusinessObject* parent, bool reverse) {
+  const char* onlyNew = reverse ? DELETE : CREATE;
+  const char* onlyOld = reverse ? CREATE : DELETE;
+  // Counts are taken once: elements appended below are not visited again,
+  // even when old is this very array.
+  const int newCount = count_;
+  const int oldCount = old != nullptr ? old->getObjectCount() : 0;
+  std::vector<int> newMatch(static_cast<std::size_t>(newCount), -1);
+  std::vector<int> oldMatch(static_cast<std::size_t>(oldCount), -1);
+
+  for (int k = 0; k < newCount; ++k) {
+    BusinessObject* element = getObject(k);
+    if (element == nullptr) continue;
+    const int j = old != nullptr ? old->findByKeys(element) : -1;
+    if (j < 0 || j >= oldCount) {
+      element->setVerb(onlyNew);
+      continue;
+    }
+    newMatch[static_cast<std::size_t>(k)] = j;
+    oldMatch[static_cast<std::size_t>(j)] = k;
+    if (!hasVerb(*element, DELETE)) element->setVerb(UPDATE);
+    if (reverse) {
+      // The old side's element takes the place of the new one, with its own verb.
+      if (BusinessObject* copy = copyWithParent(*old->getObject(j), parent)) setObjectAt(k, copy);
+    }
+  }
+
+  for (int j = 0; j < oldCount; ++j) {
+    if (oldMatch[static_cast<std::size_t>(j)] >= 0) continue;
+    const BusinessObject* element = old->getObject(j);
+    if (element == nullptr) continue;
+    if (BusinessObject* copy = copyWithParent(*element, parent)) {
+      copy->setVerb(onlyOld);
+      addObject(copy);
+    }
+  }
+
+  for (int k = 0; k < newCount; ++k) {
+    const int j = newMatch[static_cast<std::size_t>(k)];
+    if (j < 0) continue;
+    BusinessObject* element = getObject(k);
+    BusinessObject* matched = old->getObject(j);
+    if (element != nullptr && matched != nullptr) element->markVerbsAgainst(matched);
+  }
+}
+
+// ---- mergeDelta -------------------------------------------------------------
+
+int BusinessObject::mergeDelta(BusinessObject* delta) {
+  if (delta == nullptr || !keysEqual(delta)) return -1;
+  setVerb(UPDATE);
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) {
+      void* value = delta->values_[i];
+      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType());
+    } else if (attr->isMultipleCard()) {
+      const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
+      BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
+      if (theirs == nullptr) continue;
+      if (mine == nullptr) {
+        appendCopies(*this, i, *theirs);
+      } else if (!theirs->isDelta()) {
+        mine->markVerbsAgainst(theirs, this, true);
+      } else {
+        mine->mergeDelta(theirs, this);
+      }
+    } else {
+      BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
+      BusinessObject* mine = BusObjAccess::childAt(*this, i);
+      if (theirs == nullptr) continue;
+      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE)) {
+        storeCopy(*this, i, *theirs);  // releases the child it replaces
+      } else if (!theirs->isDelta()) {
+        BusinessObject* copy = theirs->duplicate();
+        if (copy == nullptr) continue;
+        copy->markVerbsAgainst(mine);
+        if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT)) delete copy;
+      } else {
+        mine->mergeDelta(theirs);
+      }
+    }
+  }
+  return 0;
+}
+
+void BusObjArray::mergeDelta(const BusObjArray* delta, BusinessObject* parent) {
+  if (delta == nullptr) return;
+  const int count = delta->getObjectCount();
+  for (int t = 0; t < count; ++t) {
+    BusinessObject* element = delta->getObject(t);
+    if (element == nullptr) continue;
+    const int j = findByKeys(element);
+    if (j < 0) {
+      markCreate(*element);
+      if (BusinessObject* copy = copyWithParent(*element, parent)) addObject(copy);
+    } else if (hasVerb(*element, DELETE)) {
+      if (BusinessObject* copy = copyWithParent(*element, parent)) setObjectAt(j, copy);
+    } else if (element->isDelta()) {
+      getObject(j)->mergeDelta(element);
+    } else if (BusinessObject* copy = element->duplicate()) {
+      copy->markVerbsAgainst(getObject(j));
+      setObjectAt(j, copy);
+      copy->setParent(parent);
+    }
+  }
+}
+
+// ---- applyDelta -------------------------------------------------------------
+
+int BusinessObject::applyDelta(BusinessObject* delta) {
+  if (delta == nullptr || values_ == nullptr || delta->values_ == nullptr ||
+      !BusObjAccess::sameLayout(spec_, delta->spec_)) {
+    return -1;
+  }
+  setVerb(UPDATE);
+  const int count = getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    if (!attr->isObjectType()) {
+      void* value = delta->values_[i];
+      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType());
+    } else if (attr->isMultipleCard()) {
+      const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
+      BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
+      if (theirs == nullptr) continue;
+      if (mine == nullptr) {
+        appendCopies(*this, i, *theirs);
+      } else if (!theirs->isDelta()) {
+        // A full image of the children replaces the retrieved ones.
+        if (theirs == mine) continue;
+        mine->removeAll();
+        appendCopies(*this, i, *theirs);
+      } else {
+        mine->applyDelta(theirs, this);
+      }
+    } else {
+      BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
+      BusinessObject* mine = BusObjAccess::childAt(*this, i);
+      if (theirs == nullptr) continue;
+      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE) ||
+          !theirs->isDelta()) {
+        storeCopy(*this, i, *theirs);  // releases the child it replaces
+      } else {
+        mine->applyDelta(theirs);
+        BusObjAccess::storeTyped(*this, i, mine, OBJECT);  // the same child: parent link only
+      }
+    }
+  }
+  return 0;
+}
+
+void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
+  if (delta == nullptr) return;
+  const int count = delta->getObjectCount();
+  for (int t = 0; t < count && t < delta->getObjectCount(); ++t) {
+    BusinessObject* element = delta->getObject(t);
+    if (element == nullptr) continue;
+    const int j = findByKeys(element);
+    if (j < 0) {
+      markCreate(*element);
+      if (BusinessObject* copy = copyWithParent(*element, parent)) addObject(copy);
+    } else if (hasVerb(*element, DELETE)) {
+      removeObjectAt(j);
+    } else if (element->isDelta()) {
+      BusinessObject* retrieved = getObject(j);
+      retrieved->applyDelta(element);
+      if (BusinessObject* copy = copyWithParent(*retrieved, parent)) setObjectAt(j, copy);
+    } else if (BusinessObject* copy = copyWithParent(*element, parent)) {
+      setObjectAt(j, copy);
+    }
+  }
+}

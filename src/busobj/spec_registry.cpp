@@ -1,0 +1,331 @@
+// The spec tables and the library's registry.
+//
+// Lookups happen on every business object built by type name or from text,
+// on any agent thread, while the agent may still be announcing types, so a
+// lookup takes no lock and allocates nothing: it loads the published slot
+// table with one acquire load and probes it.
+//
+// The slot table is open addressing with linear probing, at most half full
+// (removed entries count as used until the next rebuild), so every probe run
+// ends at an empty slot. Writers serialise on a mutex and change the
+// published table in place only in ways a concurrent reader can tolerate:
+//   - a new entry is written into an empty (or removed) slot by storing the
+//     spec first and then the key with release order, so a reader that sees
+//     the key also sees the spec;
+//   - the spec of an existing entry is replaced with one release store;
+//   - a removed entry's key becomes the shared "removed" marker, which no
+//     probe matches and every probe steps over.
+// When the table would become more than half used, a fresh table is built,
+// published with a release store, and the old one retired. Retired tables
+// and key records are freed only when the table object dies (a reader may
+// still be probing them); growth doubles, so the retired memory stays within
+// a small multiple of the live table.
+#include "hbconnector/spec_registry.hpp"
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "hbconnector/busobj_spec.hpp"
+#include "hbconnector/version.hpp"
+
+namespace {
+
+// A published name. Trivially destructible, so the "removed" marker below
+// stays valid for readers even while the process exits.
+struct Key {
+  std::size_t hash;
+  std::string_view text;  // owned by the table
+};
+
+struct Slot {
+  std::atomic<const Key*> key{nullptr};
+  std::atomic<BusObjSpec*> spec{nullptr};
+};
+
+// Marks a slot whose entry was removed. Its text is never compared: a probe
+// checks for this address before comparing texts.
+constexpr Key kRemoved{0, std::string_view()};
+
+constexpr std::size_t kMinSlots = 16;
+
+std::size_t hashName(std::string_view name) { return std::hash<std::string_view>{}(name); }
+
+struct SlotTable {
+  explicit SlotTable(std::size_t slotCount) : mask(slotCount - 1), slots(new Slot[slotCount]) {}
+
+  std::size_t capacity() const { return mask + 1; }
+
+  const std::size_t mask;
+  const std::unique_ptr<Slot[]> slots;
+  std::atomic<std::size_t> live{0};  // entries
+  std::size_t used = 0;              // entries and removed markers (writers only)
+};
+
+// The slot of name in table, or null.
+Slot* probe(const SlotTable& table, std::string_view name, std::size_t hash) {
+  for (std::size_t i = hash & table.mask;; i = (i + 1) & table.mask) {
+    Slot& slot = table.slots[i];
+    const Key* key = slot.key.load(std::memory_order_acquire);
+    if (key == nullptr) return nullptr;
+    if (key->hash == hash && key != &kRemoved && key->text == name) return &slot;
+  }
+}
+
+}  // namespace
+
+struct BusObjSpecTable::Table {
+  Table() { current.store(makeTable(kMinSlots), std::memory_order_release); }
+
+  SlotTable* makeTable(std::size_t slotCount) {
+    tables.push_back(std::make_unique<SlotTable>(slotCount));
+    return tables.back().get();
+  }
+
+  // Readers.
+  BusObjSpec* find(std::string_view name) const {
+    const SlotTable* table = current.load(std::memory_order_acquire);
+    const Slot* slot = probe(*table, name, hashName(name));
+    return slot != nullptr ? slot->spec.load(std::memory_order_acquire) : nullptr;
+  }
+
+  // Writers (mutex held).
+  void insertLocked(std::string_view name, BusObjSpec* spec) {
+    SlotTable* table = current.load(std::memory_order_relaxed);
+    const std::size_t hash = hashName(name);
+    if (Slot* slot = probe(*table, name, hash)) {
+      slot->spec.store(spec, std::memory_order_release);
+      return;
+    }
+    // Removed slots are not reused (see the file comment); they go at the
+    // next rebuild.
+    if ((table->used + 1) * 2 > table->capacity()) {
+      table = rebuildLocked(table->live.load(std::memory_order_relaxed) + 1);
+    }
+    Slot* slot = emptySlotFor(*table, hash);
+    ++table->used;
+    slot->spec.store(spec, std::memory_order_relaxed);
+    slot->key.store(makeKey(name, hash), std::memory_order_release);
+    table->live.fetch_add(1, std::memory_order_relaxed);
+  }
+
+  bool removeLocked(std::string_view name) {
+    SlotTable* table = current.load(std::memory_order_relaxed);
+    Slot* slot = probe(*table, name, hashName(name));
+    if (slot == nullptr) return false;
+    slot->key.store(&kRemoved, std::memory_order_release);
+    slot->spec.store(nullptr, std::memory_order_relaxed);
+    table->live.fetch_sub(1, std::memory_order_relaxed);
+    return true;
+  }
+
+  // Publishes a fresh table with room for `entries` entries, holding the
+  // current entries without removed markers.
+  SlotTable* rebuildLocked(std::size_t entries) {
+    std::size_t slotCount = kMinSlots;
+    while (slotCount < entries * 4) slotCount *= 2;
+    const SlotTable* old = current.load(std::memory_order_relaxed);
+    SlotTable* table = makeTable(slotCount);
+    for (std::size_t i = 0; i < old->capacity(); ++i) {
+      const Key* key = old->slots[i].key.load(std::memory_order_relaxed);
+      if (key == nullptr || key == &kRemoved) continue;
+      Slot* slot = emptySlotFor(*table, key->hash);
+      slot->spec.store(old->slots[i].spec.load(std::memory_order_relaxed),
+                       std::memory_order_relaxed);
+      slot->key.store(key, std::memory_order_relaxed);
+      ++table->used;
+      table->live.fetch_add(1, std::memory_order_relaxed);
+    }
+    current.store(table, std::memory_order_release);
+    return table;
+  }
+
+  // Replaces every entry (mutex held).
+  void assignLocked(const std::vector<std::pair<std::string, BusObjSpec*>>& entries) {
+    SlotTable* table = makeTable(kMinSlots);
+    current.store(table, std::memory_order_release);
+    for (const auto& [name, spec] : entries) insertLocked(name, spec);
+  }
+
+  static Slot* emptySlotFor(const SlotTable& table, std::size_t hash) {
+    for (std::size_t i = hash & table.mask;; i = (i + 1) & table.mask) {
+      if (table.slots[i].key.load(std::memory_order_relaxed) == nullptr) return &table.slots[i];
+    }
+  }
+
+  const Key* makeKey(std::string_view name, std::size_t hash) {
+    texts.push_back(std::make_unique<char[]>(name.size() + 1));
+    char* text = texts.back().get();
+    std::memcpy(text, name.data(), name.size());
+    keys.push_back(std::make_unique<Key>(Key{hash, std::string_view(text, name.size())}));
+    return keys.back().get();
+  }
+
+  // The live entries of the published table, in slot order.
+  template <typename F>
+  void forEachLocked(F&& f) const {  // f(std::string_view name, BusObjSpec* spec)
+    const SlotTable* table = current.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < table->capacity(); ++i) {
+      const Key* key = table->slots[i].key.load(std::memory_order_relaxed);
+      if (key == nullptr || key == &kRemoved) continue;
+      f(key->text, table->slots[i].spec.load(std::memory_order_relaxed));
+    }
+  }
+
+  // Steps the cursor to the next live entry of its table.
+  bool advanceCursorLocked(String* name, BusObjSpec** spec) {
+    if (cursorTable == nullptr) return false;
+    for (; cursorSlot < cursorTable->capacity(); ++cursorSlot) {
+      const Slot& slot = cursorTable->slots[cursorSlot];
+      const Key* key = slot.key.load(std::memory_order_relaxed);
+      if (key == nullptr || key == &kRemoved) continue;
+      if (name != nullptr) *name = String(key->text.data(), key->text.size());
+      if (spec != nullptr) *spec = slot.spec.load(std::memory_order_relaxed);
+      ++cursorSlot;
+      return true;
+    }
+    cursorTable = nullptr;
+    return false;
+  }
+
+  std::atomic<SlotTable*> current{nullptr};
+  mutable std::mutex mutex;                        // writers, iteration
+  std::vector<std::unique_ptr<SlotTable>> tables;  // published and retired
+  std::vector<std::unique_ptr<Key>> keys;          // every key ever published
+  std::vector<std::unique_ptr<char[]>> texts;      // their names
+  const SlotTable* cursorTable = nullptr;
+  std::size_t cursorSlot = 0;
+};
+
+namespace {
+
+std::string_view viewOf(const char* name) { return std::string_view(name); }
+
+}  // namespace
+
+BusObjSpecTable::BusObjSpecTable() : table_(std::make_unique<Table>()) {}
+
+BusObjSpecTable::~BusObjSpecTable() = default;
+
+void BusObjSpecTable::addSpec(BusObjSpec* spec) {
+  if (spec == nullptr || spec->getName() == nullptr) return;
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->insertLocked(viewOf(spec->getName()), spec);
+}
+
+BusObjSpec* BusObjSpecTable::findSpec(const char* name) const {
+  return name != nullptr ? table_->find(viewOf(name)) : nullptr;
+}
+
+BusObjSpec* BusObjSpecTable::findSpec(const char* name, const char*) const {
+  return findSpec(name);
+}
+
+BusObjSpec* BusObjSpecTable::findSpec(const char* name, const Version&) const {
+  return findSpec(name);
+}
+
+void BusObjSpecTable::removeSpec(const char* name, const char*) {
+  if (name == nullptr) return;
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->removeLocked(viewOf(name));
+}
+
+void BusObjSpecTable::removeSpec(const char* name, const Version&) {
+  removeSpec(name, static_cast<const char*>(nullptr));
+}
+
+void BusObjSpecTable::replaceSpec(BusObjSpec* oldSpec, BusObjSpec* newSpec) {
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  if (oldSpec != nullptr && oldSpec->getName() != nullptr) {
+    table_->removeLocked(viewOf(oldSpec->getName()));
+  }
+  if (newSpec != nullptr && newSpec->getName() != nullptr) {
+    table_->insertLocked(viewOf(newSpec->getName()), newSpec);
+  }
+}
+
+void BusObjSpecTable::insertKeyAndValue(const String& name, BusObjSpec* spec) {
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->insertLocked(name.view(), spec);
+}
+
+BusObjSpec* BusObjSpecTable::findValue(const String& name) const {
+  return table_->find(name.view());
+}
+
+bool BusObjSpecTable::remove(const String& name) {
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  return table_->removeLocked(name.view());
+}
+
+int BusObjSpecTable::entries() const {
+  return static_cast<int>(
+      table_->current.load(std::memory_order_acquire)->live.load(std::memory_order_relaxed));
+}
+
+bool BusObjSpecTable::first(String* name, BusObjSpec** spec) const {
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->cursorTable = table_->current.load(std::memory_order_relaxed);
+  table_->cursorSlot = 0;
+  return table_->advanceCursorLocked(name, spec);
+}
+
+bool BusObjSpecTable::next(String* name, BusObjSpec** spec) const {
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  return table_->advanceCursorLocked(name, spec);
+}
+
+HashedDictionary* BusObjSpecTable::snapshot() const {
+  auto* dictionary = new HashedDictionary();
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->forEachLocked([&](std::string_view name, BusObjSpec* spec) {
+    dictionary->insertKeyAndValue(new NameItem(String(name.data(), name.size())), spec);
+  });
+  return dictionary;
+}
+
+void BusObjSpecTable::assign(const HashedDictionary& dictionary) {
+  std::vector<std::pair<std::string, BusObjSpec*>> entries;
+  dictionary.forEach([&](const HashedItem& key, void* value) {
+    // Only name keys can be looked up by name; other keys are skipped.
+    if (const auto* name = dynamic_cast<const NameKey*>(&key)) {
+      entries.emplace_back(std::string(name->name()), static_cast<BusObjSpec*>(value));
+    }
+  });
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  table_->assignLocked(entries);
+}
+
+// ---- the registry -----------------------------------------------------------
+
+BusObjSpecRegistry::BusObjSpecRegistry() = default;
+
+BusObjSpecRegistry::~BusObjSpecRegistry() {
+  // A spec may sit under more than one key (raw insertions); each is destroyed once.
+  std::vector<BusObjSpec*> specs;
+  std::unordered_set<BusObjSpec*> seen;
+  {
+    std::lock_guard<std::mutex> lock(table_->mutex);
+    table_->forEachLocked([&](std::string_view, BusObjSpec* spec) {
+      if (spec != nullptr && seen.insert(spec).second) specs.push_back(spec);
+    });
+    table_->assignLocked({});
+  }
+  for (BusObjSpec* spec : specs) delete spec;
+}
+
+BusObjSpecRegistry* BusObjSpecRegistry::getInstance() {
+  // Never destroyed: agent threads may still look specs up while the process exits.
+  static BusObjSpecRegistry* const instance = new BusObjSpecRegistry();
+  return instance;
+}
+
+void BusObjSpecRegistry::replaceRegistry(const HashedDictionary& dictionary) {
+  getInstance()->assign(dictionary);
+}

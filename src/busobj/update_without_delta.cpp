@@ -1,0 +1,43 @@
+// The update emulation for agents that do not accept deltas.
+#include <memory>
+
+#include "busobj/busobj_access.hpp"
+#include "hbconnector/bo_handler.hpp"
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/return_status.hpp"
+#include "hbconnector/tracing.hpp"
+
+namespace {
+
+// The retrieve that precedes an emulated update failed.
+constexpr int kMsgRetrieveForUpdateFailed = 17115;
+
+}  // namespace
+
+int BOHandlerBase::doUpdateWithoutDelta(BusinessObject& bo, ReturnStatusDescriptor* status) {
+  using hbconnector::detail::BusObjAccess;
+  std::unique_ptr<BusinessObject> retrieved(bo.duplicate());
+  if (retrieved == nullptr) return -1;
+  retrieved->setDelta(false);
+  // The verbs are the procedure's own: they are set even when the spec does
+  // not list them, so the handler sees a retrieve and then a full update
+  // rather than a repeated partial "Update".
+  BusObjAccess::setVerbUnchecked(*retrieved, RETRIEVE);
+  const int retrieveResult = retrieved->doVerbFor(status);
+  if (retrieveResult < 0) {
+    if (char* text = generateMsg(kMsgRetrieveForUpdateFailed, MSGTYPE_ERROR, 0, 1, bo.getName())) {
+      logMsg(text, MSGTYPE_STATUS);
+      delete[] text;
+    }
+    return retrieveResult;
+  }
+  retrieved->applyDelta(&bo);
+  BusObjAccess::setVerbUnchecked(*retrieved, UPDATE);
+  const int result = retrieved->doVerbFor(status);
+  bo.copyFrom(*retrieved);
+  return result;
+}
+
+bool BOHandlerBase::isDeltaSupported(BusinessObject& bo) {
+  return bo.getName() != nullptr && isDeltaSupported(bo.getName());
+}

@@ -1,0 +1,72 @@
+// Internal services of the connector runtime shared by the bridge, the
+// business object model and the runtime itself.
+#ifndef HBCONNECTOR_RUNTIME_RUNTIME_INTERNAL_HPP_
+#define HBCONNECTOR_RUNTIME_RUNTIME_INTERNAL_HPP_
+
+#include <cstddef>
+
+#include "hbconnector/perf_monitor.hpp"
+
+namespace hbconnector::detail {
+
+// The longest trace line the library writes is kMsgBufSize - 1 bytes; longer
+// lines are cut there.
+inline constexpr std::size_t kMsgBufSize = 5120;
+
+// Whether the library's own trace lines are wanted at all: a current veneer
+// exists and its trace level is above TRACE_LEVEL0. Callers test this before
+// they build an expensive line.
+bool libraryTraceEnabled();
+// Formats a library trace line (cut to kMsgBufSize - 1 bytes) and writes it
+// at `level` with no extra text through the current veneer, but only when
+// libraryTraceEnabled(). The veneer then applies its own level filter.
+void libraryTrace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The decimal value of a configuration text: optional blanks and sign, then
+// digits; anything else ends the number. No digits give 0; values beyond the
+// int range are clamped.
+int decimalValue(const char* text);
+
+// Reads "AgentTraceLevel" through the current veneer (absent: TRACE_LEVEL0),
+// composes message 80404 with that level as its one parameter, and returns
+// the level. Used when a trace channel starts.
+int configuredTraceLevel();
+
+// A copy of text in a new[] buffer (null for null).
+char* copyText(const char* text);
+
+// Message types -1, 6 and 7: texts logged with them become the pending error
+// text of the calling thread.
+bool isErrorClassType(int type);
+
+// Whether the agent's character encoding is "ascii7" or "ascii8", which
+// selects the text forms of the property and event upcalls. *encodingName
+// receives the encoding name ("" when no agent answered).
+bool agentUsesAsciiEncoding(const char** encodingName = nullptr);
+
+// The three monitors the veneer measures the connector with; null before the
+// first veneer was built. A later veneer replaces them (the old ones stay
+// alive, as every monitor does).
+enum class RuntimeMonitor { kInit, kDoVerbFor, kPoll };
+PerfMonitor* runtimeMonitor(RuntimeMonitor which);
+void setRuntimeMonitors(PerfMonitor* init, PerfMonitor* doVerbFor, PerfMonitor* poll);
+
+// Runs call() and, while the performance level is above 0 both before and
+// after it, records its duration in the monitor. The interval is timed in
+// local variables, so calls running at the same time on several threads never
+// share a start or stop time. A call that throws records nothing.
+template <typename F>
+auto measured(RuntimeMonitor which, F&& call) -> decltype(call()) {
+  PerfMonitor* monitor = runtimeMonitor(which);
+  if (monitor == nullptr || PerfMonitor::getPerfLevel() <= 0) return call();
+  const std::int32_t start = PerfMonitor::now();
+  auto result = call();
+  if (PerfMonitor::getPerfLevel() > 0) {
+    PerfMonitor::recordInterval(monitor, PerfMonitor::now() - start);
+  }
+  return result;
+}
+
+}  // namespace hbconnector::detail
+
+#endif  // HBCONNECTOR_RUNTIME_RUNTIME_INTERNAL_HPP_

@@ -1,0 +1,117 @@
+// Shared fixture of the business object model tests: a fake agent with a
+// running veneer (so numbered messages are recorded), a registry guard, and a
+// few registered types:
+//
+//   Item      ItemId (String, key), Qty (Integer), Note (String), ObjectEventId
+//   Customer  CustId (String, key), Name (String), ObjectEventId
+//   Order     OrderId (String, key), Status (String), Customer (child),
+//             Lines (Item children, cardinality "n"), ObjectEventId
+#ifndef HBCONNECTOR_TESTS_BUSOBJ_MODEL_FIXTURE_HPP_
+#define HBCONNECTOR_TESTS_BUSOBJ_MODEL_FIXTURE_HPP_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hbconnector/business_object.hpp"
+#include "support/fake_agent.hpp"
+#include "support/spec_builder.hpp"
+
+namespace hbconnector::test {
+
+class ModelTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    scope_.agent().setProperty("AgentTraceLevel", "5");
+    scope_.startVeneer();
+    SpecBuilder("Item")
+        .attr("ItemId", STRING)
+        .key()
+        .attr("Qty", INTEGER)
+        .attr("Note", STRING)
+        .attr("ObjectEventId", STRING)
+        .registerSpec();
+    SpecBuilder("Customer")
+        .attr("CustId", STRING)
+        .key()
+        .attr("Name", STRING)
+        .attr("ObjectEventId", STRING)
+        .registerSpec();
+    SpecBuilder("Order")
+        .attr("OrderId", STRING)
+        .key()
+        .attr("Status", STRING)
+        .attr("Customer", "Customer")
+        .attr("Lines", "Item", CARD_MULTIPLE)
+        .attr("ObjectEventId", STRING)
+        .registerSpec();
+    scope_.agent().clearRecords();
+  }
+
+  // Helpers, public so that test handlers can use them too.
+  FakeAgent& agent() { return scope_.agent(); }
+  JToCPPVeneer& veneer() { return *scope_.veneer(); }
+
+  // The parameter texts of every generateMsg call for id, in order.
+  std::vector<std::string> params(int id) {
+    std::vector<std::string> out;
+    for (const auto& record : scope_.agent().generated(id)) out.push_back(record.params);
+    return out;
+  }
+  int typeOf(int id) {
+    auto records = scope_.agent().generated(id);
+    return records.empty() ? -100 : records.front().type;
+  }
+
+  static void set(BusinessObject& bo, const char* name, const char* text) {
+    int index = bo.getSpec()->getAttributeIndex(name);
+    ASSERT_GE(index, 0) << name;
+    ASSERT_TRUE(bo.setAttrValue(index, const_cast<char*>(text), bo.getAttrType(index)));
+  }
+  static std::string text(const BusinessObject& bo, const char* name) {
+    const void* value = bo.getAttrValue(name);
+    if (value == nullptr) return "<ignore>";
+    if (value == BusinessObject::getBlankValue()) return "<blank>";
+    return static_cast<const char*>(value);
+  }
+  static std::string textAt(const BusinessObject& bo, int index) {
+    return text(bo, bo.getAttrName(index));
+  }
+  static std::string verbOf(const BusinessObject* bo) {
+    return bo == nullptr ? "<none>" : bo->getVerb() == nullptr ? "<null>" : bo->getVerb();
+  }
+  // A new object of type with its key (first attribute) set.
+  static BusinessObject* make(const char* type, const char* key, const char* verb = nullptr) {
+    auto* bo = new BusinessObject(type);
+    if (key != nullptr) bo->setAttrValue(0, const_cast<char*>(key), STRING);
+    if (verb != nullptr) bo->setVerb(verb);
+    return bo;
+  }
+  static BusObjArray* lines(const BusinessObject& order) {
+    return static_cast<BusObjArray*>(order.getAttrValue("Lines"));
+  }
+  static BusinessObject* customer(const BusinessObject& order) {
+    return static_cast<BusinessObject*>(order.getAttrValue("Customer"));
+  }
+  // The ItemId keys of an array, in order ("-" for a null slot).
+  static std::string keys(const BusObjArray* array) {
+    std::string out;
+    for (int i = 0; array != nullptr && i < array->getObjectCount(); ++i) {
+      const BusinessObject* bo = array->getObject(i);
+      out += bo == nullptr ? "-" : static_cast<const char*>(bo->getAttrValue(0));
+      out += ' ';
+    }
+    return out;
+  }
+
+ protected:
+  // Declared in this order so the registry outlives the agent scope's veneer
+  // and every object a test makes.
+  RegistryGuard registry_;
+  FakeAgentScope scope_;
+};
+
+}  // namespace hbconnector::test
+
+#endif  // HBCONNECTOR_TESTS_BUSOBJ_MODEL_FIXTURE_HPP_

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/collections.hpp"
+#include "hbconnector/spec_registry.hpp"
+#include "hbconnector/version.hpp"
+#include "support/spec_builder.hpp"
+
+namespace hbconnector::test {
+namespace {
+
+// Specs the test owns and deletes at the end (tables never destroy specs).
+class SpecPool {
+ public:
+  BusObjSpec* make(const std::string& name) {
+    specs_.emplace_back(SpecBuilder(name).attr("Id", STRING).build());
+    return specs_.back().get();
+  }
+
+ private:
+  std::vector<std::unique_ptr<BusObjSpec>> specs_;
+};
+
+TEST(SpecRegistryTest, LookupsAreCaseSensitiveAndVersionBlind) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  BusObjSpec* customer = pool.make("Customer");
+  table.addSpec(customer);
+  table.addSpec(nullptr);
+  BusObjSpec unnamed;
+  table.addSpec(&unnamed);  // no name: ignored
+  EXPECT_EQ(table.entries(), 1);
+  EXPECT_EQ(table.findSpec("Customer"), customer);
+  EXPECT_EQ(table.findSpec("customer"), nullptr);
+  EXPECT_EQ(table.findSpec("Customer "), nullptr);
+  EXPECT_EQ(table.findSpec(nullptr), nullptr);
+  EXPECT_EQ(table.findSpec("Customer", "9.9.9"), customer);
+  EXPECT_EQ(table.findSpec("Customer", Version(0, 0, 1)), customer);
+  EXPECT_EQ(table.findValue(String("Customer")), customer);
+}
+
+TEST(SpecRegistryTest, ReplacingAndRemovingNeverDestroysSpecs) {
+  SpecPool pool;
+  auto table = std::make_unique<BusObjSpecTable>();
+  BusObjSpec* first = pool.make("Order");
+  BusObjSpec* second = pool.make("Order");
+  table->addSpec(first);
+  table->addSpec(second);
+  EXPECT_EQ(table->entries(), 1);
+  EXPECT_EQ(table->findSpec("Order"), second);
+  EXPECT_STREQ(first->getName(), "Order");  // still alive (pool deletes it)
+
+  BusObjSpec* renamed = pool.make("Purchase");
+  table->replaceSpec(second, renamed);
+  EXPECT_EQ(table->findSpec("Order"), nullptr);
+  EXPECT_EQ(table->findSpec("Purchase"), renamed);
+  table->removeSpec("Purchase", Version());
+  table->removeSpec("Nothing", "1.0.0");
+  EXPECT_EQ(table->entries(), 0);
+  EXPECT_FALSE(table->remove(String("Purchase")));
+  table.reset();  // a table never deletes specs: the pool's deletes would double-free
+}
+
+TEST(SpecRegistryTest, RegistryDestroysEachHeldSpecOnce) {
+  auto registry = std::make_unique<BusObjSpecRegistry>();
+  BusObjSpec* shared = SpecBuilder("Shared").build();
+  registry->addSpec(shared);
+  registry->insertKeyAndValue(String("Alias"), shared);  // held under two names
+  registry->insertKeyAndValue(String("Empty"), nullptr);
+  std::unique_ptr<BusObjSpec> replaced(SpecBuilder("Other").build());
+  registry->addSpec(replaced.get());
+  registry->addSpec(SpecBuilder("Other").build());
+  std::unique_ptr<BusObjSpec> removed(SpecBuilder("Gone").build());
+  registry->addSpec(removed.get());
+  registry->removeSpec("Gone", "");
+  EXPECT_EQ(registry->entries(), 4);
+  // Deletes "Shared" once and the second "Other"; a double delete aborts, a
+  // missed one is reported as a leak by the sanitizer build. Specs that left
+  // the registry stay alive.
+  registry.reset();
+  EXPECT_STREQ(replaced->getName(), "Other");
+  EXPECT_STREQ(removed->getName(), "Gone");
+}
+
+TEST(SpecRegistryTest, RawOperationsIterationAndSnapshots) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  std::set<std::string> expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "T" + std::to_string(i);
+    table.insertKeyAndValue(String(name.c_str()), pool.make(name));
+    expected.insert(name);
+  }
+  EXPECT_TRUE(table.remove(String("T7")));
+  expected.erase("T7");
+  std::set<std::string> seen;
+  String name;
+  BusObjSpec* spec = nullptr;
+  for (bool more = table.first(&name, &spec); more; more = table.next(&name, &spec)) {
+    EXPECT_STREQ(spec->getName(), name.c_str());
+    EXPECT_TRUE(seen.insert(name.c_str()).second) << "visited twice: " << name.c_str();
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(table.next(&name, &spec));
+
+  std::unique_ptr<HashedDictionary> copy(table.snapshot());
+  EXPECT_EQ(copy->entries(), expected.size());
+  EXPECT_EQ(copy->findValue(NameView("T3")), table.findSpec("T3"));
+
+  // assign takes name keys and skips keys that are not names.
+  HashedDictionary replacement;
+  replacement.insertKeyAndValue(new NameItem("Only"), table.findSpec("T1"));
+  replacement.insertKeyAndValue(new IdentityItem(&replacement), table.findSpec("T2"));
+  table.assign(replacement);
+  EXPECT_EQ(table.entries(), 1);
+  EXPECT_EQ(table.findSpec("Only"), copy->findValue(NameView("T1")));
+  EXPECT_EQ(table.findSpec("T3"), nullptr);
+}
+
+TEST(SpecRegistryTest, ManyAddsAndRemovalsStayFindable) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  std::vector<BusObjSpec*> specs;
+  for (int i = 0; i < 1000; ++i) specs.push_back(pool.make("S" + std::to_string(i)));
+  for (BusObjSpec* spec : specs) table.addSpec(spec);
+  // Remove and re-add repeatedly, so removed slots pile up and get rebuilt.
+  for (int round = 0; round < 5; ++round) {
+    for (int i = round; i < 1000; i += 3) table.removeSpec(specs[i]->getName(), "");
+    for (int i = round; i < 1000; i += 3) {
+      EXPECT_EQ(table.findSpec(specs[i]->getName()), nullptr);
+      table.addSpec(specs[i]);
+    }
+  }
+  EXPECT_EQ(table.entries(), 1000);
+  for (BusObjSpec* spec : specs) ASSERT_EQ(table.findSpec(spec->getName()), spec);
+}
+
+TEST(SpecRegistryTest, ConcurrentLookupsWhileAddingAndReplacing) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  constexpr int kInitial = 64;
+  constexpr int kAdded = 2000;
+  std::vector<BusObjSpec*> specs;
+  std::vector<BusObjSpec*> replacements;
+  for (int i = 0; i < kInitial + kAdded; ++i) specs.push_back(pool.make("N" + std::to_string(i)));
+  for (int i = 0; i < kInitial; ++i) replacements.push_back(pool.make("N" + std::to_string(i)));
+  for (int i = 0; i < kInitial; ++i) table.addSpec(specs[i]);
+
+  std::atomic<bool> done{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 8; ++t) {
+    readers.emplace_back([&, t] {
+      int i = t;
+      while (!done.load(std::memory_order_acquire)) {
+        // Entries present from the start are always found (original or
+        // replacement); a lookup never answers another name's spec.
+        const int k = i % kInitial;
+        BusObjSpec* found = table.findSpec(specs[k]->getName());
+        if (found != specs[k] && found != replacements[k]) ++failures;
+        BusObjSpec* added = table.findSpec(specs[kInitial + i % kAdded]->getName());
+        if (added != nullptr && added != specs[kInitial + i % kAdded]) ++failures;
+        ++i;
+      }
+    });
+  }
+  for (int i = 0; i < kAdded; ++i) {
+    table.addSpec(specs[kInitial + i]);
+    if (i % 50 == 0) table.addSpec(replacements[(i / 50) % kInitial]);
+    if (i % 97 == 0) table.removeSpec(specs[kInitial + i]->getName(), "");
+  }
+  done.store(true, std::memory_order_release);
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(table.entries(), kInitial + kAdded - (kAdded + 96) / 97);
+}
+
+TEST(SpecRegistryTest, TheLibraryRegistryIsOneInstanceAndCanBeReplaced) {
+  RegistryGuard guard;
+  BusObjSpecRegistry* registry = BusObjSpecRegistry::getInstance();
+  EXPECT_EQ(registry, BusObjSpecRegistry::getInstance());
+  BusObjSpec* spec = SpecBuilder("Global").build();
+  guard.adopt(spec);
+  HashedDictionary content;
+  content.insertKeyAndValue(new NameItem("Global"), spec);
+  BusObjSpecRegistry::replaceRegistry(content);
+  EXPECT_EQ(registry->findSpec("Global"), spec);
+  BusinessObject bo("Global");
+  EXPECT_EQ(bo.getSpec(), spec);
+}
+
+}  // namespace
+}  // namespace hbconnector::test
