@@ -1,7 +1,9 @@
-// DELETE THIS FILE (or the definitions you now provide) when the business object model lands: it stands in for its functions.
+// DELETE THIS FILE (or the definitions you now provide) when the business object model lands: it
+// stands in for its functions.
 //
 // Until then the runtime refers to BusinessObject::setObjectEventId without
-// anything defining it, so the library could not link. These stand-ins stop the process if anything calls them.
+// anything defining it, so the library could not link. These stand-ins stop the process if anything
+// calls them.
 #include <cstdio>
 #include <cstdlib>
 
