@@ -1,6 +1,6 @@
 // Record texts written by hand in tests, so that expected bytes never come
-// from the code under test: bars("a|b|") puts code 3 (or `delimiter`) for
-// each '|'; prefixed({"ab"}) gives "2#ab".
+// from the code under test. Token lists are written "a|b|c" (split), and
+// bars("a|b|") puts the character of code 3 (or `delimiter`) for each '|'.
 #ifndef HBCONNECTOR_TESTS_SUPPORT_RECORD_TEXT_HPP_
 #define HBCONNECTOR_TESTS_SUPPORT_RECORD_TEXT_HPP_
 
@@ -11,6 +11,13 @@
 namespace hbconnector::test {
 
 using Tokens = std::vector<std::string>;
+
+inline Tokens split(const std::string& text) {
+  Tokens tokens(1);
+  for (char c : text) c == '|' ? tokens.emplace_back() : tokens.back().push_back(c);
+  if (tokens.back().empty()) tokens.pop_back();
+  return tokens;
+}
 
 inline std::string bars(std::string text, char delimiter = '\x03') {
   for (char& c : text) c = c == '|' ? delimiter : c;
