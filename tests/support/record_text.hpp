@@ -14,7 +14,13 @@ using Tokens = std::vector<std::string>;
 
 inline Tokens split(const std::string& text) {
   Tokens tokens(1);
-  for (char c : text) c == '|' ? tokens.emplace_back() : tokens.back().push_back(c);
+  for (char c : text) {
+    if (c == '|') {
+      tokens.emplace_back();
+    } else {
+      tokens.back().push_back(c);
+    }
+  }
   if (tokens.back().empty()) tokens.pop_back();
   return tokens;
 }
