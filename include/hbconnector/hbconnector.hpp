@@ -23,5 +23,6 @@
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/transaction_busobj.hpp"
 #include "hbconnector/version.hpp"
+#include "hbconnector/version_stamp.hpp"
 
 #endif  // HBCONNECTOR_HBCONNECTOR_HPP_

@@ -1,0 +1,92 @@
+#include "bridge/java_text.hpp"
+
+#include <cstdint>
+
+namespace hbconnector::detail {
+namespace {
+
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of the well-formed modified UTF-8 sequence at p (1 to 3), or 0.
+std::size_t sequenceLength(const unsigned char* p) {
+  const unsigned char b = p[0];
+  if (b >= 0x01 && b < 0x80) return 1;
+  if ((b & 0xE0) == 0xC0) return isContinuation(p[1]) ? 2 : 0;
+  if ((b & 0xF0) == 0xE0) return isContinuation(p[1]) && isContinuation(p[2]) ? 3 : 0;
+  return 0;
+}
+
+// The code point of a well-formed standard four-byte sequence at p, or 0.
+std::uint32_t fourByteCodePoint(const unsigned char* p) {
+  if ((p[0] & 0xF8) != 0xF0 || !isContinuation(p[1]) || !isContinuation(p[2]) ||
+      !isContinuation(p[3])) {
+    return 0;
+  }
+  const std::uint32_t cp =
+      ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+  return cp >= 0x10000 && cp <= 0x10FFFF ? cp : 0;
+}
+
+void appendThreeBytes(std::string* out, std::uint32_t unit) {
+  out->push_back(static_cast<char>(0xE0 | (unit >> 12)));
+  out->push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+  out->push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+}
+
+}  // namespace
+
+bool isModifiedUtf8(const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != 0) {
+    const std::size_t n = sequenceLength(p);
+    if (n == 0) return false;
+    p += n;
+  }
+  return true;
+}
+
+std::string toModifiedUtf8(const char* text) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != 0) {
+    // Continuation checks stop at the terminating zero, which is no
+    // continuation byte, so no read goes past it.
+    if (const std::size_t n = sequenceLength(p); n > 0) {
+      out.append(reinterpret_cast<const char*>(p), n);
+      p += n;
+    } else if (const std::uint32_t cp = fourByteCodePoint(p); cp != 0) {
+      const std::uint32_t v = cp - 0x10000;
+      appendThreeBytes(&out, 0xD800 + (v >> 10));
+      appendThreeBytes(&out, 0xDC00 + (v & 0x3FF));
+      p += 4;
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (p[0] >> 6)));
+      out.push_back(static_cast<char>(0x80 | (p[0] & 0x3F)));
+      p += 1;
+    }
+  }
+  return out;
+}
+
+std::size_t characterBoundary(const char* text, std::size_t length) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  // Walk back over at most three continuation bytes to the sequence's lead.
+  std::size_t lead = length;
+  for (int back = 0; back < 4 && lead > 0; ++back) {
+    --lead;
+    if (!isContinuation(p[lead])) break;
+  }
+  if (lead == length) return length;
+  const unsigned char b = p[lead];
+  std::size_t needed = 1;
+  if ((b & 0xE0) == 0xC0) {
+    needed = 2;
+  } else if ((b & 0xF0) == 0xE0) {
+    needed = 3;
+  } else if ((b & 0xF8) == 0xF0) {
+    needed = 4;
+  }
+  return length - lead >= needed ? length : lead;
+}
+
+}  // namespace hbconnector::detail

@@ -1,0 +1,33 @@
+// Texts on their way into the JVM.
+//
+// The JVM builds strings from "modified UTF-8": UTF-8 in which U+0000 is the
+// two bytes C0 80 and characters above U+FFFF are surrogate pairs of three
+// bytes each. Texts from the JVM are already in that form and pass unchanged;
+// texts that connector code makes may not be (8-bit "ascii8" text, standard
+// four-byte UTF-8, stray bytes). toModifiedUtf8 turns any byte string into a
+// well-formed one so that no malformed text ever reaches NewStringUTF.
+#ifndef HBCONNECTOR_BRIDGE_JAVA_TEXT_HPP_
+#define HBCONNECTOR_BRIDGE_JAVA_TEXT_HPP_
+
+#include <cstddef>
+#include <string>
+
+namespace hbconnector::detail {
+
+// Whether the zero-terminated text is well-formed modified UTF-8.
+bool isModifiedUtf8(const char* text);
+
+// The text in modified UTF-8: well-formed sequences are kept, a four-byte
+// sequence becomes its surrogate pair, and every byte that starts no
+// well-formed sequence is taken as the 8-bit character of that code
+// (U+0080..U+00FF), so 8-bit text arrives as the characters it stands for.
+std::string toModifiedUtf8(const char* text);
+
+// The largest n <= length such that text[0, n) does not end inside a
+// multi-byte sequence: where a long line must be cut, it is cut before the
+// character that does not fit.
+std::size_t characterBoundary(const char* text, std::size_t length);
+
+}  // namespace hbconnector::detail
+
+#endif  // HBCONNECTOR_BRIDGE_JAVA_TEXT_HPP_

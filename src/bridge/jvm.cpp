@@ -1,0 +1,137 @@
+#include "bridge/jvm.hpp"
+
+#include <dlfcn.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "bridge/agent_port.hpp"
+#include "bridge/java_text.hpp"
+#include "bridge/jni_state.hpp"
+
+namespace hbconnector::detail::jvm {
+namespace {
+
+std::atomic<JavaVM*> knownVm{nullptr};
+std::once_flag portRegistered;
+
+using GetCreatedVmsFunction = jint (*)(JavaVM**, jsize, jsize*);
+
+// The JVM library is already in the process when anything asks; find its
+// entry without linking against it.
+JavaVM* lookUpCreatedVm() {
+  void* symbol = dlsym(RTLD_DEFAULT, "JNI_GetCreatedJavaVMs");
+  if (symbol == nullptr) {
+    if (void* handle = dlopen("libjvm.so", RTLD_LAZY | RTLD_NOLOAD)) {
+      symbol = dlsym(handle, "JNI_GetCreatedJavaVMs");
+      dlclose(handle);
+    }
+  }
+  if (symbol == nullptr) return nullptr;
+  auto getCreatedVms = reinterpret_cast<GetCreatedVmsFunction>(symbol);
+  JavaVM* vms[1] = {nullptr};
+  jsize count = 0;
+  if (getCreatedVms(vms, 1, &count) != JNI_OK || count < 1) return nullptr;
+  return vms[0];
+}
+
+bool isMainThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
+
+// Detaches the thread at its end when the library attached it. The main
+// thread is never detached: it ends with the process, when the VM may already
+// be gone.
+struct AttachGuard {
+  JavaVM* attachedTo = nullptr;
+  bool detachAtExit = false;
+  ~AttachGuard() {
+    if (attachedTo != nullptr && detachAtExit) attachedTo->DetachCurrentThread();
+  }
+};
+
+thread_local AttachGuard attachGuard;
+
+}  // namespace
+
+void rememberVm(JavaVM* vm) {
+  if (vm == nullptr) return;
+  JavaVM* expected = nullptr;
+  knownVm.compare_exchange_strong(expected, vm);
+  std::call_once(portRegistered, [] { setDefaultAgentPort(&jni::jniAgentPort()); });
+}
+
+void rememberEnv(JNIEnv* env) {
+  if (env == nullptr || knownVm.load(std::memory_order_acquire) != nullptr) return;
+  JavaVM* vm = nullptr;
+  if (env->GetJavaVM(&vm) == JNI_OK) rememberVm(vm);
+}
+
+JavaVM* vm() {
+  if (JavaVM* known = knownVm.load(std::memory_order_acquire)) return known;
+  JavaVM* found = lookUpCreatedVm();
+  rememberVm(found);
+  return knownVm.load(std::memory_order_acquire);
+}
+
+JNIEnv* env() {
+  JavaVM* machine = vm();
+  if (machine == nullptr) return nullptr;
+  void* current = nullptr;
+  const jint rc = machine->GetEnv(&current, REQUIRED_JNI_VERSION);
+  if (rc == JNI_OK) return static_cast<JNIEnv*>(current);
+  if (rc != JNI_EDETACHED) return nullptr;
+  if (machine->AttachCurrentThread(&current, nullptr) != JNI_OK) return nullptr;
+  attachGuard.attachedTo = machine;
+  attachGuard.detachAtExit = !isMainThread();
+  return static_cast<JNIEnv*>(current);
+}
+
+bool attachedByLibrary() { return attachGuard.attachedTo != nullptr; }
+
+UtfChars::UtfChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
+  if (text_ == nullptr) return;
+  chars_ = env_->GetStringUTFChars(text_, nullptr);
+  if (chars_ != nullptr) length_ = static_cast<std::size_t>(env_->GetStringUTFLength(text_));
+}
+
+UtfChars::UtfChars(UtfChars&& other) noexcept
+    : env_(other.env_),
+      text_(other.text_),
+      chars_(std::exchange(other.chars_, nullptr)),
+      length_(other.length_) {}
+
+UtfChars::~UtfChars() {
+  if (chars_ != nullptr) env_->ReleaseStringUTFChars(text_, chars_);
+}
+
+ByteArrayElements::ByteArrayElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
+  if (array_ == nullptr) return;
+  elements_ = env_->GetByteArrayElements(array_, nullptr);
+  if (elements_ != nullptr) size_ = static_cast<std::size_t>(env_->GetArrayLength(array_));
+}
+
+ByteArrayElements::ByteArrayElements(ByteArrayElements&& other) noexcept
+    : env_(other.env_),
+      array_(other.array_),
+      elements_(std::exchange(other.elements_, nullptr)),
+      size_(other.size_) {}
+
+ByteArrayElements::~ByteArrayElements() {
+  if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, 0);
+}
+
+LocalRef<jstring> newString(JNIEnv* env, const char* text) {
+  if (text == nullptr) return {};
+  if (isModifiedUtf8(text)) return {env, env->NewStringUTF(text)};
+  const std::string repaired = toModifiedUtf8(text);
+  return {env, env->NewStringUTF(repaired.c_str())};
+}
+
+}  // namespace hbconnector::detail::jvm
+
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
+  hbconnector::detail::jvm::rememberVm(vm);
+  return hbconnector::detail::jvm::REQUIRED_JNI_VERSION;
+}

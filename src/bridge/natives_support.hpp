@@ -1,0 +1,61 @@
+// What every native method of BusObjNativeInterface shares: the boundary
+// guard, the Java exception check, and the library's own trace lines.
+#ifndef HBCONNECTOR_BRIDGE_NATIVES_SUPPORT_HPP_
+#define HBCONNECTOR_BRIDGE_NATIVES_SUPPORT_HPP_
+
+#include <jni.h>
+
+#include <cstddef>
+#include <string>
+
+#include "bridge/jvm.hpp"
+
+class JToCPPVeneer;
+
+namespace hbconnector::detail::natives {
+
+// Size of the buffer a trace line of the native methods is formatted into:
+// a line holds at most MSGBUFSIZE - 1 bytes.
+inline constexpr std::size_t MSGBUFSIZE = 5120;
+
+// The current veneer, or null before n_init and after n_terminate.
+JToCPPVeneer* veneer();
+
+// Describes and clears a pending Java exception (after a notice on standard
+// error), so that none ever reaches the Java caller.
+void checkJavaException(JNIEnv* env) noexcept;
+
+// Formats a line and traces it at level through the veneer, only when the
+// current trace level is above 0. A line longer than MSGBUFSIZE - 1 bytes is
+// cut there, before any character that would be split.
+void traceLine(int level, const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+
+// Formats into at most MSGBUFSIZE - 1 bytes, cut like traceLine.
+std::string formatLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The boundary of a native method: remembers the VM, runs body, turns anything
+// it throws into `failure`, and, when check is set, runs the Java exception
+// check last. Nothing escapes into the JVM.
+template <typename Result, typename Body>
+Result boundary(JNIEnv* env, Result failure, bool check, Body&& body) noexcept {
+  jvm::rememberEnv(env);
+  Result result = failure;
+  try {
+    result = body();
+  } catch (...) {
+    result = failure;
+  }
+  if (check) checkJavaException(env);
+  return result;
+}
+
+// The characters of a Java string argument; empty (null chars) for a null
+// string.
+inline jvm::UtfChars chars(JNIEnv* env, jstring text) { return jvm::UtfChars(env, text); }
+
+// A new Java string handed to the caller (null only when the VM has no memory).
+jstring toJava(JNIEnv* env, const std::string& text);
+
+}  // namespace hbconnector::detail::natives
+
+#endif  // HBCONNECTOR_BRIDGE_NATIVES_SUPPORT_HPP_
