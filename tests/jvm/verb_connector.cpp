@@ -32,7 +32,9 @@ struct OddFailure {
   int code = 3;
 };
 
-std::string textOf(const void* value) { return value != nullptr ? static_cast<const char*>(value) : ""; }
+std::string textOf(const void* value) {
+  return value != nullptr ? static_cast<const char*>(value) : "";
+}
 
 // The key of bo: its key values joined by "+".
 std::string keyOf(const BusinessObject& bo) {

@@ -60,9 +60,8 @@ HB_VERB_CONNECTOR_EXPORT void putRow(const std::string& type, const std::string&
 // verb, and an ObjectEventId when eventId is not null, handed to the
 // subscription handler's gotApplEvent. Waits for the thread; returns the
 // result and stores the ObjectEventId the object held afterwards.
-HB_VERB_CONNECTOR_EXPORT int publishFromThread(const char* type, const char* key,
-                                               const char* verb, const char* eventId,
-                                               std::string* idAfter);
+HB_VERB_CONNECTOR_EXPORT int publishFromThread(const char* type, const char* key, const char* verb,
+                                               const char* eventId, std::string* idAfter);
 
 }  // namespace verbconnector
 

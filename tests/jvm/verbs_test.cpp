@@ -7,6 +7,7 @@
 #include <jni.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <optional>
 #include <regex>
@@ -147,9 +148,9 @@ Outcome request(jobject agent, const char* content, std::size_t length, bool byt
   jclass statusClass = env->FindClass("VqCommon/ReturnStatusDescriptor");
   jobject status = env->NewObject(statusClass, env->GetMethodID(statusClass, "<init>", "()V"));
   jclass agentClass = env->GetObjectClass(agent);
-  jmethodID method = env->GetMethodID(
-      agentClass, bytes ? "n_DoVerbForI18n" : "n_DoVerbFor",
-      "(LAppSide_Connector/StringBucket;ZLVqCommon/ReturnStatusDescriptor;)I");
+  jmethodID method =
+      env->GetMethodID(agentClass, bytes ? "n_DoVerbForI18n" : "n_DoVerbFor",
+                       "(LAppSide_Connector/StringBucket;ZLVqCommon/ReturnStatusDescriptor;)I");
   Outcome outcome;
   outcome.status =
       env->CallIntMethod(agent, method, bucket, transactional ? JNI_TRUE : JNI_FALSE, status);
@@ -157,9 +158,10 @@ Outcome request(jobject agent, const char* content, std::size_t length, bool byt
   env->ExceptionClear();
   jobject after = env->GetObjectField(bucket, field);
   outcome.content = bytes ? javaBytes(env, after) : javaText(env, after);
-  outcome.message = javaText(
-      env, env->CallObjectMethod(
-               status, env->GetMethodID(statusClass, "getErrorString", "()Ljava/lang/String;")));
+  jobject message = env->CallObjectMethod(
+      status, env->GetMethodID(statusClass, "getErrorString", "()Ljava/lang/String;"));
+  EXPECT_FALSE(env->ExceptionCheck());
+  outcome.message = javaText(env, message);
   return outcome;
 }
 
@@ -179,6 +181,7 @@ void settings(jobject agent, const char* method, const char* signature, ...) {
   jclass agentClass = env->GetObjectClass(agent);
   jobject object = env->CallObjectMethod(
       agent, env->GetMethodID(agentClass, "settings", "()LAppSide_Connector/AgentSettings;"));
+  ASSERT_FALSE(env->ExceptionCheck());
   va_list args;
   va_start(args, signature);
   env->CallObjectMethodV(object, env->GetMethodID(env->GetObjectClass(object), method, signature),
@@ -317,7 +320,9 @@ TEST_F(VerbTest, CreateRetrieveUpdateDeleteInByteArrayForm) {
 
   // Bytes are neither converted nor inspected: "#", code 3 and an 8-bit
   // byte survive in a value.
-  const std::string odd = "a#b\x03" "c\xE9";
+  const std::string odd =
+      "a#b\x03"
+      "c\xE9";
   Outcome updated = byteVerb(object(), byteRecord(customer("Update", "C2|" + odd + "|Rome|1")));
   EXPECT_EQ(updated.status, 1);
   EXPECT_EQ(updated.content, byteRecord(customer("Update", "C2|" + odd + "|Rome|2")));
@@ -396,9 +401,10 @@ TEST_F(VerbTest, OnlyResultsOneAndMinusFiveRewriteTheBucket) {
 
 TEST_F(VerbTest, TransactionsRunOnlyWhenThePriorImageMatches) {
   verbconnector::putRow("Customer", "C5", {{"Name", "Ann"}, {"City", "Paris"}, {"Revision", "1"}});
-  const std::string prior = "TransactionBusinessObject|Customer|1.0.0|Update|5|C5|Ann|Paris|1|VqIgnore";
-  Outcome done = textVerb(
-      object(), textRecord(customer("Update", "C5|Zed|Rome|1") + "|" + prior), true);
+  const std::string prior =
+      "TransactionBusinessObject|Customer|1.0.0|Update|5|C5|Ann|Paris|1|VqIgnore";
+  Outcome done =
+      textVerb(object(), textRecord(customer("Update", "C5|Zed|Rome|1") + "|" + prior), true);
   EXPECT_EQ(done.status, 1);
   EXPECT_EQ(seenVerbs(), "Retrieve Update ");
   // The handler's revision stamp is copied back; the prior image is written too.
@@ -436,7 +442,17 @@ TEST_F(VerbTest, Ascii8ConvertsTwoByteSequencesBothWaysButOnlyWhenSpelledExactly
   verbconnector::putRow("Customer", "C7", {{"Name", "Jos\xE9"}});
   Outcome retrieved =
       textVerb(object(), textRecord(customer("Retrieve", "C7|VqIgnore|VqIgnore|VqIgnore")));
-  EXPECT_EQ(retrieved.content, textRecord(customer("Retrieve", "C7|Jos\xC3\xA9|VqIgnore|VqIgnore")));
+  EXPECT_EQ(retrieved.content,
+            textRecord(customer("Retrieve", "C7|Jos\xC3\xA9|VqIgnore|VqIgnore")));
+
+  // Every 8-bit byte is a character of its own, even where the bytes
+  // happen to form a UTF-8 sequence: C3 A9 is sent as the two characters
+  // U+00C3 U+00A9.
+  verbconnector::putRow("Customer", "C9", {{"Name", "\xC3\xA9"}});
+  Outcome pair =
+      textVerb(object(), textRecord(customer("Retrieve", "C9|VqIgnore|VqIgnore|VqIgnore")));
+  EXPECT_EQ(pair.content,
+            textRecord(customer("Retrieve", "C9|\xC3\x83\xC2\xA9|VqIgnore|VqIgnore")));
 
   verbconnector::reset();
   agent().setConfigProp("CharacterEncoding", "ASCII8");
@@ -476,8 +492,8 @@ TEST_F(VerbTest, ThrowingConnectorsGiveMinusOneAMessageAndAnUntouchedBucket) {
       EXPECT_EQ(outcome.message, std::nullopt);
       const std::vector<Row> composed = messages(c.id);
       ASSERT_EQ(composed.size(), 1u) << c.param;
-      EXPECT_EQ(composed[0], (Row{std::to_string(c.id), "6", "<null>", "1", "1", c.param,
-                                  composed[0].at(6)}));
+      EXPECT_EQ(composed[0],
+                (Row{std::to_string(c.id), "6", "<null>", "1", "1", c.param, composed[0].at(6)}));
       // Composed only: nothing is logged.
       EXPECT_TRUE(agent().rows("logs").empty());
     }
@@ -521,8 +537,7 @@ TEST_F(VerbTest, VerbRequestsWithoutARunningConnectorAnswerMinusOne) {
   Outcome outcome = textVerb(object(), sent);
   EXPECT_EQ(outcome.status, -1);
   EXPECT_EQ(outcome.content, sent);
-  EXPECT_EQ(byteVerb(object(), byteRecord(customer("Create", "C1|Ann|Paris|VqIgnore"))).status,
-            -1);
+  EXPECT_EQ(byteVerb(object(), byteRecord(customer("Create", "C1|Ann|Paris|VqIgnore"))).status, -1);
   EXPECT_TRUE(verbconnector::calls().empty());
 }
 
