@@ -202,6 +202,7 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
     if (!chars) return -1;
     char encoding[kEncodingSize] = {};
     current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
+    settle(env);
     request.ascii8 = std::string(encoding) == ASCII8;
     if (request.ascii8) {
       std::unique_ptr<char[]> converted(utf8ToAscii8(chars.get()));

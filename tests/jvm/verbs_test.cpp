@@ -541,6 +541,15 @@ TEST_F(VerbTest, VerbRequestsWithoutARunningConnectorAnswerMinusOne) {
   EXPECT_TRUE(verbconnector::calls().empty());
 }
 
+TEST_F(VerbTest, AFailingPropertyLookupDoesNotStopTheRequest) {
+  agent().setFailing("getConfigProp", true);
+  Outcome created = textVerb(object(), textRecord(customer("Create", "C1|Ann|Paris|VqIgnore")));
+  agent().setFailing("getConfigProp", false);
+  EXPECT_EQ(created.status, 1);
+  EXPECT_EQ(created.content, textRecord(customer("Create", "C1|Ann|Paris|1")));
+  EXPECT_EQ(created.message, "created C1");
+}
+
 TEST_F(VerbTest, StatusMessageIsTracedAtLevelThree) {
   agent().setTraceLevel(3);
   Outcome created = textVerb(object(), textRecord(customer("Create", "C1|Ann|Paris|VqIgnore")));
