@@ -25,6 +25,9 @@ import java.util.List;
  * optional info=. Values are words or quoted strings.
  */
 final class SpecText {
+    private static final java.util.Set<String> VALUE_OPTIONS = java.util.Set.of("info", "maxLength", "default",
+            "version", "cardinality", "relationship", "attrFlag", "extra");
+
     private SpecText() {}
 
     /** Every spec in the text. */
@@ -104,6 +107,11 @@ final class SpecText {
                 case "foreignKey" -> foreignKey = true;
                 case "required" -> required = true;
                 default -> {
+                    if (!VALUE_OPTIONS.contains(option.text())) {
+                        throw lexer.error(option, "unknown attribute option " + option.text()
+                                + " (known: key foreignKey required info= maxLength= default= version= cardinality="
+                                + " relationship= attrFlag= extra=)");
+                    }
                     lexer.expect(Lexer.Kind.EQUALS, "'=' after " + option.text());
                     String value = Readable.text(lexer, lexer.next(), charset, "the value of " + option.text());
                     switch (option.text()) {
@@ -114,13 +122,10 @@ final class SpecText {
                         case "cardinality" -> cardinality = value;
                         case "relationship" -> relationship = value.isEmpty() ? "null" : value;
                         case "attrFlag" -> attrFlag = bool(lexer, option, value);
-                        case "extra" -> {
+                        default -> {
                             bool(lexer, option, value);
                             extra = value;
                         }
-                        default -> throw lexer.error(option, "unknown attribute option " + option.text()
-                                + " (known: key foreignKey required info= maxLength= default= version= cardinality="
-                                + " relationship= attrFlag= extra=)");
                     }
                 }
             }
