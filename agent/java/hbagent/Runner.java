@@ -41,6 +41,8 @@ final class Runner {
     private BusObjNativeInterface agent;
     private boolean started;
     private boolean terminated;
+    /** Start-up failed as the scenario expected: nothing more can run. */
+    private boolean stopped;
     private int stepNumber;
     private volatile int eventAnswer;
 
@@ -71,6 +73,9 @@ final class Runner {
     int run(List<Spec> startupSpecs) {
         load();
         for (Scenario.Step step : scenario.steps) {
+            if (stopped) {
+                break;
+            }
             if (!started && step.command != Scenario.Command.START && step.command != Scenario.Command.NOTE) {
                 Scenario.Step implicit = new Scenario.Step(step.line, Scenario.Command.START, "start (implicit)");
                 runStep(implicit, startupSpecs);
@@ -81,7 +86,7 @@ final class Runner {
             }
             runStep(step, startupSpecs);
         }
-        if (started && !terminated) {
+        if (started && !terminated && !stopped) {
             runStep(new Scenario.Step(0, Scenario.Command.TERMINATE, "terminate (implicit)"), startupSpecs);
         }
         println("hbagent: " + stepNumber + " steps, " + passed + " expectations met, " + failed + " failed");
@@ -135,14 +140,16 @@ final class Runner {
         int result = agent.n_init(version, config.connector.toAbsolutePath().toString());
         started = true;
         println("  n_init(" + version + ") returned " + result);
-        boolean expectsStatus = step.expects.stream().anyMatch(e -> e.kind() == Scenario.ExpectKind.STATUS);
         if (result != 1) {
-            if (!expectsStatus) {
+            boolean expected = step.expects.stream()
+                    .anyMatch(e -> e.kind() == Scenario.ExpectKind.STATUS && e.number() == result);
+            if (!expected) {
                 throw new HbAgentException("start-up failed: n_init returned " + result
                         + " (the connector did not start; see the log lines above)");
             }
             check(step, result, null, null, null);
-            terminated = true;
+            println("  the connector did not start, as expected: the scenario ends here");
+            stopped = true;
             return;
         }
         for (Spec spec : startupSpecs) {
@@ -232,10 +239,11 @@ final class Runner {
             }
             case PERFMONITORS -> {
                 String text = agent.n_getPerfMonitors();
-                println("  performance monitors: " + (text == null ? "null" : text));
-                if (text != null) {
-                    for (String entry : text.split("#")) {
-                        if (!entry.isEmpty() && !entry.equals("~")) {
+                println("  performance monitors: " + (text == null ? "null" : "\"" + text + "\""));
+                // "#~" then each monitor followed by "#".
+                if (text != null && text.startsWith("#~")) {
+                    for (String entry : text.substring(2).split("#")) {
+                        if (!entry.isEmpty()) {
                             println("    " + entry);
                         }
                     }
