@@ -86,7 +86,8 @@ enum class Presence { kUnset, kBlank, kValue };
 
 // A simple attribute's value: unset (leave alone), blank (NULL) or a text.
 Presence valueOf(const BusinessObject& bo, const char* attribute, std::string* text) {
-  const void* value = bo.getSpec()->getAttributeIndex(attribute) >= 0 ? bo.getAttrValue(attribute) : nullptr;
+  const void* value =
+      bo.getSpec()->getAttributeIndex(attribute) >= 0 ? bo.getAttrValue(attribute) : nullptr;
   if (BusinessObject::isIgnoreValue(value)) return Presence::kUnset;
   if (BusinessObject::isBlankValue(value)) return Presence::kBlank;
   *text = static_cast<const char*>(value);
@@ -139,17 +140,19 @@ std::string keyOf(const BusinessObject& bo, const char* attribute) {
 void CustomerStore::createSchema() { db_.exec(kSchema); }
 
 std::string CustomerStore::nextCustomerId() {
-  Statement s(db_,
-              "SELECT COALESCE(MAX(CAST(substr(customer_id, 2) AS INTEGER)), 1000) + 1 FROM customer "
-              "WHERE customer_id GLOB 'C[0-9]*'");
+  Statement s(
+      db_,
+      "SELECT COALESCE(MAX(CAST(substr(customer_id, 2) AS INTEGER)), 1000) + 1 FROM customer "
+      "WHERE customer_id GLOB 'C[0-9]*'");
   s.step();
   return "C" + std::to_string(s.integer(0));
 }
 
 std::string CustomerStore::nextAddressId(const std::string& customerId) {
-  Statement s(db_,
-              "SELECT COALESCE(MAX(CAST(address_id AS INTEGER)), 0) + 1 FROM address WHERE customer_id = ? "
-              "AND address_id GLOB '[0-9]*'");
+  Statement s(
+      db_,
+      "SELECT COALESCE(MAX(CAST(address_id AS INTEGER)), 0) + 1 FROM address WHERE customer_id = ? "
+      "AND address_id GLOB '[0-9]*'");
   s.bind(1, customerId).step();
   return std::to_string(s.integer(0));
 }
@@ -163,9 +166,10 @@ bool CustomerStore::load(const std::string& customerId, BusinessObject& bo) {
   const int addresses = bo.getSpec()->getAttributeIndex("Addresses");
   if (addresses < 0) return true;
   bo.setAttrValue(addresses, IGNORE_VALUE, OBJECT);  // drops the children the object had
-  Statement rows(db_,
-                 "SELECT address_id, street, city, postal_code, country FROM address WHERE customer_id = ? "
-                 "ORDER BY rowid");
+  Statement rows(
+      db_,
+      "SELECT address_id, street, city, postal_code, country FROM address WHERE customer_id = ? "
+      "ORDER BY rowid");
   rows.bind(1, customerId);
   while (rows.step()) {
     auto* child = static_cast<BusinessObject*>(bo.newAttrValue(addresses));
@@ -193,7 +197,10 @@ Outcome CustomerStore::create(BusinessObject& bo) {
   Statement insert(db_,
                    "INSERT INTO customer(customer_id, name, email, phone, status) "
                    "VALUES (?, ?, ?, ?, COALESCE(?, 'active'))");
-  insert.bind(1, id).bind(2, name).bind(3, columnValue(bo, "Email")).bind(4, columnValue(bo, "Phone"));
+  insert.bind(1, id)
+      .bind(2, name)
+      .bind(3, columnValue(bo, "Email"))
+      .bind(4, columnValue(bo, "Phone"));
   insert.bind(5, columnValue(bo, "Status")).run();
   std::string note;
   writeAddresses(bo, id, false, &note);
@@ -221,10 +228,12 @@ Outcome CustomerStore::update(BusinessObject& bo) {
     std::string text;
     const Presence presence = valueOf(bo, c.attribute, &text);
     if (presence == Presence::kUnset) continue;
-    if (presence == Presence::kBlank && (std::strcmp(c.column, "name") == 0 || std::strcmp(c.column, "status") == 0)) {
+    if (presence == Presence::kBlank &&
+        (std::strcmp(c.column, "name") == 0 || std::strcmp(c.column, "status") == 0)) {
       return {-1, std::string(c.attribute) + " cannot be blank"};
     }
-    const std::string sql = std::string("UPDATE customer SET ") + c.column + " = ? WHERE customer_id = ?";
+    const std::string sql =
+        std::string("UPDATE customer SET ") + c.column + " = ? WHERE customer_id = ?";
     Statement set(db_, sql.c_str());
     set.bind(1, presence == Presence::kValue ? Text(text) : std::nullopt).bind(2, id).run();
   }
@@ -232,7 +241,8 @@ Outcome CustomerStore::update(BusinessObject& bo) {
   writeAddresses(bo, id, bo.isDelta(), &note);
   tx.commit();
   load(id, bo);
-  return {1, std::string(bo.isDelta() ? "applied the delta to" : "updated") + " customer " + id + note};
+  return {
+      1, std::string(bo.isDelta() ? "applied the delta to" : "updated") + " customer " + id + note};
 }
 
 Outcome CustomerStore::remove(BusinessObject& bo) {
@@ -266,7 +276,9 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
       exists = s.bind(1, customerId).bind(2, addressId).step();
     }
     if (verb == "Delete") {
-      if (!exists) throw Refusal(kNotFound, "customer " + customerId + " has no address " + addressId + " to delete");
+      if (!exists)
+        throw Refusal(kNotFound,
+                      "customer " + customerId + " has no address " + addressId + " to delete");
       Statement del(db_, "DELETE FROM address WHERE customer_id = ? AND address_id = ?");
       del.bind(1, customerId).bind(2, addressId).run();
       ++deleted;
@@ -276,15 +288,18 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
       throw Refusal(kNotFound, "customer " + customerId + " already has an address " + addressId);
     }
     if (verb == "Update" && !exists) {
-      throw Refusal(kNotFound, "customer " + customerId + " has no address " + addressId + " to update");
+      throw Refusal(kNotFound,
+                    "customer " + customerId + " has no address " + addressId + " to update");
     }
     if (!exists) {
       if (addressId.empty()) addressId = nextAddressId(customerId);
-      Statement insert(db_,
-                       "INSERT INTO address(customer_id, address_id, street, city, postal_code, country) "
-                       "VALUES (?, ?, ?, ?, ?, ?)");
+      Statement insert(
+          db_,
+          "INSERT INTO address(customer_id, address_id, street, city, postal_code, country) "
+          "VALUES (?, ?, ?, ?, ?, ?)");
       insert.bind(1, customerId).bind(2, addressId);
-      for (int i = 0; i < 4; ++i) insert.bind(3 + i, columnValue(*child, kAddressColumns[i].attribute));
+      for (int i = 0; i < 4; ++i)
+        insert.bind(3 + i, columnValue(*child, kAddressColumns[i].attribute));
       insert.run();
       ++created;
     } else {
@@ -292,8 +307,8 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
         std::string text;
         const Presence presence = valueOf(*child, c.attribute, &text);
         if (presence == Presence::kUnset) continue;
-        const std::string sql =
-            std::string("UPDATE address SET ") + c.column + " = ? WHERE customer_id = ? AND address_id = ?";
+        const std::string sql = std::string("UPDATE address SET ") + c.column +
+                                " = ? WHERE customer_id = ? AND address_id = ?";
         Statement set(db_, sql.c_str());
         set.bind(1, presence == Presence::kValue ? Text(text) : std::nullopt).bind(2, customerId);
         set.bind(3, addressId).run();
@@ -316,8 +331,8 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
     }
   }
   if (created + updated + deleted > 0) {
-    *note = " (addresses: " + std::to_string(created) + " created, " + std::to_string(updated) + " updated, " +
-            std::to_string(deleted) + " deleted)";
+    *note = " (addresses: " + std::to_string(created) + " created, " + std::to_string(updated) +
+            " updated, " + std::to_string(deleted) + " deleted)";
   }
 }
 
@@ -328,8 +343,8 @@ std::vector<PendingEvent> CustomerStore::pendingEvents(int limit) {
   s.bind(1, static_cast<long long>(limit));
   std::vector<PendingEvent> events;
   while (s.step()) {
-    events.push_back({s.integer(0), s.text(1).value_or(""), s.text(2).value_or(""), s.text(3).value_or(""),
-                      s.text(4).value_or("") == "sending"});
+    events.push_back({s.integer(0), s.text(1).value_or(""), s.text(2).value_or(""),
+                      s.text(3).value_or(""), s.text(4).value_or("") == "sending"});
   }
   return events;
 }

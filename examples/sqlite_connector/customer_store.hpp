@@ -70,7 +70,8 @@ class CustomerStore {
   void markEvent(long long eventId, const char* status);
 
  private:
-  void writeAddresses(BusinessObject& bo, const std::string& customerId, bool delta, std::string* note);
+  void writeAddresses(BusinessObject& bo, const std::string& customerId, bool delta,
+                      std::string* note);
   std::string nextCustomerId();
   std::string nextAddressId(const std::string& customerId);
 

@@ -145,7 +145,8 @@ class SqliteConnector : public ConnectorBase {
       bo = std::make_unique<BusinessObject>(event.objectName.c_str());
       if (bo->getSpec() == nullptr) {
         store_.markEvent(event.id, "new");
-        logMsg(("no specification for " + event.objectName + ": event left pending").c_str(), MSGTYPE_ERROR);
+        logMsg(("no specification for " + event.objectName + ": event left pending").c_str(),
+               MSGTYPE_ERROR);
         return -1;
       }
       if (event.verb == DELETE) {
@@ -163,13 +164,17 @@ class SqliteConnector : public ConnectorBase {
       logMsg((std::string("building an event failed: ") + e.what()).c_str(), MSGTYPE_ERROR);
       return -1;
     }
-    traceWrite(TRACE_LEVEL3, ("publishing event " + std::to_string(event.id) + ": " + event.objectName + " " +
-                              event.verb + " " + event.objectKey + (event.resend ? " (again)" : ""))
-                                 .c_str());
+    traceWrite(TRACE_LEVEL3,
+               ("publishing event " + std::to_string(event.id) + ": " + event.objectName + " " +
+                event.verb + " " + event.objectKey + (event.resend ? " (again)" : ""))
+                   .c_str());
     const int answer = getSubscriptionHandler()->gotApplEvent(*bo);
     if (exitAfterEvents_ > 0 && ++published_ == exitAfterEvents_) {
-      std::fprintf(stderr, "sqlite connector: TestExitAfterEvents=%d reached: stopping before event %lld is "
-                   "marked done\n", exitAfterEvents_, event.id);
+      std::fprintf(
+          stderr,
+          "sqlite connector: TestExitAfterEvents=%d reached: stopping before event %lld is "
+          "marked done\n",
+          exitAfterEvents_, event.id);
       std::fflush(nullptr);
       std::_Exit(3);
     }
@@ -177,8 +182,9 @@ class SqliteConnector : public ConnectorBase {
     try {
       if (!accepted(answer)) {
         store_.markEvent(event.id, "new");
-        traceWrite(TRACE_LEVEL1, ("the agent refused event " + std::to_string(event.id) + " (answer " +
-                                  std::to_string(answer) + "); it stays pending").c_str());
+        traceWrite(TRACE_LEVEL1, ("the agent refused event " + std::to_string(event.id) +
+                                  " (answer " + std::to_string(answer) + "); it stays pending")
+                                     .c_str());
         return -1;
       }
       store_.markEvent(event.id, "done");
@@ -237,7 +243,8 @@ int CustomerHandler::doVerbFor(BusinessObject& bo, ReturnStatusDescriptor* statu
       outcome = {-1, std::string("database error: ") + e.what()};
     }
   }
-  traceWrite(TRACE_LEVEL3, (std::string(verb) + " " + bo.getName() + ": " + outcome.message).c_str());
+  traceWrite(TRACE_LEVEL3,
+             (std::string(verb) + " " + bo.getName() + ": " + outcome.message).c_str());
   status->setErrorString(outcome.message.c_str());
   status->setStatus(outcome.status);
   return outcome.status;

@@ -11,8 +11,8 @@ Statement::Statement(Database& db, const char* sql) : db_(db) {
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement& Statement::bind(int index, const Text& value) {
-  const int rc = value ? sqlite3_bind_text(stmt_, index, value->data(), static_cast<int>(value->size()),
-                                           SQLITE_TRANSIENT)
+  const int rc = value ? sqlite3_bind_text(stmt_, index, value->data(),
+                                           static_cast<int>(value->size()), SQLITE_TRANSIENT)
                        : sqlite3_bind_null(stmt_, index);
   if (rc != SQLITE_OK) db_.fail("binding a parameter");
   return *this;
@@ -47,7 +47,8 @@ Database::~Database() { close(); }
 
 void Database::open(const std::string& path) {
   close();
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+  if (sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
     close();
