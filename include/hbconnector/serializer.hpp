@@ -21,21 +21,37 @@ inline constexpr int MAX_SPECS_PER_MESSAGE = 10000;
 class HB_EXPORT BusObjAndSpecSerializer {
  public:
   // The business object record of bo followed by the specs of its type and of
-  // every child type, each once. New text; the caller deletes it with delete[].
+  // every child type, each once, in no particular order. New text; the caller
+  // deletes it with delete[]. bo must not be null. An invalid bo (no spec) is
+  // written as the token "null", which reads back as an invalid object.
   static char* serializeWithAllSpecs(BusinessObject* bo);
-  // The key form of bo's record followed by the spec of its own type.
+  // The key form of bo's record followed by the spec of its own type. The key
+  // form is: "BusinessObject", type name, version, verb (or "null"), attribute
+  // count, then per attribute "0" for a child-object attribute, and for a
+  // simple one "VqIgnore" (unset), "VqBlank" (blank), the value (key
+  // attributes) or "VqIgnore" (any other value). No delta flag, no locale.
   static char* serializeWithSpec(BusinessObject* bo);
-  // Registers the message's specs whose names are not registered yet (a
-  // registered spec is kept) and reads the business object. A new object the
-  // caller deletes, or null when the text is not a combined message.
-  static BusinessObject* deserializeWithAllSpecs(const char* text);
-  // The same for a message written by serializeWithSpec: the object record
-  // is read in the key form (tag, type name, version, verb, count, one token
-  // per attribute; no delta flag, no locale), with the default locale.
-  static BusinessObject* deserializeWithSpec(const char* text);
+  // Registers the message's specs whose names are not registered yet and
+  // reads the business object. A spec whose name is registered already is
+  // discarded (the registered one is kept: objects may point to it); a
+  // malformed spec (attribute count -1) is discarded and never registered.
+  // Returns a new object the caller deletes, possibly invalid (getSpec() null)
+  // when its record cannot be read; null when the text is not a combined
+  // message: wrong tag, no business object token, or more than
+  // MAX_SPECS_PER_MESSAGE spec tokens (then nothing is registered).
+  static BusinessObject* deserializeWithAllSpecs(const char* boMsg);
+  // The same for a message written by serializeWithSpec; only the first spec
+  // token is used. The object token is read in the key form: it is taken as
+  // an after-image with the default locale (the agent's, else "en_US"); a
+  // child-object attribute reads as unset (or blank for "VqBlank"), since the
+  // key form never carries children; "VqIgnore"/"VqBlank" and values of
+  // simple attributes read as in the ordinary record. A truncated key form or
+  // a count that differs from the spec's gives an invalid object.
+  static BusinessObject* deserializeWithSpec(const char* boMsg);
   // The registered specs of bo's type and of all child types, each once
-  // (recursive types end): NameItem keys, BusObjSpec* values. The caller
-  // deletes the dictionary; the specs stay registered.
+  // (recursive types end): NameItem keys, BusObjSpec* values. Child types
+  // without a registered spec are left out. The caller deletes the
+  // dictionary; the specs stay registered.
   static HashedDictionary* collectSpecs(BusinessObject* bo);
 };
 

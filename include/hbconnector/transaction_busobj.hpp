@@ -8,6 +8,12 @@
 // Every BusinessObject operation acts on the current values; the *Old*
 // operations act on the prior image. Deleting a TransactionBusinessObject
 // through a BusinessObject pointer releases the prior image too.
+//
+// Reading: a message without a transaction record gives an object without a
+// prior image. A transaction record that names an unknown type (message 64) or
+// a type whose attributes are laid out differently, or that is cut short,
+// makes the whole object invalid (no spec); one whose attribute count is wrong
+// leaves the prior image unset (message 64).
 #ifndef HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
 #define HBCONNECTOR_TRANSACTION_BUSOBJ_HPP_
 
@@ -32,7 +38,9 @@ class HB_EXPORT TransactionBusinessObject : public BusinessObject {
   bool setOldAttrValue(int index, void* value, int type);
   bool setOldAttrValue(const char* name, void* value, int type);
   // Compares other's current values with this object's prior image over
-  // every attribute, the last one included: 0 same, -1 different.
+  // every attribute, the last one included: 0 same, -1 different. Values
+  // missing on either side (the whole prior image included) are no
+  // difference; an invalid object or one of another layout is different.
   int compare(const BusinessObject* other) const;
   // The handler's doTransactionVerb; -1 when the object is invalid or its
   // spec has no handler.
@@ -46,6 +54,13 @@ class HB_EXPORT TransactionBusinessObject : public BusinessObject {
  private:
   friend class hbconnector::detail::BusObjAccess;
   void releaseOldSlot(int index);
+  void releasePriorImage();
+  // The typed setter without messages; false when refused.
+  bool storeOld(int index, void* value, int type);
+  // Reads the transaction record that may follow the business object record.
+  void readTransactionRecord(StringMessage& message);
+  // Appends the transaction record of the prior image to out.
+  void appendTransactionRecord(StringMessage& out, bool lengthPrefixed) const;
 
   void** oldValues_ = nullptr;
 };

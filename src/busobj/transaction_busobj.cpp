@@ -1,0 +1,216 @@
+#include "hbconnector/transaction_busobj.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "busobj/busobj_access.hpp"
+#include "busobj/diagnostics.hpp"
+#include "hbconnector/bo_handler.hpp"
+#include "hbconnector/spec_registry.hpp"
+#include "hbconnector/string_message.hpp"
+#include "serial/busobj_record.hpp"
+
+namespace d = hbconnector::detail;
+using hbconnector::detail::BusObjAccess;
+
+namespace {
+
+void storeOldSimpleValue(BusinessObject& owner, int index, char* value, int type) {
+  static_cast<TransactionBusinessObject&>(owner).setOldAttrValue(index, value, type);
+}
+
+bool isPresentChild(const void* value) {
+  return value != nullptr && value != BusinessObject::getBlankValue();
+}
+
+}  // namespace
+
+TransactionBusinessObject::TransactionBusinessObject(StringMessage& message)
+    : BusinessObject(message) {
+  if (spec_ != nullptr) readTransactionRecord(message);
+}
+
+TransactionBusinessObject::~TransactionBusinessObject() { releasePriorImage(); }
+
+void TransactionBusinessObject::releaseOldSlot(int index) {
+  BusObjAccess::releaseValue(*spec_->getAttribute(index), oldValues_[index]);
+  oldValues_[index] = nullptr;
+}
+
+void TransactionBusinessObject::releasePriorImage() {
+  if (oldValues_ == nullptr) return;
+  // The prior image only exists together with a spec: every path that clears
+  // the spec releases the prior image first.
+  for (int i = 0; i < spec_->getAttributeCount(); ++i) releaseOldSlot(i);
+  delete[] oldValues_;
+  oldValues_ = nullptr;
+}
+
+void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
+  // The children of the prior image are nested one level below this record.
+  d::RecordDepth depth;
+  const char* tag = message.nextToken();
+  if (tag == nullptr || std::strcmp(tag, d::kTransactionTag) != 0) return;
+  auto fail = [this] {
+    releasePriorImage();
+    BusObjAccess::invalidate(*this);
+    BusObjAccess::setVerbUnchecked(*this, nullptr);
+    BusObjAccess::setLocaleUnchecked(*this, nullptr);
+    delta_ = false;
+  };
+  const char* typeName = message.nextToken();
+  const char* version = typeName != nullptr ? message.nextToken() : nullptr;
+  const char* verb = version != nullptr ? message.nextToken() : nullptr;
+  if (verb == nullptr) {
+    fail();
+    return;
+  }
+  BusObjAccess::setVerbUnchecked(*this, verb);
+  BusObjSpec* spec = BusObjSpecRegistry::getInstance()->findSpec(typeName);
+  if (spec == nullptr) {
+    d::reportMsg(d::kMsgUnknownType, 6, version, typeName);
+    fail();
+    return;
+  }
+  // The current values were laid out by the first record's spec; a spec that
+  // lays them out differently cannot take its place.
+  if (spec != spec_ && !BusObjAccess::sameLayout(spec, spec_)) {
+    fail();
+    return;
+  }
+  spec_ = spec;
+  const int count = spec_->getAttributeCount();
+  oldValues_ = new void*[count > 0 ? count : 0]();
+  const char* countToken = message.nextToken();
+  if (countToken == nullptr) {
+    fail();
+    return;
+  }
+  if (d::countValue(countToken) != count) {
+    d::reportMsg(d::kMsgUnknownType, 6, version, typeName);
+    return;
+  }
+  if (!d::readAttributeEntries(message, *spec_, oldValues_, *this, false, &storeOldSimpleValue)) {
+    fail();
+  }
+}
+
+void TransactionBusinessObject::appendTransactionRecord(StringMessage& out,
+                                                        bool lengthPrefixed) const {
+  out.append(d::kTransactionTag);
+  out.append(spec_->getName());
+  out.append(d::versionText(spec_->getVersion()));
+  out.append(verb_ != nullptr ? verb_ : d::kNullToken);
+  const int count = spec_->getAttributeCount();
+  out.append(std::to_string(count).c_str());
+  d::appendAttributeEntries(out, *spec_, oldValues_, false, lengthPrefixed);
+}
+
+void* TransactionBusinessObject::getOldAttrValue(int index) const {
+  if (spec_ == nullptr || index < 0 || index >= spec_->getAttributeCount()) {
+    d::reportMsg(d::kMsgBadAttribute, 7, index, "Unknown");
+    return nullptr;
+  }
+  return oldValues_ != nullptr ? oldValues_[index] : nullptr;
+}
+
+void* TransactionBusinessObject::getOldAttrValue(const char* name) const {
+  const int index = (spec_ != nullptr && name != nullptr) ? spec_->getAttributeIndex(name) : -1;
+  return getOldAttrValue(index);
+}
+
+bool TransactionBusinessObject::storeOld(int index, void* value, int type) {
+  if (spec_ == nullptr || index < 0 || index >= spec_->getAttributeCount()) return false;
+  if (oldValues_ == nullptr) oldValues_ = new void*[spec_->getAttributeCount()]();
+  if (value == nullptr || value == BusinessObject::getBlankValue()) {
+    releaseOldSlot(index);
+    oldValues_[index] = value;
+    return true;
+  }
+  const AttrSpec* attr = spec_->getAttribute(index);
+  if (attr->getType() != type) return false;
+  if (type != OBJECT) {
+    // Copied before the old text goes: value may be that very text.
+    char* copy = d::copySlotText(static_cast<const char*>(value));
+    releaseOldSlot(index);
+    oldValues_[index] = copy;
+    return true;
+  }
+  auto* child = static_cast<BusinessObject*>(value);
+  child->setParent(this);
+  void*& slot = oldValues_[index];
+  if (attr->isMultipleCard()) {
+    if (!isPresentChild(slot)) slot = new BusObjArray(child->getSpec());
+    static_cast<BusObjArray*>(slot)->addObject(child);
+  } else if (slot != child) {
+    // The previous child belongs to this object; replacing it releases it.
+    releaseOldSlot(index);
+    slot = child;
+  }
+  return true;
+}
+
+bool TransactionBusinessObject::setOldAttrValue(int index, void* value, int type) {
+  if (storeOld(index, value, type)) return true;
+  d::reportMsg(d::kMsgBadAttribute, 7, index, type);
+  return false;
+}
+
+bool TransactionBusinessObject::setOldAttrValue(const char* name, void* value, int type) {
+  const int index = (spec_ != nullptr && name != nullptr) ? spec_->getAttributeIndex(name) : -1;
+  if (index >= 0 && storeOld(index, value, type)) return true;
+  d::reportMsg(d::kMsgSetByNameRefused, 7, name, type);
+  return false;
+}
+
+int TransactionBusinessObject::compare(const BusinessObject* other) const {
+  if (other == nullptr || spec_ == nullptr || other->getSpec() == nullptr) return -1;
+  if (!BusObjAccess::sameLayout(spec_, other->getSpec())) return -1;
+  // Without a prior image every value is missing on this side: no difference.
+  if (oldValues_ == nullptr) return 0;
+  void** theirs = other->getAttrValues();
+  for (int i = 0; i < spec_->getAttributeCount(); ++i) {
+    const AttrSpec* attr = spec_->getAttribute(i);
+    const void* prior = oldValues_[i];
+    const void* current = theirs[i];
+    if (!attr->isObjectType()) {
+      if (prior != nullptr && current != nullptr &&
+          std::strcmp(static_cast<const char*>(prior), static_cast<const char*>(current)) != 0) {
+        return -1;
+      }
+      continue;
+    }
+    if (!isPresentChild(prior) || !isPresentChild(current)) continue;
+    if (attr->isMultipleCard()) {
+      if (static_cast<const BusObjArray*>(prior)->compare(
+              static_cast<const BusObjArray*>(current)) != 0) {
+        return -1;
+      }
+    } else if (static_cast<const BusinessObject*>(current)->compare(
+                   static_cast<const BusinessObject*>(prior)) != 0) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int TransactionBusinessObject::doVerbFor(ReturnStatusDescriptor* status) {
+  if (spec_ == nullptr || spec_->getBOHandler() == nullptr) return -1;
+  return spec_->getBOHandler()->doTransactionVerb(*this, status);
+}
+
+StringMessage* TransactionBusinessObject::toStringMessage() const {
+  StringMessage* out = BusinessObject::toStringMessage();
+  if (spec_ != nullptr && oldValues_ != nullptr) appendTransactionRecord(*out, false);
+  return out;
+}
+
+StringMessageI18N* TransactionBusinessObject::toStringMessageI18N() const {
+  StringMessageI18N* out = BusinessObject::toStringMessageI18N();
+  if (spec_ != nullptr && oldValues_ != nullptr) appendTransactionRecord(*out, true);
+  return out;
+}
+
+StringMessage* TransactionBusinessObject::toBusObjStringMessage() const {
+  return BusinessObject::toStringMessage();
+}

@@ -1,0 +1,116 @@
+// Specifications announced by the agent and events sent to it, through a real
+// virtual machine.
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/connector.hpp"
+#include "hbconnector/spec_registry.hpp"
+#include "hbconnector/string_message.hpp"
+#include "jvm_harness.hpp"
+#include "test_connector.hpp"
+
+namespace hbtest {
+namespace {
+
+// A length-prefixed spec: String attributes Name and ObjectEventId, verb
+// Create.
+std::string specText(const std::string& name, const std::string& info = "i") {
+  const std::string E = "\x05";
+  const std::vector<std::string> tokens = {
+      "BusObjSpec", name,    "1.0.0",         info,     "2",     "1",     "Name",   "String",
+      "true",       "false", "false",         E,        "0",     E,       "1.0.0",  "1",
+      "x",          "true",  "ObjectEventId", "String", "false", "false", "false",  E,
+      "0",          E,       "1.0.0",         "1",      "x",     "true",  "Create", E};
+  std::string text;
+  for (const std::string& t : tokens) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%zx#", t.size());
+    text += length + t;
+  }
+  return text;
+}
+
+// n_gotBusObjSpecI18n on a fresh agent object (the native uses the running
+// connector whatever the receiver).
+void gotBusObjSpecI18n(const std::string& bytes) {
+  JNIEnv* env = jniEnv();
+  ASSERT_EQ(env->PushLocalFrame(16), 0);
+  jclass cls = env->FindClass("AppSide_Connector/BusObjNativeInterface");
+  ASSERT_NE(cls, nullptr);
+  jobject receiver = env->NewObject(cls, env->GetMethodID(cls, "<init>", "()V"));
+  ASSERT_FALSE(env->ExceptionCheck());
+  jbyteArray array = env->NewByteArray(static_cast<jsize>(bytes.size()));
+  ASSERT_FALSE(env->ExceptionCheck());
+  env->SetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()),
+                          reinterpret_cast<const jbyte*>(bytes.data()));
+  jmethodID method = env->GetMethodID(cls, "n_gotBusObjSpecI18n", "([B)V");
+  ASSERT_FALSE(env->ExceptionCheck());
+  env->CallVoidMethod(receiver, method, array);
+  EXPECT_FALSE(env->ExceptionCheck());
+  env->PopLocalFrame(nullptr);
+}
+
+BusObjSpec* registered(const char* name) {
+  return BusObjSpecRegistry::getInstance()->findSpec(name);
+}
+
+using SpecsAndEvents = AgentTest;
+
+TEST_F(SpecsAndEvents, SpecsAreTracedWholeAndRegistered) {
+  agent().setConfigProp("AgentTraceLevel", "5");
+  ASSERT_EQ(start(), 1);
+  const std::string header = "BusObjNativeInterface_n_gotBusObjSpec got BusObjSpec string:\n";
+  const std::string longSpec = specText("JvmText", std::string(6000, 'L'));  // beyond 5120
+  agent().gotBusObjSpec(longSpec.c_str());
+  gotBusObjSpecI18n(specText("JvmBytes") + std::string(1, '\0') + "5#extra");
+  gotBusObjSpecI18n(specText("JvmNoZero"));
+  for (const char* name : {"JvmText", "JvmBytes", "JvmNoZero"}) {
+    ASSERT_NE(registered(name), nullptr) << name;
+    EXPECT_EQ(registered(name)->getAttributeCount(), 2) << name;  // nothing read past the text
+  }
+  const std::vector<Row> lines = traces("BusObjNativeInterface_n_gotBusObjSpec");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].at(3), header + longSpec + "\n");
+  EXPECT_EQ(lines[1].at(3), header + specText("JvmBytes") + "\n");
+
+  agent().gotBusObjSpec("a#BusObjSpec9#JvmBroken");
+  gotBusObjSpecI18n("ff#short");
+  EXPECT_EQ(registered("JvmBroken"), nullptr);
+  int refusals = 0;
+  for (const Row& row : agent().rows("logs"))
+    refusals += row.at(0).find("not registered") != std::string::npos;
+  EXPECT_EQ(refusals, 2);
+}
+
+TEST_F(SpecsAndEvents, TextEventsReachTheAgentOnlyWhenSubscribed) {
+  ASSERT_EQ(start(), 1);
+  const std::string encoding = ConnectorBase::getEncoding();
+  if (encoding != "ascii7" && encoding != "ascii8") GTEST_SKIP() << "encoding fixed earlier";
+  agent().gotBusObjSpec(specText("JvmEvent").c_str());
+  std::vector<int> results;
+  std::string sent;
+  testconnector::behaviour().onPoll = [&] {
+    BusinessObject bo("JvmEvent");
+    bo.setVerb("Create");
+    results.push_back(JToCPPVeneer::getVeneer()->gotApplEvent(bo));
+    std::unique_ptr<StringMessage> record(bo.toStringMessage());
+    sent = record->getText();
+  };
+  agent().poll();
+  agent().subscribeTo("JvmEvent", "Create", 0);
+  agent().poll();
+  EXPECT_EQ(results, (std::vector<int>{-10, 0}));
+  EXPECT_EQ(messages(80008).size(), 1u);
+  const std::vector<Row> events = agent().rows("events");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].at(0), sent);
+}
+
+}  // namespace
+}  // namespace hbtest
