@@ -1,27 +1,36 @@
 // ObjectEventId values: the identifiers that mark an application event and
 // every child object in it, given before the event goes to the agent.
 //
-// A root object's identifier is "<connector name>_<seconds>_<index>_<address>";
-// a child's is "<parent's identifier>_<index>_<seconds>_<address>", where the
+// A root object's identifier is "<connector name>_<seconds>_<index>_<serial>";
+// a child's is "<parent's identifier>_<index>_<seconds>_<serial>", where the
 // index is the child's position in its parent's array (0 for a single child),
-// the seconds count from 1970-01-01 00:00 UTC and the address is the object's
-// own, in lowercase hexadecimal with all its digits. Objects that already
-// hold an identifier keep it.
+// the seconds count from 1970-01-01 00:00 UTC and the serial is a 64-bit
+// number in lowercase hexadecimal. Objects that already hold an identifier
+// keep it.
+//
+// Uniqueness. The serial is drawn from one process-wide counter, so no two
+// identifiers made by a process share it. (An object's address would not do:
+// an event built where the previous one was freed, in the same second, would
+// repeat the previous identifier.) The counter starts at a random value, so
+// that processes of the same connector that run one after the other are
+// unlikely to meet either.
 //
 // Length. Identifiers never exceed kMaxObjectEventIdLength (259) characters,
 // the room agents and stored events have always had for them. When the
 // connector name or the parent's identifier is too long, that leading part is
 // cut (at a character boundary) and the generated tail is always kept whole:
-// the tail (seconds and address) is what makes an identifier unique, so a
+// the tail (seconds and serial) is what makes an identifier unique, so a
 // cut identifier still names exactly one object, while a refused one would
 // leave the child without any.
 //
 // Every call works in its own buffers, so threads giving identifiers to
 // different trees at the same time do not disturb each other.
+#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -66,19 +75,29 @@ std::string joinBounded(std::string_view head, std::string_view tail) {
   return id;
 }
 
+// The next serial of this process. Distinct for 2^64 calls: the counter
+// wraps only after visiting every value once.
+std::uint64_t nextSerial() {
+  static std::atomic<std::uint64_t> counter{[] {
+    std::random_device entropy;
+    return (static_cast<std::uint64_t>(entropy()) << 32) ^ entropy();
+  }()};
+  return counter.fetch_add(1, std::memory_order_relaxed);
+}
+
 std::string newEventId(const BusinessObject& bo, int index) {
   const long seconds = static_cast<long>(std::time(nullptr));
-  const auto address = reinterpret_cast<std::uintptr_t>(&bo);
+  const std::uint64_t serial = nextSerial();
   char tail[96];
   const BusinessObject* parent = bo.getParent();
   const char* parentId = parent != nullptr ? storedEventId(*parent) : nullptr;
   if (parentId != nullptr) {
-    std::snprintf(tail, sizeof tail, "_%d_%ld_%" PRIxPTR, index, seconds, address);
+    std::snprintf(tail, sizeof tail, "_%d_%ld_%" PRIx64, index, seconds, serial);
     return joinBounded(parentId, tail);
   }
   char connectorName[kConnectorNameSize + 1] = {};
   ConnectorBase::getConfigProp("ConnectorName", connectorName, kConnectorNameSize);
-  std::snprintf(tail, sizeof tail, "_%ld_%d_%" PRIxPTR, seconds, index, address);
+  std::snprintf(tail, sizeof tail, "_%ld_%d_%" PRIx64, seconds, index, serial);
   return joinBounded(connectorName, tail);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <regex>
 #include <set>
 #include <string>
@@ -17,10 +18,11 @@ namespace {
 // The longest identifier the library makes.
 constexpr std::size_t kIdLimit = 259;
 
-std::string hexAddress(const void* object) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%" PRIxPTR, reinterpret_cast<std::uintptr_t>(object));
-  return text;
+// The serial field: lowercase hexadecimal, at most 16 digits.
+const char kSerial[] = "[0-9a-f]{1,16}";
+
+std::uint64_t serialOf(const std::string& id) {
+  return std::stoull(id.substr(id.rfind('_') + 1), nullptr, 16);
 }
 
 class EventIdTest : public ModelTest {
@@ -30,8 +32,7 @@ class EventIdTest : public ModelTest {
     agent().setProperty("ConnectorName", "Conn");
   }
 
-  // Checks "<prefix><index>_<seconds>_<hex address>" for a child and returns
-  // the seconds.
+  // Checks "<prefix><index>_<seconds>_<serial>" for a child.
   static void expectChildId(const BusinessObject& bo, const std::string& parentId, int index,
                             long before, long after) {
     const std::string id = text(bo, "ObjectEventId");
@@ -39,32 +40,52 @@ class EventIdTest : public ModelTest {
     ASSERT_EQ(id.compare(0, head.size(), head), 0) << id << " vs " << head;
     std::smatch match;
     const std::string rest = id.substr(head.size());
-    ASSERT_TRUE(std::regex_match(rest, match, std::regex("([0-9]+)_([0-9a-f]+)"))) << id;
+    ASSERT_TRUE(std::regex_match(rest, match, std::regex(std::string("([0-9]+)_") + kSerial)))
+        << id;
     const long seconds = std::stol(match[1]);
     EXPECT_GE(seconds, before);
     EXPECT_LE(seconds, after);
-    EXPECT_EQ(match[2].str(), hexAddress(&bo));
   }
 };
 
-TEST_F(EventIdTest, RootIdIsConnectorSecondsIndexAndFullAddress) {
+TEST_F(EventIdTest, RootIdIsConnectorSecondsIndexAndSerial) {
   BusinessObject order("Order");
   const long before = static_cast<long>(std::time(nullptr));
   order.setObjectEventId(7);
   const long after = static_cast<long>(std::time(nullptr));
   const std::string id = text(order, "ObjectEventId");
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(id, match, std::regex("Conn_([0-9]+)_7_([0-9a-f]+)"))) << id;
+  ASSERT_TRUE(std::regex_match(id, match, std::regex(std::string("Conn_([0-9]+)_7_") + kSerial)))
+      << id;
   EXPECT_GE(std::stol(match[1]), before);
   EXPECT_LE(std::stol(match[1]), after);
-  // All the digits of a 64-bit address, not only the low 32 bits.
-  EXPECT_EQ(match[2].str(), hexAddress(&order));
   EXPECT_EQ(agent().callCount("getConfigProp ConnectorName"), 1);
 
   BusinessObject other("Order");
   other.setObjectEventId();
-  EXPECT_TRUE(std::regex_match(text(other, "ObjectEventId"),
-                               std::regex("Conn_[0-9]+_0_" + hexAddress(&other))));
+  const std::string otherId = text(other, "ObjectEventId");
+  EXPECT_TRUE(std::regex_match(otherId, std::regex(std::string("Conn_[0-9]+_0_") + kSerial)));
+  EXPECT_NE(serialOf(otherId), serialOf(id));
+}
+
+TEST_F(EventIdTest, EventsBuiltAtTheSameAddressInTheSameSecondGetDistinctIds) {
+  // One event after the other in the same storage, as an allocator hands
+  // out the memory of the previous event again.
+  alignas(BusinessObject) unsigned char storage[sizeof(BusinessObject)];
+  std::set<std::string> ids;
+  long seconds = -1;
+  int sameSecond = 0;
+  for (int i = 0; i < 50; ++i) {
+    auto* event = new (storage) BusinessObject("Order");
+    const long now = static_cast<long>(std::time(nullptr));
+    event->setObjectEventId();
+    ids.insert(text(*event, "ObjectEventId"));
+    event->~BusinessObject();
+    sameSecond += now == seconds ? 1 : 0;
+    seconds = now;
+  }
+  ASSERT_GT(sameSecond, 0);
+  EXPECT_EQ(ids.size(), 50u);
 }
 
 TEST_F(EventIdTest, ChildrenExtendTheirParentsIdWithTheirPosition) {
@@ -119,7 +140,7 @@ TEST_F(EventIdTest, TypeWithoutIdAttributeIsReportedAndItsChildrenStillGetIds) {
   EXPECT_EQ(params(72)[0], "ObjectEventId,-1");
   // Without a parent id the child takes the root form with its position.
   EXPECT_TRUE(std::regex_match(text(*item, "ObjectEventId"),
-                               std::regex("Conn_[0-9]+_1_" + hexAddress(item))));
+                               std::regex(std::string("Conn_[0-9]+_1_") + kSerial)));
 }
 
 TEST_F(EventIdTest, ChildObjectAttributeNamedLikeTheIdIsLeftAlone) {
@@ -136,7 +157,7 @@ TEST_F(EventIdTest, ChildObjectAttributeNamedLikeTheIdIsLeftAlone) {
   EXPECT_EQ(odd.getAttrValue("ObjectEventId"), cust);
   // The child finds no text id in its parent and takes the root form.
   EXPECT_TRUE(std::regex_match(text(*cust, "ObjectEventId"),
-                               std::regex("Conn_[0-9]+_0_" + hexAddress(cust))));
+                               std::regex(std::string("Conn_[0-9]+_0_") + kSerial)));
 }
 
 TEST_F(EventIdTest, LongIdsAreCutInFrontAndKeepTheirUniqueTail) {
@@ -151,11 +172,12 @@ TEST_F(EventIdTest, LongIdsAreCutInFrontAndKeepTheirUniqueTail) {
   const std::string rootId = text(order, "ObjectEventId");
   EXPECT_LE(rootId.size(), kIdLimit);
   EXPECT_EQ(rootId.rfind("NNNN", 0), 0u);
-  EXPECT_TRUE(std::regex_match(rootId, std::regex("N+_[0-9]+_3_" + hexAddress(&order)))) << rootId;
+  EXPECT_TRUE(std::regex_match(rootId, std::regex(std::string("N+_[0-9]+_3_") + kSerial)))
+      << rootId;
   // Children of a parent whose id fills the room are cut too.
   const std::string secondId = text(*second, "ObjectEventId");
   EXPECT_LE(secondId.size(), kIdLimit);
-  EXPECT_TRUE(std::regex_match(secondId, std::regex("N+_1_[0-9]+_" + hexAddress(second))))
+  EXPECT_TRUE(std::regex_match(secondId, std::regex(std::string("N+_1_[0-9]+_") + kSerial)))
       << secondId;
   EXPECT_NE(text(*first, "ObjectEventId"), secondId);
 
@@ -206,8 +228,8 @@ TEST_F(EventIdTest, ConcurrentCallersMakeWellFormedUniqueIds) {
   for (int t = 0; t < kThreads; ++t) {
     for (const auto& order : trees[t]) {
       const std::string rootId = text(*order, "ObjectEventId");
-      ASSERT_TRUE(std::regex_match(
-          rootId, std::regex("Conn_[0-9]+_" + std::to_string(t) + "_" + hexAddress(order.get()))))
+      ASSERT_TRUE(
+          std::regex_match(rootId, std::regex("Conn_[0-9]+_" + std::to_string(t) + "_" + kSerial)))
           << rootId;
       ids.insert(rootId);
       const BusObjArray* array = lines(*order);
@@ -215,13 +237,18 @@ TEST_F(EventIdTest, ConcurrentCallersMakeWellFormedUniqueIds) {
         const BusinessObject* item = array->getObject(k);
         const std::string id = text(*item, "ObjectEventId");
         ASSERT_TRUE(std::regex_match(
-            id, std::regex(rootId + "_" + std::to_string(k) + "_[0-9]+_" + hexAddress(item))))
+            id, std::regex(rootId + "_" + std::to_string(k) + "_[0-9]+_" + kSerial)))
             << id;
         ids.insert(id);
       }
     }
   }
   EXPECT_EQ(ids.size(), static_cast<std::size_t>(kThreads * kOrders * 4));
+  // The serials alone are distinct too: the time and the index never have
+  // to tell two events apart.
+  std::set<std::uint64_t> serials;
+  for (const std::string& id : ids) serials.insert(serialOf(id));
+  EXPECT_EQ(serials.size(), ids.size());
 }
 
 }  // namespace
