@@ -71,18 +71,16 @@ CachedAnswer& localeCache() {
   return cache;
 }
 
-// The state behind the ids of one form of the event upcall.
+// The connector name behind the ids of one form of the event upcall.
 struct EventIdState {
   std::mutex mutex;
   bool nameLoaded = false;
   char connectorName[128] = {};
-  std::atomic<int> counter{0};
 
   void reset() {
     std::lock_guard<std::mutex> lock(mutex);
     nameLoaded = false;
     connectorName[0] = '\0';
-    counter.store(0);
   }
 };
 
@@ -90,6 +88,14 @@ EventIdState& eventIdState(bool byteArrayForm) {
   static EventIdState& textForm = *new EventIdState;
   static EventIdState& byteForm = *new EventIdState;
   return byteArrayForm ? byteForm : textForm;
+}
+
+// The number that ends an id. Both forms draw from this one counter: with a
+// counter per form, a text event and a byte-array event of the same second
+// would both end in _0. 64 bits never wrap within a process.
+std::atomic<long long>& eventIdCounter() {
+  static std::atomic<long long>& counter = *new std::atomic<long long>(0);
+  return counter;
 }
 
 }  // namespace
@@ -153,9 +159,9 @@ std::string makeObjectEventId(bool byteArrayForm) {
     name = state.connectorName;
   }
   const long seconds = static_cast<long>(std::time(nullptr));
-  const int number = state.counter.fetch_add(1, std::memory_order_relaxed);
+  const long long number = eventIdCounter().fetch_add(1, std::memory_order_relaxed);
   char tail[64];
-  std::snprintf(tail, sizeof tail, "_%ld_%d", seconds, number);
+  std::snprintf(tail, sizeof tail, "_%ld_%lld", seconds, number);
   return name + tail;
 }
 
@@ -187,6 +193,7 @@ void resetForTesting() {
   localeCache().reset();
   eventIdState(false).reset();
   eventIdState(true).reset();
+  eventIdCounter().store(0);
 }
 
 }  // namespace hbconnector::detail::upcall

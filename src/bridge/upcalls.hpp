@@ -38,10 +38,11 @@ int gotEventFromApp(BusinessObject& bo);
 int gotEventFromApp(BusinessObject& bo, const char* encoding);
 
 // The next ObjectEventId value for an event without one:
-// "<connector name>_<seconds since the epoch>_<counter>". The text form and
-// the byte-array form of the event upcall (byteArrayForm) each keep their own
-// counter, starting at 0, and each reads "ConnectorName" (at most 127 bytes)
-// through the current veneer once, at its first id made while a veneer exists.
+// "<connector name>_<seconds since the epoch>_<counter>". The counter starts
+// at 0 and is shared by the text form and the byte-array form of the event
+// upcall (byteArrayForm), so no two ids of a process are equal; each form
+// reads "ConnectorName" (at most 127 bytes) through the current veneer once,
+// at its first id made while a veneer exists.
 std::string makeObjectEventId(bool byteArrayForm);
 
 void consumeSync(const char* name, BusinessObject& bo, ReturnStatusDescriptor* status);
