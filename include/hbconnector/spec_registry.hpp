@@ -38,6 +38,13 @@ class HB_EXPORT BusObjSpecTable {
   // Key = the spec's name; an existing entry of that name is replaced (its
   // spec is not destroyed). A spec without a name is ignored.
   void addSpec(BusObjSpec* spec);
+  // Adds spec unless the table already holds an entry of its name, in one
+  // step: of several threads offering specs of one name at once, exactly one
+  // adds its own and all of them get that one back. Returns the spec the
+  // table now holds under the name: spec itself when it was added, else the
+  // one already there (spec then stays the caller's). Null for a spec
+  // without a name.
+  BusObjSpec* addSpecIfAbsent(BusObjSpec* spec);
   // The spec registered under name, or null. Versions are not compared.
   BusObjSpec* findSpec(const char* name) const;
   BusObjSpec* findSpec(const char* name, const char* version) const;

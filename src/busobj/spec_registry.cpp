@@ -218,6 +218,14 @@ void BusObjSpecTable::addSpec(BusObjSpec* spec) {
   table_->insertLocked(viewOf(spec->getName()), spec);
 }
 
+BusObjSpec* BusObjSpecTable::addSpecIfAbsent(BusObjSpec* spec) {
+  if (spec == nullptr || spec->getName() == nullptr) return nullptr;
+  std::lock_guard<std::mutex> lock(table_->mutex);
+  if (BusObjSpec* present = table_->find(viewOf(spec->getName()))) return present;
+  table_->insertLocked(viewOf(spec->getName()), spec);
+  return spec;
+}
+
 BusObjSpec* BusObjSpecTable::findSpec(const char* name) const {
   return name != nullptr ? table_->find(viewOf(name)) : nullptr;
 }

@@ -40,14 +40,16 @@ char* combine(const char* boText, const std::vector<BusObjSpec*>& specs) {
 
 // Registers a spec read from a combined message unless the registry already
 // knows its name (the registered spec stays: business objects may point to
-// it). Malformed specs and surplus ones are deleted.
+// it). Malformed specs and surplus ones are deleted. Threads reading messages
+// with the same new type at once register exactly one spec between them: the
+// check and the addition are one step.
 void registerUnlessKnown(const char* specText) {
   StringMessage message(specText);
   std::unique_ptr<BusObjSpec> spec(new BusObjSpec(message));
   if (spec->getAttributeCount() < 0 || spec->getName() == nullptr) return;
   BusObjSpecRegistry* registry = BusObjSpecRegistry::getInstance();
   if (registry->findSpec(spec->getName()) != nullptr) return;
-  registry->addSpec(spec.release());
+  if (registry->addSpecIfAbsent(spec.get()) == spec.get()) spec.release();
 }
 
 // The default locale of objects read from the key form, which carries none.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -180,6 +181,40 @@ TEST(SpecRegistryTest, ConcurrentLookupsWhileAddingAndReplacing) {
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(table.entries(), kInitial + kAdded - (kAdded + 96) / 97);
+}
+
+TEST(SpecRegistryTest, AddIfAbsentLetsExactlyOneOfManyRacingSpecsIn) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  EXPECT_EQ(table.addSpecIfAbsent(nullptr), nullptr);
+  BusObjSpec* first = pool.make("Once");
+  BusObjSpec* second = pool.make("Once");
+  EXPECT_EQ(table.addSpecIfAbsent(first), first);
+  EXPECT_EQ(table.addSpecIfAbsent(second), first);
+  EXPECT_EQ(table.findSpec("Once"), first);
+
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 200;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string name = "Race" + std::to_string(round);
+    std::vector<BusObjSpec*> offered;
+    for (int t = 0; t < kThreads; ++t) offered.push_back(pool.make(name));
+    std::vector<BusObjSpec*> answers(kThreads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        ready.fetch_add(1);
+        while (ready.load() < kThreads) std::this_thread::yield();
+        answers[t] = table.addSpecIfAbsent(offered[t]);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    BusObjSpec* held = table.findSpec(name.c_str());
+    ASSERT_NE(std::find(offered.begin(), offered.end(), held), offered.end());
+    for (BusObjSpec* answer : answers) ASSERT_EQ(answer, held) << name;
+  }
+  EXPECT_EQ(table.entries(), kRounds + 1);
 }
 
 TEST(SpecRegistryTest, TheLibraryRegistryIsOneInstanceAndCanBeReplaced) {
