@@ -1,0 +1,317 @@
+import AppSide_Connector.BusObjNativeInterface;
+import AppSide_Connector.StringBucket;
+import VqCommon.ReturnStatusDescriptor;
+
+import java.lang.management.ManagementFactory;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
+
+/**
+ * The JNI load test: the native library inside a JVM started by the java
+ * launcher (run with -Xcheck:jni and a small thread stack, -Xss256k), driven
+ * the way an agent drives it.
+ *
+ * <p>Phases: records at the nesting cap and one level past it; a record with
+ * 10,000 children in both directions; 8 threads of 10,000 mixed native calls
+ * each (verbs in both forms, subscriptions, polls that publish events from
+ * native threads, performance monitors); 1,000 short native threads that log
+ * once, after which the JVM's thread count must be back at its baseline.
+ * Then main returns and the JVM must exit at once: a native thread left
+ * attached would keep it waiting.
+ *
+ * <p>Arguments: the connector library's path. The native library comes from
+ * the property hbconnector.library. Prints one line per phase, "MAIN-END
+ * millis" last, and exits with 1 when a check failed.
+ */
+public final class HbLoadTest {
+    private static final char D = '\u0003';
+    private static final int THREADS = 8;
+    private static final int CALLS = 10_000;
+    private static final int BULK = 10_000;
+    private static final int CAP = 100;
+
+    private static final AtomicInteger failures = new AtomicInteger();
+    private static final AtomicLong events = new AtomicLong();
+    private static final AtomicLong bulkEventItems = new AtomicLong();
+
+    private HbLoadTest() {}
+
+    private static void check(boolean ok, String what) {
+        if (!ok && failures.incrementAndGet() <= 20) {
+            System.out.println("CHECK FAILED: " + what);
+        }
+    }
+
+    private static String tokens(String... values) {
+        StringBuilder out = new StringBuilder();
+        for (String v : values) {
+            out.append(v).append(D);
+        }
+        return out.toString();
+    }
+
+    private static byte[] prefixed(String... values) {
+        StringBuilder out = new StringBuilder();
+        for (String v : values) {
+            out.append(Integer.toHexString(v.getBytes(StandardCharsets.UTF_8).length)).append('#').append(v);
+        }
+        return out.toString().getBytes(StandardCharsets.UTF_8);
+    }
+
+    private static String item(String id, String verb) {
+        return tokens("BusinessObject", "Item", "1.0.0", "false", verb, "en_US", "3", id, "VqIgnore",
+                      "VqIgnore");
+    }
+
+    /** A chain of Node records, levels deep. */
+    private static String chain(int levels) {
+        StringBuilder out = new StringBuilder();
+        for (int level = 1; level <= levels; ++level) {
+            out.append(tokens("BusinessObject", "Node", "1.0.0", "false",
+                              level == 1 ? "Retrieve" : "null", "en_US", "3", "n" + level));
+            out.append(tokens(level < levels ? "1" : "0"));
+        }
+        for (int level = 1; level <= levels; ++level) {
+            out.append(tokens("VqIgnore"));
+        }
+        return out.toString();
+    }
+
+    /** A length-prefixed spec record; each attribute is {name, type, key, cardinality}. */
+    private static byte[] spec(String name, String[]... attrs) {
+        List<String> t = new ArrayList<>(List.of("BusObjSpec", name, "1.0.0", "\u0005",
+                                                 Integer.toString(attrs.length), "4"));
+        for (String[] a : attrs) {
+            t.addAll(List.of(a[0], a[1], a[2], "false", "false", "\u0005", "0", "\u0005", "1.0.0",
+                             a[3], "Containment", "false"));
+        }
+        for (String verb : List.of("Create", "Retrieve", "Update", "Delete")) {
+            t.add(verb);
+            t.add("\u0005");
+        }
+        return prefixed(t.toArray(new String[0]));
+    }
+
+    private static final class Call {
+        int result;
+        String content;
+        byte[] bytes;
+        String message;
+    }
+
+    private static Call verb(BusObjNativeInterface agent, String text) {
+        StringBucket bucket = new StringBucket(text);
+        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+        Call call = new Call();
+        call.result = agent.n_DoVerbFor(bucket, false, status);
+        call.content = bucket.content;
+        call.message = status.getErrorString();
+        return call;
+    }
+
+    private static Call verbBytes(BusObjNativeInterface agent, byte[] bytes) {
+        StringBucket bucket = new StringBucket(bytes);
+        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+        Call call = new Call();
+        call.result = agent.n_DoVerbForI18n(bucket, false, status);
+        call.bytes = bucket.contentinArray;
+        call.message = status.getErrorString();
+        return call;
+    }
+
+    private static int count(String text, String part) {
+        int n = 0;
+        for (int at = text.indexOf(part); at >= 0; at = text.indexOf(part, at + part.length())) {
+            ++n;
+        }
+        return n;
+    }
+
+    private static int threadCount() {
+        return ManagementFactory.getThreadMXBean().getThreadCount();
+    }
+
+    private static void deepRecords(BusObjNativeInterface agent) {
+        long start = System.nanoTime();
+        Call atCap = verb(agent, chain(CAP));
+        check(atCap.result == 1 && "depth=100".equals(atCap.message),
+              "record at the cap: " + atCap.result + " " + atCap.message);
+        check(count(atCap.content, "BusinessObject" + D) == CAP, "record at the cap written back");
+        long capMillis = (System.nanoTime() - start) / 1_000_000;
+        start = System.nanoTime();
+        String past = chain(CAP + 1);
+        Call pastCap = verb(agent, past);
+        long pastMillis = (System.nanoTime() - start) / 1_000_000;
+        check(pastCap.result == -1 && past.equals(pastCap.content),
+              "record past the cap: " + pastCap.result);
+        check(pastMillis < 1000, "record past the cap took " + pastMillis + " ms");
+        System.out.println("deep: " + CAP + " levels read and written in " + capMillis + " ms; "
+                           + (CAP + 1) + " levels refused (result " + pastCap.result + ") in "
+                           + pastMillis + " ms");
+    }
+
+    private static void bulkRecords(BusObjNativeInterface agent) {
+        StringBuilder text = new StringBuilder(tokens("BusinessObject", "Bulk", "1.0.0", "false",
+                                                      "Retrieve", "en_US", "3", "B0",
+                                                      Integer.toString(BULK), "false"));
+        for (int k = 0; k < BULK; ++k) {
+            text.append(item("I" + k, "null"));
+        }
+        text.append(tokens("VqIgnore"));
+        long start = System.nanoTime();
+        Call call = verb(agent, text.toString());
+        long millis = (System.nanoTime() - start) / 1_000_000;
+        check(call.result == 1 && ("items=" + BULK).equals(call.message),
+              "bulk request: " + call.result + " " + call.message);
+        check(call.content != null && count(call.content, D + "seen" + D) == BULK,
+              "bulk reply holds every labelled item");
+        agent.settings().setConfigProp("LoadPollMode", "bulk");
+        int polled = agent.n_poll();
+        agent.settings().setConfigProp("LoadPollMode", "event");
+        check(polled == 0, "bulk event answered " + polled);
+        check(bulkEventItems.get() == BULK, "bulk event carried " + bulkEventItems.get() + " items");
+        System.out.println("bulk: " + BULK + " children in and out in " + millis
+                           + " ms; an event of " + bulkEventItems.get() + " children");
+    }
+
+    private static void worker(BusObjNativeInterface agent, int t, long[] done) {
+        String own = "Own" + t;
+        for (int i = 0; i < CALLS; ++i) {
+            String id = "T" + t + "-" + i;
+            switch (i % 10) {
+                case 0 -> {
+                    Call c = verb(agent, item(id, "Create"));
+                    check(c.result == 1 && ("Create " + id).equals(c.message)
+                          && c.content.contains(D + "Create" + D), "create " + id);
+                }
+                case 1 -> {
+                    Call c = verb(agent, item(id, "Retrieve"));
+                    check(c.result == 1 && ("Retrieve " + id).equals(c.message), "retrieve " + id);
+                }
+                case 2 -> {
+                    Call c = verbBytes(agent, prefixed("BusinessObject", "Item", "1.0.0", "false",
+                                                       "Update", "en_US", "3", id, "VqIgnore",
+                                                       "VqIgnore"));
+                    check(c.result == 1 && ("Update " + id).equals(c.message) && c.bytes != null
+                          && new String(c.bytes, StandardCharsets.UTF_8).contains("6#Update"),
+                          "update bytes " + id);
+                }
+                case 3 -> {
+                    Call c = verb(agent, item(id, "Delete"));
+                    check(c.result == -3 && c.message != null
+                          && c.message.endsWith("cannot delete " + id), "delete " + id + ": "
+                          + c.message);
+                }
+                case 4 -> {
+                    check(agent.n_SubscribeTo(own, "Create", i) == 0, "subscribe " + own);
+                    check(agent.n_isSubscribed(own, "Create"), "subscribed " + own);
+                    agent.n_SubscribeTo("Churn", "*", t);
+                }
+                case 5 -> {
+                    check(agent.n_CancelSub(own, "1.0.0", "Create") == 0, "cancel " + own);
+                    check(!agent.n_isSubscribed(own, "Create"), "cancelled " + own);
+                    agent.n_CancelSub("Churn", "1.0.0", null);
+                }
+                case 6, 9 -> {
+                    int r = agent.n_poll();
+                    check(r == 0, "poll answered " + r);
+                }
+                case 7 -> {
+                    String list = agent.n_getPerfMonitors();
+                    check(list != null, "perf monitors");
+                }
+                default -> {
+                    check(agent.n_UpdateSubscription("Churn", "Update", "x", i) == 0, "update sub");
+                    agent.n_isSubscribed("Item", "Create");
+                }
+            }
+            ++done[t];
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        BusObjNativeInterface agent = new BusObjNativeInterface();
+        agent.settings()
+            .setConfigProp("ConnectorName", "Load")
+            .setConfigProp("AgentTraceLevel", "0")
+            .setConfigProp("PerfLevel", "1")
+            .setConfigProp("LoadPollMode", "event")
+            .setEncoding("ascii7")
+            .setEventResponder((text, bytes, encoding) -> {
+                events.incrementAndGet();
+                if (text != null && text.startsWith("BusinessObject" + D + "Bulk")) {
+                    bulkEventItems.set(count(text, "BusinessObject" + D + "Item"));
+                }
+                return text != null && text.contains("Load_") ? 0 : 99;
+            });
+        System.load(args[0]);
+        check(agent.n_init("4.1.0", args[0]) == 1, "n_init");
+        agent.n_gotBusObjSpecI18n(spec("Item", new String[] {"Id", "String", "true", "1"},
+                                       new String[] {"Label", "String", "false", "1"},
+                                       new String[] {"ObjectEventId", "String", "false", "1"}));
+        agent.n_gotBusObjSpecI18n(spec("Bulk", new String[] {"Id", "String", "true", "1"},
+                                       new String[] {"Items", "Item", "false", "n"},
+                                       new String[] {"ObjectEventId", "String", "false", "1"}));
+        agent.n_gotBusObjSpecI18n(spec("Node", new String[] {"Name", "String", "true", "1"},
+                                       new String[] {"Next", "Node", "false", "1"},
+                                       new String[] {"ObjectEventId", "String", "false", "1"}));
+        check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
+        check(agent.n_SubscribeTo("Bulk", "Create", 0) == 0, "subscribe Bulk");
+        agent.log().setRecording(false);
+
+        deepRecords(agent);
+        bulkRecords(agent);
+
+        long eventsBefore = events.get();
+        long[] done = new long[THREADS];
+        List<Thread> workers = new ArrayList<>();
+        long start = System.nanoTime();
+        for (int t = 0; t < THREADS; ++t) {
+            final int index = t;
+            Thread worker = new Thread(() -> worker(agent, index, done), "load-" + t);
+            workers.add(worker);
+            worker.start();
+        }
+        for (Thread worker : workers) {
+            worker.join();
+        }
+        long millis = (System.nanoTime() - start) / 1_000_000;
+        long calls = 0;
+        for (long n : done) {
+            calls += n;
+        }
+        long polls = (long) THREADS * (CALLS / 10) * 2;
+        check(calls == (long) THREADS * CALLS, "calls made: " + calls);
+        check(events.get() - eventsBefore == polls,
+              "events received " + (events.get() - eventsBefore) + " of " + polls);
+        System.out.println("load: " + THREADS + " threads x " + CALLS + " calls = " + calls
+                           + " native calls in " + millis + " ms; " + polls
+                           + " events published from native threads");
+
+        int baseline = threadCount();
+        agent.settings().setConfigProp("LoadPollMode", "loggers");
+        long upcallsBefore = agent.log().upcallCount();
+        check(agent.n_poll() == 0, "poll with short threads");
+        long logged = agent.log().upcallCount() - upcallsBefore;
+        int after = threadCount();
+        for (int wait = 0; wait < 20 && after > baseline; ++wait) {
+            Thread.sleep(50);
+            after = threadCount();
+        }
+        check(after <= baseline, "threads after 1000 short native threads: " + after
+              + ", baseline " + baseline);
+        System.out.println("threads: baseline " + baseline + ", after 1000 short native threads "
+                           + after + " (" + logged + " upcalls)");
+
+        check(agent.n_terminate() == 0, "n_terminate");
+        System.out.println(failures.get() == 0 ? "LOAD TEST PASSED" : "LOAD TEST FAILED: "
+                           + failures.get() + " checks");
+        System.out.println("MAIN-END " + System.currentTimeMillis());
+        if (failures.get() != 0) {
+            System.exit(1);
+        }
+    }
+}

@@ -1,0 +1,91 @@
+// A process that creates its JVM itself and never loads the library through
+// System.load: JNI_OnLoad never runs and no native method is entered, so the
+// library can find the VM only by asking JNI_GetCreatedJavaVMs. Threads it
+// attaches on the way are detached when they end, and the VM then shuts down
+// at once.
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <chrono>
+#include <thread>
+
+#include "bridge/jvm.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+// Memory the VM keeps for its whole life is not ours to report.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:os::malloc\nleak:os::realloc\nleak:os::strdup\nleak:libjli.so\nleak:libz.so\n"
+         "leak:libjvm.so\n";
+}
+#endif
+
+namespace {
+
+namespace jvm = hbconnector::detail::jvm;
+
+// Live Java threads, counting native threads attached to the VM; -1 when a
+// call failed.
+int threadCount(JNIEnv* env) {
+  jclass factory = env->FindClass("java/lang/management/ManagementFactory");
+  if (env->ExceptionCheck()) return -1;
+  jmethodID getBean =
+      env->GetStaticMethodID(factory, "getThreadMXBean", "()Ljava/lang/management/ThreadMXBean;");
+  if (env->ExceptionCheck()) return -1;
+  jobject bean = env->CallStaticObjectMethod(factory, getBean);
+  if (env->ExceptionCheck()) return -1;
+  jclass beanClass = env->FindClass("java/lang/management/ThreadMXBean");
+  if (env->ExceptionCheck()) return -1;
+  jmethodID getCount = env->GetMethodID(beanClass, "getThreadCount", "()I");
+  if (env->ExceptionCheck()) return -1;
+  const jint count = env->CallIntMethod(bean, getCount);
+  const bool failed = env->ExceptionCheck();
+  env->DeleteLocalRef(beanClass);
+  env->DeleteLocalRef(bean);
+  env->DeleteLocalRef(factory);
+  return failed ? -1 : count;
+}
+
+TEST(JvmFallback, TheLibraryFindsAVmItWasNeverToldAboutAndDetachesItsThreads) {
+  // No VM yet: nothing is found, and nothing wrong is remembered.
+  EXPECT_EQ(jvm::vm(), nullptr);
+  EXPECT_EQ(jvm::env(), nullptr);
+
+  JavaVMOption options[] = {{const_cast<char*>("-Xcheck:jni"), nullptr},
+                            {const_cast<char*>("-Xmx128m"), nullptr}};
+  JavaVMInitArgs args{};
+  args.version = JNI_VERSION_1_8;
+  args.nOptions = 2;
+  args.options = options;
+  JavaVM* created = nullptr;
+  JNIEnv* mainEnv = nullptr;
+  ASSERT_EQ(JNI_CreateJavaVM(&created, reinterpret_cast<void**>(&mainEnv), &args), JNI_OK);
+
+  EXPECT_EQ(jvm::vm(), created);
+  // The creating thread already has its env; the library did not attach it.
+  EXPECT_EQ(jvm::env(), mainEnv);
+  EXPECT_FALSE(jvm::attachedByLibrary());
+
+  const int baseline = threadCount(mainEnv);
+  ASSERT_GT(baseline, 0);
+  for (int round = 0; round < 20; ++round) {
+    int during = -1;
+    bool attachedHere = false;
+    std::thread native([&] {
+      JNIEnv* env = jvm::env();
+      attachedHere = env != nullptr && jvm::attachedByLibrary();
+      if (env != nullptr) during = threadCount(env);
+    });
+    native.join();
+    ASSERT_TRUE(attachedHere) << round;
+    EXPECT_EQ(during, baseline + 1) << round;
+    EXPECT_EQ(threadCount(mainEnv), baseline) << round;
+  }
+
+  // The VM waits for attached threads at shutdown: with every thread
+  // detached it returns at once.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(created->DestroyJavaVM(), JNI_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The connector library of the JNI load test (HbLoadTest.java). Its one
+// connector object is built when the library is loaded.
+//
+// Types and what their handler does:
+//   Item  (Id key, Label, ObjectEventId): Create, Retrieve and Update set Label
+//         and answer 1 with "<verb> <Id>"; Delete records the error text
+//         "cannot delete <Id>" and answers -3, so the library must hand the
+//         calling thread's own pending text to the status.
+//   Bulk  (Id key, Items: Item "n", ObjectEventId): labels every item "seen"
+//         and answers 1 with "items=<count>".
+//   Node  (Name key, Next: Node, ObjectEventId): answers 1 with "depth=<levels>".
+//
+// pollForEvents does what the property "LoadPollMode" asks, from threads it
+// starts itself (which the library attaches to the VM, and must detach):
+//   "event" (or unset)  one thread publishes an Item event; the poll answers
+//                       the event's result
+//   "bulk"              one thread publishes a Bulk event with 10,000 items
+//   "loggers"           1,000 short threads, 50 at a time, each log once
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hbconnector/bo_handler.hpp"
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/connector.hpp"
+#include "hbconnector/return_status.hpp"
+#include "hbconnector/subscription.hpp"
+#include "hbconnector/tracing.hpp"
+#include "hbconnector/version_stamp.hpp"
+
+HB_FRAMEWORK_VERSION("4.1.0");
+
+namespace {
+
+constexpr int kBulkItems = 10000;
+constexpr int kLoggers = 1000;
+constexpr int kLoggerBatch = 50;
+
+std::string textOf(const BusinessObject& bo, const char* name) {
+  const void* value = bo.getAttrValue(name);
+  return value != nullptr ? static_cast<const char*>(value) : "";
+}
+
+int answer(ReturnStatusDescriptor* status, const std::string& message, int result) {
+  status->setErrorString(message.c_str());
+  return result;
+}
+
+class LoadHandler : public BOHandlerBase {
+ public:
+  int doVerbFor(BusinessObject& bo, ReturnStatusDescriptor* status) override {
+    const std::string type = bo.getName();
+    const std::string verb = bo.getVerb() != nullptr ? bo.getVerb() : "";
+    if (type == "Bulk") {
+      auto* items = static_cast<BusObjArray*>(bo.getAttrValue("Items"));
+      const int count = items != nullptr ? items->getObjectCount() : 0;
+      for (int k = 0; k < count; ++k) {
+        items->getObject(k)->setAttrValue("Label", const_cast<char*>("seen"), STRING);
+      }
+      return answer(status, "items=" + std::to_string(count), 1);
+    }
+    if (type == "Node") {
+      int depth = 0;
+      for (const BusinessObject* node = &bo; node != nullptr;
+           node = static_cast<const BusinessObject*>(node->getAttrValue("Next"))) {
+        ++depth;
+      }
+      return answer(status, "depth=" + std::to_string(depth), 1);
+    }
+    const std::string id = textOf(bo, "Id");
+    if (verb == "Delete") {
+      ConnectorBase::logMsg(("cannot delete " + id).c_str(), MSGTYPE_ERROR);
+      return -3;
+    }
+    bo.setAttrValue("Label", const_cast<char*>(verb.c_str()), STRING);
+    return answer(status, verb + " " + id, 1);
+  }
+};
+
+int publish(BusinessObject& bo) {
+  SubscriptionHandlerCPP* handler = ConnectorBase::getSubscriptionHandler();
+  return handler != nullptr ? handler->gotApplEvent(bo) : -100;
+}
+
+class LoadConnector : public ConnectorBase {
+ public:
+  BOHandlerBase* getBOHandlerForBO(const char*) override { return &handler_; }
+  int init(Version*) override { return 1; }
+  const char* getVersion() override { return "LoadConnector 1.0"; }
+  int terminate() override { return 0; }
+
+  int pollForEvents() override {
+    char mode[32] = {};
+    ConnectorBase::getConfigProp("LoadPollMode", mode, sizeof mode);
+    if (std::strcmp(mode, "loggers") == 0) {
+      for (int started = 0; started < kLoggers; started += kLoggerBatch) {
+        std::vector<std::thread> batch;
+        for (int i = 0; i < kLoggerBatch; ++i) {
+          batch.emplace_back([] { ConnectorBase::logMsg("short thread"); });
+        }
+        for (std::thread& thread : batch) thread.join();
+      }
+      return 0;
+    }
+    const bool bulk = std::strcmp(mode, "bulk") == 0;
+    int result = -100;
+    std::thread publisher([&result, bulk] {
+      if (bulk) {
+        BusinessObject event("Bulk");
+        event.setAttrValue("Id", const_cast<char*>("B1"), STRING);
+        event.setVerb("Create");
+        for (int k = 0; k < kBulkItems; ++k) {
+          auto* item = new BusinessObject("Item");
+          const std::string id = "I" + std::to_string(k);
+          item->setAttrValue("Id", const_cast<char*>(id.c_str()), STRING);
+          event.setAttrValue("Items", item, OBJECT);
+        }
+        result = publish(event);
+      } else {
+        BusinessObject event("Item");
+        event.setAttrValue("Id", const_cast<char*>("E"), STRING);
+        event.setVerb("Create");
+        result = publish(event);
+      }
+    });
+    publisher.join();
+    return result;
+  }
+
+ private:
+  LoadHandler handler_;
+};
+
+LoadConnector theConnector;
+
+}  // namespace
