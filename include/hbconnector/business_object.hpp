@@ -58,10 +58,16 @@ inline constexpr char UPDATE[] = "Update";
 inline constexpr char RETRIEVE[] = "Retrieve";
 
 // Readers refuse child records nested deeper than this many levels (a root
-// record is level 1): such text gives an invalid object. 100 levels is far
-// beyond any real business object schema, and keeps the deepest recursive
-// walk (reading, writing, dump, duplicate, compare, delta handling) to a few
-// tens of kilobytes of stack, safe on small agent thread stacks.
+// record is level 1): such text gives an invalid object, found as soon as the
+// reader reaches the level past the cap. 100 levels is far beyond any real
+// business object schema (a handful of levels: order, line, detail) and is
+// the recursion limit that widely used message formats chose as well. It
+// keeps the deepest recursive walk (reading, writing, dump, duplicate,
+// compare, verb marking, merging and applying deltas, defaults, event ids,
+// destruction) to a few tens of kilobytes of stack: a tree at the cap is
+// handled on a 256 KiB thread stack, the small stacks agents give their
+// threads (-Xss256k). Trees that connector code builds deeper than the cap
+// by hand are its own responsibility.
 inline constexpr int MAX_BUSOBJ_DEPTH = 100;
 
 class HB_EXPORT BusinessObject {
@@ -75,7 +81,9 @@ class HB_EXPORT BusinessObject {
   BusinessObject(const char* typeName, const Version& version);
   // Reads one business object record from message (either encoding); the
   // message is left positioned after the record. Malformed text gives an
-  // invalid object.
+  // invalid object: a token missing, an unknown type, a wrong attribute
+  // count, nesting beyond MAX_BUSOBJ_DEPTH, or an element count larger than
+  // the rest of the text can hold (checked before anything is allocated).
   explicit BusinessObject(StringMessage& message);
   BusinessObject(const BusinessObject&) = delete;
   BusinessObject& operator=(const BusinessObject&) = delete;

@@ -138,7 +138,9 @@ class HB_EXPORT BusObjSpec {
   BusObjSpec();
   // Reads one specification record from the message (restarted at its first
   // token). The attribute count becomes -1 (the spec is invalid) when the
-  // record is malformed or tokens remain after it.
+  // record is malformed or tokens remain after it. Attribute and verb counts
+  // that the text cannot hold (twelve tokens per attribute, two per verb) are
+  // refused before anything is allocated.
   explicit BusObjSpec(StringMessage& message);
   BusObjSpec(const BusObjSpec&) = delete;
   BusObjSpec& operator=(const BusObjSpec&) = delete;
