@@ -5,13 +5,14 @@
 // that matters: it fails on any report.
 //
 // Each thread, per iteration: reads records in both encodings; runs verbs
-// through the veneer against a counting handler (one of them records an error
-// text that must come back to the same thread's status); subscribes,
-// queries and cancels; publishes events, whose ids are collected; reads a
-// combined message of a type no thread has seen yet; records performance
-// intervals; formats versions. One more thread announces new specs the whole
-// time, so registry lookups meet additions. Afterwards every counter must sum
-// exactly and every event id must be unique.
+// against a counting handler (one of them records an error text that must
+// come back to the same thread's status); subscribes, queries and cancels;
+// publishes events, whose ids are collected with ids of the event upcall;
+// reads a combined message of a type no thread has seen yet; records
+// performance intervals; formats versions; asks for the encoding and locale.
+// One more thread announces new specs the whole time, so registry lookups
+// meet additions. Afterwards every counter must sum exactly and every event
+// id must be unique.
 //
 // HB_STRESS_ITERATIONS (environment) sets the iterations per thread.
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
@@ -259,8 +261,12 @@ void StressTest::runThread(int t, int rounds, ThreadTally& tally) {
     const std::string expectedVersion = std::to_string(t) + "." + std::to_string(i) + ".7";
     if (expectedVersion != version.toString()) fail("version text " + expectedVersion);
 
+    // The event upcall's own ids, both forms drawing from one counter.
+    tally.eventIds.push_back(hbconnector::detail::upcall::makeObjectEventId(i % 2 == 1));
+
     // Encoding, locale and tracing from every thread.
     if (ConnectorBase::getEncoding() == nullptr) fail("no encoding");
+    if (ConnectorBase::getLocale() == nullptr) fail("no locale");
     ConnectorBase::traceWrite(TRACE_LEVEL1, "stress", key.c_str());
   }
 }
@@ -307,7 +313,7 @@ TEST_F(StressTest, EightThreadsOfMixedRequests) {
   EXPECT_EQ(events, expected);
   EXPECT_EQ(shared_->getCount(), expected);
   EXPECT_EQ(shared_->getTotal(), monitorMs);
-  EXPECT_EQ(idCount, static_cast<std::size_t>(3 * expected));
+  EXPECT_EQ(idCount, static_cast<std::size_t>(4 * expected));
   EXPECT_EQ(ids.size(), idCount) << "event ids repeat";
   EXPECT_EQ(static_cast<long>(scope_.agent().events().size()), events);
   for (int n = 0; n < announced.load(); ++n) {
