@@ -5,6 +5,8 @@
 // token. The reader tells the two apart with one look-ahead token after the
 // twelfth: "true" or "false" is a thirteenth token, anything else is the first
 // token of what follows (the next attribute's name or the first verb name).
+// The writer writes twelve, and a thirteenth only before a name that is
+// itself "true" or "false".
 //
 // A malformed record (a token missing anywhere, a negative count, counts the
 // text cannot hold, tokens left over at the end) gives a spec whose attribute
@@ -166,6 +168,14 @@ StringMessage* BusObjSpec::toStringMessage() const {
     out->append(attr.getCardinality());
     out->append(attr.getRelationship());
     out->append(attr.getAttrFlag() ? 1 : 0);
+    // A following name "true" or "false" would be taken for this entry's
+    // optional thirteenth token by the reader's look-ahead and shift every
+    // later token; the entry then carries a thirteenth token of its own, so
+    // that the name reads as a name. Other records are written unchanged.
+    const char* following = i + 1 < attrCount_ ? attributes_[i + 1].getName()
+                            : verbs.empty()    ? nullptr
+                                               : verbs.front()->getName();
+    if (following != nullptr && isBooleanToken(following)) out->append("false");
   }
   for (const VerbSpec* verb : verbs) {
     out->append(verb->getName());

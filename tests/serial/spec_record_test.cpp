@@ -2,6 +2,7 @@
 // and the writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -122,6 +123,29 @@ TEST(SpecRecordTest, WriterRoundTripAndBytes) {
   std::unique_ptr<StringMessage> bytes(small->toStringMessage());
   EXPECT_EQ(bytes->getText(), bars(marked("BusObjSpec|S|1.0.0|~|1|1|A|Integer|false|false|false|~|"
                                           "9|7|0.0.0|null|null|true|Create|~|")));
+}
+
+TEST(SpecRecordTest, NamesThatLookLikeTheThirteenthTokenSurviveTheWriter) {
+  // Attributes and a verb named like booleans, right after twelve-token
+  // entries: the reader's look-ahead must not take them for a thirteenth token.
+  std::unique_ptr<BusObjSpec> odd(hbconnector::test::SpecBuilder("Odd")
+                                      .attr("true", STRING)
+                                      .attr("false", INTEGER)
+                                      .attr("Plain", STRING)
+                                      .attr("true", STRING)
+                                      .verbs({"false"})
+                                      .build());
+  std::unique_ptr<StringMessage> record(odd->toStringMessage());
+  BusObjSpec back(*record);
+  ASSERT_EQ(back.getAttributeCount(), 4);
+  EXPECT_EQ(describe(back), describe(*odd));
+  EXPECT_NE(back.getVerbAppSpecificInfo("false"), nullptr);
+  std::unique_ptr<StringMessage> again(back.toStringMessage());
+  EXPECT_STREQ(again->getText(), record->getText());
+  // Only the entries before such a name carry the extra token: the first,
+  // the third and the fourth (before the verb).
+  const std::string text = record->getText();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\x03'), 6 + 4 * 12 + 3 + 2);
 }
 
 }  // namespace
