@@ -148,6 +148,9 @@ def main():
           b"\x01" + prefixed(spec("Thing", [("A", "Date", False, "1"), ("B", "date", False, "n")],
                                   verbs=("Delete",), thirteenth=True)))
     write("spec_record", "verbs_only", b"\x00" + delimited(spec("Empty", [])).encode("latin-1"))
+    booleans = spec("Flags", [("true", "String", False, "1"), ("false", "Boolean", False, "1")],
+                    verbs=("false",), thirteenth=True)
+    write("spec_record", "boolean_names", b"\x00" + delimited(booleans).encode("latin-1"))
 
     # Combined messages: a new type taught by the message, and the key form.
     gadget = record("Gadget", [["G1"], array(LINE1), child(CUSTOMER), ["7"]], verb="Create")
