@@ -5,9 +5,11 @@
 # broken round trip stops that target, leaves its input under
 # build/fuzz/artifacts/<target>/ and makes the script exit 1.
 #
-# Usage: fuzz/run.sh [SECONDS]     (builds the fuzz preset first)
+# Usage: fuzz/run.sh [SECONDS [TARGET...]]   (builds the fuzz preset first;
+# without targets, all of them)
 set -u
 seconds=${1:-300}
+shift || true
 cd "$(dirname "$0")/.."
 
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || {
@@ -17,6 +19,7 @@ cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || 
 
 targets=(busobj_delimited busobj_prefixed transaction spec_record busobjandspec return_status
          version_section)
+if (($# > 0)); then targets=("$@"); fi
 build=build/fuzz/fuzz
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
