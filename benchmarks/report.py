@@ -21,6 +21,7 @@ def load_native(path):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
         name = re.sub(r"/(min_time|iterations|repeats):[^/]*", "", b["run_name"])
+        name = re.sub(r"/(\d+)/\1$", r"/\1", name)
         ns = b["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
         times[name] = ns
         counters[name] = {k: v for k, v in b.items() if isinstance(v, (int, float))}

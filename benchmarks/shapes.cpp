@@ -107,7 +107,8 @@ void appendDelimited(std::string& out, const std::string& token) {
 
 std::string delimitedOf(const Node& node) {
   std::string out;
-  for (const char* t : {"BusinessObject", node.type.c_str(), "1.0.0", "false", node.verb, "en_US"}) {
+  for (const char* t :
+       {"BusinessObject", node.type.c_str(), "1.0.0", "false", node.verb, "en_US"}) {
     appendDelimited(out, t);
   }
   appendDelimited(out, std::to_string(node.values.size() + (node.hasArray ? 1 : 0)));
@@ -129,7 +130,8 @@ void appendPrefixed(std::string& out, const std::string& token) {
 }
 
 void prefixedOf(const Node& node, std::string& out) {
-  for (const char* t : {"BusinessObject", node.type.c_str(), "1.0.0", "false", node.verb, "en_US"}) {
+  for (const char* t :
+       {"BusinessObject", node.type.c_str(), "1.0.0", "false", node.verb, "en_US"}) {
     appendPrefixed(out, t);
   }
   appendPrefixed(out, std::to_string(node.values.size() + (node.hasArray ? 1 : 0)));
@@ -143,7 +145,8 @@ void prefixedOf(const Node& node, std::string& out) {
 
 void jsonOf(const Node& node, std::string& out) {
   out += "{\"type\":\"" + node.type + "\",\"version\":\"1.0.0\",\"delta\":false,\"verb\":";
-  out += std::strcmp(node.verb, "null") == 0 ? std::string("null") : "\"" + std::string(node.verb) + "\"";
+  out += std::strcmp(node.verb, "null") == 0 ? std::string("null")
+                                             : "\"" + std::string(node.verb) + "\"";
   out += ",\"locale\":\"en_US\"";
   for (std::size_t i = 0; i < node.values.size(); ++i) {
     out += ",\"" + attrName(node.prefix, static_cast<int>(i)) + "\":\"" + node.values[i] + "\"";
@@ -226,14 +229,22 @@ BusinessObject* makeOrder(const std::vector<int>& lineNumbers, int variant) {
     std::string value = i == 0 ? std::string("ORDER-1") : "o" + std::to_string(i + variant);
     order->setAttrValue(i, const_cast<char*>(value.c_str()), STRING);
   }
+  BusObjArray* lines = nullptr;
   for (int number : lineNumbers) {
     auto* line = new BusinessObject("OrderLine", "en_US");
     for (int i = 0; i < kLineAttrs; ++i) {
-      std::string value = i == 0 ? "L" + std::to_string(number)
-                                 : "v" + std::to_string(number * 7 + i + variant);
+      std::string value =
+          i == 0 ? "L" + std::to_string(number) : "v" + std::to_string(number * 7 + i + variant);
       line->setAttrValue(i, const_cast<char*>(value.c_str()), STRING);
     }
-    order->setAttrValue(kOrderAttrs, line, OBJECT);
+    if (lines == nullptr) {
+      order->setAttrValue(kOrderAttrs, line, OBJECT);  // creates the array
+      lines = static_cast<BusObjArray*>(order->getAttrValue(kOrderAttrs));
+    } else {
+      // Appended directly: setAttrValue looks through the whole array for the child.
+      line->setParent(order);
+      lines->addObject(line);
+    }
   }
   return order;
 }
