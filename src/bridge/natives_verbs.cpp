@@ -1,30 +1,241 @@
 // Verb requests from the agent (n_DoVerbFor, n_DoVerbForI18n).
 //
-// This build carries no business object model, so a verb request cannot be
-// performed: both methods leave the bucket untouched, give the agent's status
-// object a message that says so, and answer -1.
+// The agent hands over a business object in a StringBucket (as text in
+// `content`, or as length-prefixed bytes in `contentinArray`) and its own
+// ReturnStatusDescriptor. The object is rebuilt (a TransactionBusinessObject
+// for transactional requests), its verb runs through the type's handler, the
+// handler's status message goes to the agent's descriptor, and for the results
+// 1 and -5 the changed object replaces the bucket's content. Every other
+// result leaves the bucket exactly as the agent set it.
+//
+// Text form and "ascii8": when the connector's "CharacterEncoding" property is
+// exactly "ascii8", the text is converted from the JVM's UTF-8 to 8-bit
+// characters before reading and back after writing. The byte-array form is
+// never converted.
+//
+// Every resource a request takes (Java characters and array elements, local
+// references, the native descriptor, readers, the object, converted texts) is
+// owned by a scoped holder, so each way out of a request, early returns
+// included, releases all of it.
+//
+// Results besides the connector's own: -1 when there is no running connector,
+// when the bucket holds no content, when the object cannot be read (an unknown
+// type, malformed text) or its type has no handler, when a character
+// conversion fails (message 80400), and when connector code throws (messages
+// 80401 to 80403). In all these cases the bucket is untouched.
 #include <jni.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
 
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
 #include "bridge/natives_support.hpp"
+#include "bridge/upcalls.hpp"
+#include "hbconnector/business_object.hpp"
+#include "hbconnector/connector.hpp"
+#include "hbconnector/encoding.hpp"
+#include "hbconnector/return_status.hpp"
+#include "hbconnector/string_message.hpp"
+#include "hbconnector/tracing.hpp"
+#include "hbconnector/transaction_busobj.hpp"
 
 namespace hbconnector::detail::natives {
 namespace {
 
-constexpr char VERBS_UNAVAILABLE[] = "verb requests are not available in this build";
+constexpr int MSG_CONVERSION_FAILED = 80400;
+constexpr int MSG_USER_CODE_EXCEPTION = 80401;
+constexpr int MSG_USER_CODE_INT = 80402;
+constexpr int MSG_USER_CODE_TEXT = 80403;
 
-jint refuseVerb(JNIEnv* env, jobject status) {
-  return boundary(env, jint{-1}, true, [&] {
-    jclass statusClass = jni::rtnStatusDespClass();
-    if (veneer() == nullptr || status == nullptr || statusClass == nullptr) return -1;
-    jmethodID setErrorString =
-        env->GetMethodID(statusClass, "setErrorString", "(Ljava/lang/String;)V");
-    if (setErrorString == nullptr) return -1;
-    jvm::LocalRef<jstring> message = jvm::newString(env, VERBS_UNAVAILABLE);
-    if (message) env->CallVoidMethod(status, setErrorString, message.get());
-    return -1;
-  });
+// "CharacterEncoding" is read into this many bytes.
+constexpr int kEncodingSize = 25;
+// The decimal text of a thrown int is formatted into this many bytes.
+constexpr std::size_t kThrownIntSize = 512;
+
+constexpr char ASCII8[] = "ascii8";
+constexpr char CONTENT_FIELD[] = "content";
+constexpr char CONTENT_ARRAY_FIELD[] = "contentinArray";
+
+// The request's own state besides the object: the veneer it runs on and
+// whether the text is converted.
+struct Request {
+  JNIEnv* env;
+  JToCPPVeneer* veneer;
+  jobject bucket;
+  jobject status;
+  jfieldID field;
+  bool ascii8 = false;
+};
+
+// Once an upcall has left a Java exception pending, no other JNI call may be
+// made; such an exception is reported and cleared at once, as the final check
+// would do, so the request can go on.
+void settle(JNIEnv* env) {
+  if (env->ExceptionCheck()) checkJavaException(env);
+}
+
+// Runs the verb of bo with connector code's exceptions turned into messages.
+// threw is set when connector code threw; the result is then -1.
+template <typename Object>
+int performVerb(Object& bo, ReturnStatusDescriptor& status, bool* threw) {
+  *threw = true;
+  try {
+    const int result = bo.doVerbFor(&status);
+    *threw = false;
+    return result;
+  } catch (int value) {
+    char text[kThrownIntSize];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
+    upcall::composeMessage(MSG_USER_CODE_INT, MSGTYPE_ERROR, 1, 1, text);
+  } catch (char* text) {
+    upcall::composeMessage(MSG_USER_CODE_TEXT, MSGTYPE_ERROR, 1, 1, text != nullptr ? text : "");
+  } catch (const char* text) {
+    upcall::composeMessage(MSG_USER_CODE_TEXT, MSGTYPE_ERROR, 1, 1, text != nullptr ? text : "");
+  } catch (...) {
+    upcall::composeMessage(MSG_USER_CODE_EXCEPTION, MSGTYPE_ERROR, 1, 1, "DoVerbFor");
+  }
+  return -1;
+}
+
+// Gives the connector's status message to the agent's descriptor.
+void passStatusMessage(const Request& request, const ReturnStatusDescriptor& status) {
+  const char* message = status.getErrorString();
+  if (message == nullptr) return;
+  Tracing* tracing = request.veneer->getTracing();
+  if (tracing != nullptr && tracing->getTraceLevel() > TRACE_LEVEL0) {
+    const std::string line = std::string("Message from Connector ") + message;
+    request.veneer->traceWrite(TRACE_LEVEL3, line.c_str());
+  }
+  settle(request.env);
+  jclass statusClass = jni::rtnStatusDespClass();
+  if (statusClass == nullptr || request.status == nullptr) return;
+  jmethodID setErrorString =
+      request.env->GetMethodID(statusClass, "setErrorString", "(Ljava/lang/String;)V");
+  if (setErrorString == nullptr) return;
+  jvm::LocalRef<jstring> text = jvm::newString(request.env, message);
+  if (!text) return;
+  request.env->CallVoidMethod(request.status, setErrorString, text.get());
+  settle(request.env);
+}
+
+// Text form: the object's record replaces the bucket's string (converted back
+// to UTF-8 in ascii8 mode). False after message 80400.
+template <typename Object>
+bool storeText(const Request& request, const Object& bo) {
+  std::unique_ptr<StringMessage> written(bo.toStringMessage());
+  const char* text = written->getText();
+  std::unique_ptr<char[]> converted;
+  if (request.ascii8) {
+    converted.reset(ascii8ToUtf8(text));
+    if (!converted) {
+      upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
+      return false;
+    }
+    text = converted.get();
+  }
+  settle(request.env);
+  jvm::LocalRef<jstring> value = jvm::newString(request.env, text);
+  if (value) request.env->SetObjectField(request.bucket, request.field, value.get());
+  return true;
+}
+
+// Byte-array form: the object's record replaces the bucket's bytes, exactly
+// the record's length (no terminating zero).
+template <typename Object>
+bool storeBytes(const Request& request, const Object& bo) {
+  std::unique_ptr<StringMessageI18N> written(bo.toStringMessageI18N());
+  const jsize length = written->getLength();
+  settle(request.env);
+  jvm::LocalRef<jbyteArray> bytes(request.env, request.env->NewByteArray(length));
+  if (!bytes) return true;
+  request.env->SetByteArrayRegion(bytes.get(), 0, length,
+                                  reinterpret_cast<const jbyte*>(written->getText()));
+  request.env->SetObjectField(request.bucket, request.field, bytes.get());
+  return true;
+}
+
+// Steps shared by both forms once the reader exists: build the object, run
+// its verb, pass the message, write the object back for 1 and -5.
+template <typename Object, bool kBytes>
+int runRequest(const Request& request, std::unique_ptr<StringMessage> reader) {
+  auto bo = std::make_unique<Object>(*reader);
+  reader.reset();
+  ReturnStatusDescriptor status;
+  bool threw = false;
+  const int result = performVerb(*bo, status, &threw);
+  // After an exception the agent's descriptor receives nothing.
+  if (!threw) passStatusMessage(request, status);
+  if (result == 1 || result == -5) {
+    const bool stored = kBytes ? storeBytes(request, *bo) : storeText(request, *bo);
+    if (!stored) return -1;
+  }
+  return result;
+}
+
+template <bool kBytes>
+int dispatch(const Request& request, std::unique_ptr<StringMessage> reader, bool transactional) {
+  return transactional ? runRequest<TransactionBusinessObject, kBytes>(request, std::move(reader))
+                       : runRequest<BusinessObject, kBytes>(request, std::move(reader));
+}
+
+// The bucket field's ID, or null (its lookup error cleared by the final check).
+jfieldID bucketField(JNIEnv* env, const char* name, const char* signature) {
+  jclass bucketClass = jni::stringBucketClass();
+  return bucketClass != nullptr ? env->GetFieldID(bucketClass, name, signature) : nullptr;
+}
+
+int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
+  JToCPPVeneer* current = veneer();
+  if (current == nullptr || bucket == nullptr) return -1;
+  Request request{env, current, bucket, status,
+                  bucketField(env, CONTENT_FIELD, "Ljava/lang/String;")};
+  if (request.field == nullptr) return -1;
+
+  std::unique_ptr<StringMessage> reader;
+  {
+    jvm::LocalRef<jstring> content(
+        env, static_cast<jstring>(env->GetObjectField(bucket, request.field)));
+    if (!content) return -1;
+    jvm::UtfChars chars(env, content.get());
+    if (!chars) return -1;
+    char encoding[kEncodingSize] = {};
+    current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
+    settle(env);
+    request.ascii8 = std::string(encoding) == ASCII8;
+    if (request.ascii8) {
+      std::unique_ptr<char[]> converted(utf8ToAscii8(chars.get()));
+      if (!converted) {
+        upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
+        return -1;
+      }
+      reader = std::make_unique<StringMessage>(converted.get());
+    } else {
+      reader = std::make_unique<StringMessage>(chars.get());
+    }
+  }  // the characters and the content reference are released here
+  return dispatch<false>(request, std::move(reader), transactional != JNI_FALSE);
+}
+
+int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
+  JToCPPVeneer* current = veneer();
+  if (current == nullptr || bucket == nullptr) return -1;
+  Request request{env, current, bucket, status, bucketField(env, CONTENT_ARRAY_FIELD, "[B")};
+  if (request.field == nullptr) return -1;
+
+  std::unique_ptr<StringMessage> reader;
+  {
+    jvm::LocalRef<jbyteArray> content(
+        env, static_cast<jbyteArray>(env->GetObjectField(bucket, request.field)));
+    if (!content) return -1;
+    jvm::ByteArrayElements bytes(env, content.get());
+    if (!bytes && bytes.size() != 0) return -1;
+    // The array carries no terminating zero; the reader copies exactly its bytes.
+    reader = std::make_unique<StringMessageI18N>(bytes.data() != nullptr ? bytes.data() : "",
+                                                 bytes.size());
+  }  // the elements (mode 0) and the content reference are released here
+  return dispatch<true>(request, std::move(reader), transactional != JNI_FALSE);
 }
 
 }  // namespace
@@ -33,13 +244,17 @@ jint refuseVerb(JNIEnv* env, jobject status) {
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_AppSide_1Connector_BusObjNativeInterface_n_1DoVerbFor(
-    JNIEnv* env, jobject, jobject /*bucket*/, jboolean /*transactional*/, jobject status) {
-  return hbconnector::detail::natives::refuseVerb(env, status);
+    JNIEnv* env, jobject, jobject bucket, jboolean transactional, jobject status) {
+  using namespace hbconnector::detail::natives;
+  return boundary(env, jint{-1}, true,
+                  [&] { return doVerbFor(env, bucket, transactional, status); });
 }
 
 JNIEXPORT jint JNICALL Java_AppSide_1Connector_BusObjNativeInterface_n_1DoVerbForI18n(
-    JNIEnv* env, jobject, jobject /*bucket*/, jboolean /*transactional*/, jobject status) {
-  return hbconnector::detail::natives::refuseVerb(env, status);
+    JNIEnv* env, jobject, jobject bucket, jboolean transactional, jobject status) {
+  using namespace hbconnector::detail::natives;
+  return boundary(env, jint{-1}, true,
+                  [&] { return doVerbForI18n(env, bucket, transactional, status); });
 }
 
 }  // extern "C"

@@ -69,6 +69,9 @@ class Agent {
   // Whether a Java exception is pending (it is cleared and described).
   bool takeException();
 
+  // The BusObjNativeInterface object (a global reference the Agent owns).
+  jobject object() const { return agent_; }
+
  private:
   jobject agent_ = nullptr;
   jobject settings_ = nullptr;

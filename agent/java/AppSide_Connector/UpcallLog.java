@@ -48,6 +48,16 @@ public final class UpcallLog {
     private final List<Lookup> lookups = new ArrayList<>();
     private final List<String> otherCalls = new ArrayList<>();
     private boolean recording = true;
+    private Listener listener;
+
+    /** Told of every record as it is made, on the thread that made the upcall. */
+    @FunctionalInterface
+    public interface Listener {
+        void recorded(Object entry);
+    }
+
+    /** Sets the one listener (null: none); it is called while the log is locked. */
+    public synchronized void setListener(Listener listener) { this.listener = listener; }
     private long upcalls;
 
     public synchronized void setRecording(boolean recording) { this.recording = recording; }
@@ -99,6 +109,9 @@ public final class UpcallLog {
         ++upcalls;
         if (recording) {
             list.add(entry);
+        }
+        if (listener != null) {
+            listener.recorded(entry);
         }
     }
 }

@@ -1,0 +1,182 @@
+package hbagent;
+
+import java.io.IOException;
+import java.io.Reader;
+import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Properties;
+import java.util.TreeMap;
+
+/**
+ * The agent's properties file (Java properties syntax, read as UTF-8).
+ *
+ * <p>Every key that does not start with "agent." is a connector
+ * configuration property, answered to the connector's getConfigProp
+ * ("ConnectorName", "AgentTraceLevel", "PerfLevel", "CharacterEncoding",
+ * "UseDefaults" and the connector's own). The "agent." keys set the agent:
+ *
+ * <pre>
+ * agent.connector            the connector library (relative to this file)
+ * agent.specs                specification files, separated by commas or spaces
+ * agent.frameworkVersion     the version given to n_init (default 4.1.0)
+ * agent.encoding             the agent's character encoding (default ascii7)
+ * agent.locale               the agent's locale (default en_US)
+ * agent.deltaSupport         delta support answer for every type (default false)
+ * agent.deltaSupport.TYPE    delta support answer for one type
+ * agent.collaboration.NAME   what collaboration NAME subscribes to: TYPE:VERB
+ *                            or TYPE (every verb), separated by spaces
+ * agent.pollingCapable       whether the agent polls (default true)
+ * agent.eventAnswer          the agent's answer to every event (default 0: accepted)
+ * agent.specForm             text or bytes: the native method specs go through
+ *                            (default: text for ascii7/ascii8, bytes otherwise)
+ * </pre>
+ */
+final class AgentConfig {
+    static final String PREFIX = "agent.";
+
+    final Map<String, String> connectorProperties = new TreeMap<>();
+    String encoding = "ascii7";
+    String locale = "en_US";
+    String defaultDeltaSupport = "false";
+    final Map<String, String> deltaSupport = new TreeMap<>();
+    /** Collaboration name to its subscriptions, each {type, verb or null}. */
+    final Map<String, List<String[]>> collaborations = new LinkedHashMap<>();
+    boolean pollingCapable = true;
+    int eventAnswer;
+    String frameworkVersion = "4.1.0";
+    Path connector;
+    final List<Path> specFiles = new ArrayList<>();
+    String specForm;
+
+    /** Reads file (may be null: all defaults), then applies the overrides ("NAME=VALUE" pairs). */
+    static AgentConfig load(Path file, Map<String, String> overrides) {
+        Properties properties = new Properties();
+        Path base = Path.of("").toAbsolutePath();
+        if (file != null) {
+            try (Reader reader = Files.newBufferedReader(file, StandardCharsets.UTF_8)) {
+                properties.load(reader);
+            } catch (IOException | IllegalArgumentException e) {
+                throw new HbAgentException("cannot read the properties file " + file + ": " + e.getMessage());
+            }
+            Path parent = file.toAbsolutePath().getParent();
+            if (parent != null) {
+                base = parent;
+            }
+        }
+        Map<String, String> all = new TreeMap<>();
+        for (String name : properties.stringPropertyNames()) {
+            all.put(name, properties.getProperty(name));
+        }
+        AgentConfig config = new AgentConfig();
+        config.apply(all, base, file == null ? "the properties" : file.toString());
+        config.apply(overrides, Path.of("").toAbsolutePath(), "--set");
+        return config;
+    }
+
+    private void apply(Map<String, String> entries, Path base, String origin) {
+        for (Map.Entry<String, String> e : entries.entrySet()) {
+            String key = e.getKey();
+            String value = e.getValue().trim();
+            if (!key.startsWith(PREFIX)) {
+                connectorProperties.put(key, e.getValue());
+                continue;
+            }
+            String name = key.substring(PREFIX.length());
+            if (name.startsWith("deltaSupport.")) {
+                deltaSupport.put(name.substring("deltaSupport.".length()), value);
+            } else if (name.startsWith("collaboration.")) {
+                collaborations.put(name.substring("collaboration.".length()), subscriptions(key, value, origin));
+            } else {
+                switch (name) {
+                    case "connector" -> connector = base.resolve(value).normalize();
+                    case "specs" -> {
+                        specFiles.clear();
+                        for (String part : value.split("[,\\s]+")) {
+                            if (!part.isEmpty()) {
+                                specFiles.add(base.resolve(part).normalize());
+                            }
+                        }
+                    }
+                    case "frameworkVersion" -> frameworkVersion = value;
+                    case "encoding" -> encoding = value;
+                    case "locale" -> locale = value;
+                    case "deltaSupport" -> defaultDeltaSupport = value;
+                    case "pollingCapable" -> pollingCapable = bool(key, value, origin);
+                    case "eventAnswer" -> eventAnswer = integer(key, value, origin);
+                    case "specForm" -> {
+                        if (!value.equals("text") && !value.equals("bytes")) {
+                            throw new HbAgentException(origin + ": " + key + " is text or bytes");
+                        }
+                        specForm = value;
+                    }
+                    default -> throw new HbAgentException(origin + ": unknown agent setting " + key);
+                }
+            }
+        }
+    }
+
+    private static List<String[]> subscriptions(String key, String value, String origin) {
+        List<String[]> list = new ArrayList<>();
+        for (String part : value.split("\\s+")) {
+            if (part.isEmpty()) {
+                continue;
+            }
+            int colon = part.indexOf(':');
+            String type = colon < 0 ? part : part.substring(0, colon);
+            String verb = colon < 0 ? null : part.substring(colon + 1);
+            if (type.isEmpty() || (verb != null && verb.isEmpty())) {
+                throw new HbAgentException(origin + ": " + key + ": \"" + part + "\" is not TYPE or TYPE:VERB");
+            }
+            list.add(new String[] {type, verb});
+        }
+        return list;
+    }
+
+    private static boolean bool(String key, String value, String origin) {
+        if (!value.equals("true") && !value.equals("false")) {
+            throw new HbAgentException(origin + ": " + key + " is true or false, not \"" + value + "\"");
+        }
+        return value.equals("true");
+    }
+
+    private static int integer(String key, String value, String origin) {
+        try {
+            return Integer.parseInt(value);
+        } catch (NumberFormatException e) {
+            throw new HbAgentException(origin + ": " + key + " is a number, not \"" + value + "\"");
+        }
+    }
+
+    /** Whether the agent's encoding makes the library use the text-form upcalls. */
+    boolean textEncoding() { return encoding.equals("ascii7") || encoding.equals("ascii8"); }
+
+    /** Whether the connector converts texts from and to 8-bit characters ("CharacterEncoding" is "ascii8"). */
+    boolean ascii8() { return "ascii8".equals(connectorProperties.get("CharacterEncoding")); }
+
+    /**
+     * The charset of the bytes in values: what a character written in a
+     * readable file becomes on the wire. With an ascii7/ascii8 agent the
+     * text-form methods carry UTF-8 (8-bit characters when the connector's
+     * "CharacterEncoding" is "ascii8"); any other agent encoding names the
+     * charset itself.
+     */
+    Charset valueCharset() {
+        if (textEncoding()) {
+            return ascii8() ? StandardCharsets.ISO_8859_1 : StandardCharsets.UTF_8;
+        }
+        try {
+            return Charset.forName(encoding);
+        } catch (IllegalArgumentException e) {
+            throw new HbAgentException("the agent encoding \"" + encoding + "\" is not a charset this Java knows");
+        }
+    }
+
+    /** Whether specs go through the byte-array method. */
+    boolean specsAsBytes() { return specForm != null ? specForm.equals("bytes") : !textEncoding(); }
+}

@@ -1,0 +1,120 @@
+package hbagent;
+
+import java.io.PrintStream;
+import java.nio.charset.Charset;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+
+/**
+ * hbagent: the local agent. Loads the HbConnector library and a connector
+ * library, plays the agent's part for a scenario and checks its
+ * expectations. Exit status 0 when every expectation is met, 1 when one
+ * fails, 2 when the run cannot start or an input is wrong.
+ */
+public final class Main {
+    static final String USAGE = String.join("\n",
+            "usage: hbagent [options] SCENARIO",
+            "  -p, --properties FILE   the agent's properties file (default: the scenario's 'properties' line)",
+            "  -c, --connector FILE    the connector library (default: agent.connector of the properties)",
+            "  -D NAME=VALUE           set a property (connector or agent.*), over the file's",
+            "  -v, --verbose           also print the objects sent and the messages composed",
+            "  -h, --help              this text");
+
+    private Main() {}
+
+    public static void main(String[] args) {
+        int code = run(args, System.out, System.err);
+        System.out.flush();
+        System.err.flush();
+        System.exit(code);
+    }
+
+    static int run(String[] args, PrintStream out, PrintStream err) {
+        Path properties = null;
+        Path connector = null;
+        Path scenarioFile = null;
+        boolean verbose = false;
+        Map<String, String> overrides = new TreeMap<>();
+        try {
+            for (int i = 0; i < args.length; ++i) {
+                String a = args[i];
+                switch (a) {
+                    case "-h", "--help" -> {
+                        out.println(USAGE);
+                        return Runner.OK;
+                    }
+                    case "-v", "--verbose" -> verbose = true;
+                    case "-p", "--properties" -> properties = Path.of(value(args, ++i, a));
+                    case "-c", "--connector" -> connector = Path.of(value(args, ++i, a));
+                    case "-D" -> define(overrides, value(args, ++i, a));
+                    default -> {
+                        if (a.startsWith("-D") && a.length() > 2) {
+                            define(overrides, a.substring(2));
+                        } else if (a.startsWith("-")) {
+                            throw new HbAgentException("unknown option " + a + "\n" + USAGE);
+                        } else if (scenarioFile != null) {
+                            throw new HbAgentException("one scenario at a time\n" + USAGE);
+                        } else {
+                            scenarioFile = Path.of(a);
+                        }
+                    }
+                }
+            }
+            if (scenarioFile == null) {
+                throw new HbAgentException("no scenario given\n" + USAGE);
+            }
+            if (!Files.isRegularFile(scenarioFile)) {
+                throw new HbAgentException("no scenario file " + scenarioFile);
+            }
+            if (properties == null) {
+                properties = Scenario.propertiesDirective(scenarioFile);
+            }
+            AgentConfig config = AgentConfig.load(properties, overrides);
+            if (connector != null) {
+                config.connector = connector.toAbsolutePath().normalize();
+            }
+            Charset charset = config.valueCharset();
+            Map<String, Spec> startup = new LinkedHashMap<>();
+            for (Path file : config.specFiles) {
+                for (Spec spec : Scenario.loadSpecs(file, charset)) {
+                    startup.put(spec.name(), spec);
+                }
+            }
+            Scenario scenario = Scenario.parse(scenarioFile, startup, charset, ByteText.encode(config.locale, charset));
+            out.println("hbagent: scenario " + scenarioFile + ", connector " + config.connector
+                    + (properties != null ? ", properties " + properties : ""));
+            Runner runner = new Runner(config, scenario, out, verbose);
+            int code = runner.run(new ArrayList<>(startup.values()));
+            out.flush();
+            if (code != Runner.OK) {
+                err.println("hbagent: FAILED: " + runner.firstFailure()
+                        + (runner.failed() > 1 ? " (and " + (runner.failed() - 1) + " more)" : ""));
+            }
+            return code;
+        } catch (HbAgentException e) {
+            out.flush();
+            err.println("hbagent: " + e.getMessage());
+            return Runner.FAILED;
+        }
+    }
+
+    private static String value(String[] args, int i, String option) {
+        if (i >= args.length) {
+            throw new HbAgentException(option + " needs a value\n" + USAGE);
+        }
+        return args[i];
+    }
+
+    private static void define(Map<String, String> overrides, String pair) {
+        int eq = pair.indexOf('=');
+        if (eq <= 0) {
+            throw new HbAgentException("-D takes NAME=VALUE, not \"" + pair + "\"");
+        }
+        overrides.put(pair.substring(0, eq), pair.substring(eq + 1));
+    }
+}

@@ -1,0 +1,69 @@
+package hbagent;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Objects;
+
+/**
+ * A minimal test harness for the agent's own tests: each test class lists
+ * its cases, main runs them and ends with the line "N passed, M failed".
+ */
+abstract class TestCase {
+    @FunctionalInterface
+    interface Body {
+        void run() throws Exception;
+    }
+
+    private record Named(String name, Body body) {}
+
+    private final List<Named> cases = new ArrayList<>();
+
+    protected void test(String name, Body body) { cases.add(new Named(name, body)); }
+
+    /** Runs every case; returns the number that failed. */
+    int runAll() {
+        int failed = 0;
+        for (Named c : cases) {
+            try {
+                c.body().run();
+                System.out.println("PASS " + c.name());
+            } catch (Throwable t) {
+                ++failed;
+                System.out.println("FAIL " + c.name() + ": " + t);
+                for (StackTraceElement e : t.getStackTrace()) {
+                    if (e.getClassName().startsWith("hbagent.")) {
+                        System.out.println("    at " + e);
+                    }
+                }
+            }
+        }
+        System.out.println((cases.size() - failed) + " passed, " + failed + " failed");
+        return failed;
+    }
+
+    static void check(boolean condition, String what) {
+        if (!condition) {
+            throw new AssertionError(what);
+        }
+    }
+
+    static void equal(Object expected, Object actual) {
+        if (!Objects.equals(expected, actual)) {
+            throw new AssertionError("expected <" + expected + ">, got <" + actual + ">");
+        }
+    }
+
+    /** The body must fail with an HbAgentException whose message contains part. */
+    static void fails(String part, Body body) throws Exception {
+        try {
+            body.run();
+        } catch (HbAgentException e) {
+            if (!e.getMessage().contains(part)) {
+                throw new AssertionError("failed with \"" + e.getMessage() + "\", expected it to mention \"" + part
+                        + "\"");
+            }
+            return;
+        }
+        throw new AssertionError("did not fail (expected \"" + part + "\")");
+    }
+}
