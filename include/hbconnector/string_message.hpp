@@ -108,6 +108,8 @@ class HB_EXPORT StringMessage {
   // Appends bytes without touching the capacity reported by getSize (the
   // record writer applies the growth rule itself, once per appended token).
   void appendBytes(const char* data, std::size_t length);
+  // The most bytes a token's length prefix can take.
+  static constexpr std::size_t kMaxTokenOverhead = 2 * sizeof(std::size_t) + 2;
   // Makes room for `needed` more bytes and the terminating zero in the
   // buffer, doubling it when it must grow, so that a long run of appends
   // copies the text a logarithmic number of times.

@@ -37,6 +37,28 @@ class BusinessObject;
 
 namespace hbconnector::detail {
 
+// Copies n bytes. Short texts (most values) take a few moves instead of a
+// call; every access stays inside the n bytes of either side.
+inline void copyBytes(char* to, const char* from, std::size_t n) {
+  if (n > 32) {
+    std::memcpy(to, from, n);
+  } else if (n >= 16) {
+    char head[16], tail[16];
+    std::memcpy(head, from, 16);
+    std::memcpy(tail, from + n - 16, 16);
+    std::memcpy(to, head, 16);
+    std::memcpy(to + n - 16, tail, 16);
+  } else if (n >= 8) {
+    char head[8], tail[8];
+    std::memcpy(head, from, 8);
+    std::memcpy(tail, from + n - 8, 8);
+    std::memcpy(to, head, 8);
+    std::memcpy(to + n - 8, tail, 8);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  }
+}
+
 class TreeArena {
  public:
   // An arena whose text block holds textCapacity bytes. The reader holds one
@@ -76,28 +98,6 @@ class TreeArena {
   static void destroy(BusinessObject* object);
 
  private:
-  // Copies short texts (most values) with a few moves instead of a call;
-  // every access stays inside the n bytes of either side.
-  static void copyBytes(char* to, const char* from, std::size_t n) {
-    if (n > 32) {
-      std::memcpy(to, from, n);
-    } else if (n >= 16) {
-      char head[16], tail[16];
-      std::memcpy(head, from, 16);
-      std::memcpy(tail, from + n - 16, 16);
-      std::memcpy(to, head, 16);
-      std::memcpy(to + n - 16, tail, 16);
-    } else if (n >= 8) {
-      char head[8], tail[8];
-      std::memcpy(head, from, 8);
-      std::memcpy(tail, from + n - 8, 8);
-      std::memcpy(to, head, 8);
-      std::memcpy(to + n - 8, tail, 8);
-    } else {
-      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-    }
-  }
-
   explicit TreeArena(std::size_t textCapacity);
   void* allocateBlockBytes(std::size_t size);
   static char* copyTextToHeap(const char* data, std::size_t length);

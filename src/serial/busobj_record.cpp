@@ -378,33 +378,6 @@ RecordWriter::RecordWriter(StringMessage& out, bool lengthPrefixed)
       delimiter_(out.delimiter_),
       delimiterLength_(std::strlen(out.delimiter_)) {}
 
-void RecordWriter::rawToken(const char* data, std::size_t size) {
-  if (size == 0) {
-    data = kNullToken;
-    size = sizeof(kNullToken) - 1;
-  }
-  if (lengthPrefixed_) {
-    char prefix[StringMessageI18N::kMaxPrefixLength];
-    const std::size_t prefixLength = StringMessageI18N::formatLengthPrefix(size, prefix);
-    if (depth_ == 0) {
-      out_.applyGrowthRule(out_.length_ + prefixLength + size, prefixLength + size + 1);
-    }
-    out_.reserveBytes(prefixLength + size);
-    std::memcpy(out_.text_ + out_.length_, prefix, prefixLength);
-    std::memcpy(out_.text_ + out_.length_ + prefixLength, data, size);
-    out_.length_ += prefixLength + size;
-  } else {
-    if (depth_ == 0) {
-      out_.applyGrowthRule(out_.length_ + size + delimiterLength_, size + delimiterLength_);
-    }
-    out_.reserveBytes(size + delimiterLength_);
-    std::memcpy(out_.text_ + out_.length_, data, size);
-    std::memcpy(out_.text_ + out_.length_ + size, delimiter_, delimiterLength_);
-    out_.length_ += size + delimiterLength_;
-  }
-  out_.text_[out_.length_] = '\0';
-}
-
 void RecordWriter::token(const char* text) {
   rawToken(text != nullptr ? text : "", text != nullptr ? std::strlen(text) : 0);
 }
@@ -469,8 +442,9 @@ void RecordWriter::child(const BusinessObject& bo) {
 
 void RecordWriter::entries(const BusObjSpec& spec, void* const* slots, bool withArrayFlags) {
   const int count = spec.getAttributeCount();
+  const AttrSpec* attrs = spec.getAttributes();
   for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec.getAttribute(i);
+    const AttrSpec* attr = attrs + i;
     void* value = slots[i];
     if (!attr->isObjectType()) {
       if (value == nullptr) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "busobj/tree_arena.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/string_message.hpp"
@@ -185,7 +186,47 @@ class RecordWriter {
   const char* version(const Version* version);
 
  private:
-  void rawToken(const char* data, std::size_t size);
+  // Appends one token in the message's encoding, applying the reported
+  // capacity's growth rule for tokens of the outermost record.
+  void rawToken(const char* data, std::size_t size) {
+    if (size == 0) {
+      data = "null";
+      size = 4;
+    }
+    // Room for the longest prefix or the delimiter, the token and the zero.
+    const std::size_t room = size + StringMessage::kMaxTokenOverhead + delimiterLength_;
+    if (out_.length_ + room + 1 > out_.allocated_) out_.reserveBytes(room);
+    char* at = out_.text_ + out_.length_;
+    if (lengthPrefixed_) {
+      std::size_t prefixLength;
+      if (size < 16) {
+        at[0] = kHexDigits[size];
+        at[1] = '#';
+        prefixLength = 2;
+      } else if (size < 256) {
+        at[0] = kHexDigits[size >> 4];
+        at[1] = kHexDigits[size & 15];
+        at[2] = '#';
+        prefixLength = 3;
+      } else {
+        prefixLength = StringMessageI18N::formatLengthPrefix(size, at);
+      }
+      if (depth_ == 0) {
+        out_.applyGrowthRule(out_.length_ + prefixLength + size, prefixLength + size + 1);
+      }
+      copyBytes(at + prefixLength, data, size);
+      out_.length_ += prefixLength + size;
+    } else {
+      if (depth_ == 0) {
+        out_.applyGrowthRule(out_.length_ + size + delimiterLength_, size + delimiterLength_);
+      }
+      copyBytes(at, data, size);
+      copyBytes(at + size, delimiter_, delimiterLength_);
+      out_.length_ += size + delimiterLength_;
+    }
+    out_.text_[out_.length_] = '\0';
+  }
+  static constexpr char kHexDigits[] = "0123456789abcdef";
   void child(const BusinessObject& bo);
 
   StringMessage& out_;
