@@ -75,6 +75,10 @@ class BusObjAccess {
   static void setVerbUnchecked(BusinessObject& bo, const char* data, std::size_t length);
   static void setLocaleUnchecked(BusinessObject& bo, const char* data, std::size_t length);
   static void setDelta(BusinessObject& bo, bool delta) { bo.delta_ = delta; }
+  // Stores texts made for bo by copyOwnedText into an object that has no
+  // verb or locale yet (a child being read).
+  static void adoptVerb(BusinessObject& bo, char* verb) { bo.verb_ = verb; }
+  static void adoptLocale(BusinessObject& bo, char* locale) { bo.locale_ = locale; }
 
   // The slot array (null for an invalid object).
   static void** values(BusinessObject& bo) { return bo.values_; }

@@ -43,21 +43,6 @@ namespace {
 
 thread_local int tRecordLevel = 0;
 
-// The value of a hexadecimal digit in either case, -1 for any other byte.
-constexpr auto kHexValue = [] {
-  struct Table {
-    signed char values[256];
-    constexpr int operator[](unsigned char c) const { return values[c]; }
-  } table{};
-  for (int c = 0; c < 256; ++c) {
-    table.values[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
-                      : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
-                      : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
-                                             : static_cast<signed char>(-1);
-  }
-  return table;
-}();
-
 // One bit per byte of the 64 bytes at p that equals c.
 std::uint64_t byteMask64(const char* p, char c) {
 #if defined(__SSE2__)
@@ -107,10 +92,21 @@ bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
     BusObjAccess::setDelta(bo, token.is(kTrueToken));
     if (!tokens.next(&token)) return false;
   }
-  BusObjAccess::setVerbUnchecked(bo, token.data, token.size);
+  TreeArena* arena = BusObjAccess::inArena(bo) ? TreeArena::of(&bo) : nullptr;
+  if (arena != nullptr && bo.getVerb() == nullptr) {
+    BusObjAccess::adoptVerb(bo, arena->copyText(token.data, token.size));
+  } else {
+    BusObjAccess::setVerbUnchecked(bo, token.data, token.size);
+  }
   TokenView locale;
   if (!tokens.next(&locale)) return false;
-  if (locale.size != 0) BusObjAccess::setLocaleUnchecked(bo, locale.data, locale.size);
+  if (locale.size != 0) {
+    if (arena != nullptr && bo.getLocale() == nullptr) {
+      BusObjAccess::adoptLocale(bo, arena->copyText(locale.data, locale.size));
+    } else {
+      BusObjAccess::setLocaleUnchecked(bo, locale.data, locale.size);
+    }
+  }
 
   BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
@@ -210,28 +206,11 @@ bool RecordTokens::nextOther(TokenView* token) {
     case Mode::kDelimited:
       return next(token);
     case Mode::kLengthPrefixed: {
-      // The usual field: one to eight hexadecimal digits, then "#", then no
-      // more bytes than remain. Anything else is read by the message itself.
+      // Fields of up to eight hexadecimal digits, then "#", then no more
+      // bytes than remain (next() takes those of one or two digits itself).
+      // Anything else is read by the message.
       if (static_cast<StringMessageI18N&>(message_).malformed_) return false;
       const std::size_t field = position_;
-      if (end_ - field >= 3 && field < end_) {
-        // One or two digits, decided without a branch: nearly every token.
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text_ + field);
-        const int d0 = kHexValue[bytes[0]];
-        const int d1 = kHexValue[bytes[1]];
-        const bool one = bytes[1] == '#';
-        const bool two = !one && d1 >= 0 && bytes[2] == '#';
-        if (d0 >= 0 && (one || two)) {
-          const std::size_t separator = field + (one ? 1 : 2);
-          const auto n = static_cast<std::size_t>(one ? d0 : d0 * 16 + d1);
-          if (n <= end_ - separator - 1) {
-            token->data = text_ + separator + 1;
-            token->size = n;
-            position_ = separator + 1 + n;
-            return true;
-          }
-        }
-      }
       std::size_t i = field;
       std::size_t n = 0;
       while (i < end_ && i - field < 8) {

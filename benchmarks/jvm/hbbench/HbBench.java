@@ -10,7 +10,8 @@ import java.util.Arrays;
  * Verb requests through the native library next to raw JNI echoes of the same
  * text and bytes. Each measurement is warmed up, then timed in rounds that
  * alternate with its peer's, so a change of machine load hits both; the
- * median round is printed as "name nanoseconds-per-call".
+ * median round is printed as "name wall-nanoseconds cpu-nanoseconds" per
+ * call (the thread's CPU time, which other processes' load disturbs less).
  *
  * <p>System properties: hbconnector.library (the library, read by the agent
  * class), hbbench.library (the benchmark connector with the echoes).
@@ -87,9 +88,8 @@ public final class HbBench {
             b[r] = timeRound(peer, m);
             cb[r] = lastCpu;
         }
-        System.err.printf("cpu %s %.1f %s %.1f%n", oursName, median(ca), peerName, median(cb));
-        System.out.printf("%s %.1f%n", oursName, median(a));
-        System.out.printf("%s %.1f%n", peerName, median(b));
+        System.out.printf("%s %.1f %.1f%n", oursName, median(a), median(ca));
+        System.out.printf("%s %.1f %.1f%n", peerName, median(b), median(cb));
     }
 
     /** args[0], when given, runs only the measurements whose name contains it. */
