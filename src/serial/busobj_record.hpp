@@ -89,54 +89,10 @@ class RecordTokens {
 
   // The next token; false at the end of the text (and, length-prefixed, at a
   // malformed length field, which ends the message).
-  bool next(TokenView* token) {
-    if (mode_ == Mode::kLengthPrefixed) {
-      // One or two digits and "#", decided without a branch: nearly every
-      // token. Everything else goes the long way.
-      const std::size_t field = position_;
-      if (end_ - field >= 3 && field < end_ &&
-          !static_cast<const StringMessageI18N&>(message_).malformed_) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text_ + field);
-        const int d0 = kHexValue.values[bytes[0]];
-        const int d1 = kHexValue.values[bytes[1]];
-        const bool one = bytes[1] == '#';
-        const bool two = !one && d1 >= 0 && bytes[2] == '#';
-        if (d0 >= 0 && (one || two)) {
-          const std::size_t separator = field + (one ? 1 : 2);
-          const auto n = static_cast<std::size_t>(one ? d0 : d0 * 16 + d1);
-          if (n <= end_ - separator - 1) {
-            token->data = text_ + separator + 1;
-            token->size = n;
-            position_ = separator + 1 + n;
-            return true;
-          }
-        }
-      }
-      return nextOther(token);
-    }
-    if (mode_ != Mode::kDelimited) return nextOther(token);
-    // Delimiters in a row count as one: skip any before the token.
-    std::size_t start = position_;
-    while (start < end_ && text_[start] == delimiter_) ++start;
-    if (start >= end_) {
-      position_ = end_;
-      return false;
-    }
-    // The token ends at the next delimiter: usually in the block at hand.
-    const std::size_t from = start + 1;
-    std::size_t stop;
-    const std::uint64_t bits = (from & ~std::size_t{63}) == blockStart_
-                                   ? blockBits_ & (~std::uint64_t{0} << (from & 63))
-                                   : 0;
-    if (bits != 0) {
-      stop = blockStart_ + static_cast<std::size_t>(__builtin_ctzll(bits));
-    } else {
-      stop = findDelimiter(from);
-    }
-    token->data = text_ + start;
-    token->size = stop - start;
-    position_ = stop == end_ ? end_ : stop + 1;
-    return true;
+  __attribute__((always_inline)) bool next(TokenView* token) {
+    if (mode_ == Mode::kDelimited) return nextDelimited(token);
+    if (mode_ == Mode::kLengthPrefixed) return nextPrefixed(token);
+    return nextOther(token);
   }
   const StringMessage& message() const { return message_; }
 
@@ -166,6 +122,56 @@ class RecordTokens {
     }
     return table;
   }();
+
+  __attribute__((always_inline)) bool nextDelimited(TokenView* token) {
+    // Delimiters in a row count as one: skip any before the token.
+    std::size_t start = position_;
+    while (start < end_ && text_[start] == delimiter_) ++start;
+    if (start >= end_) {
+      position_ = end_;
+      return false;
+    }
+    // The token ends at the next delimiter: usually in the block at hand.
+    const std::size_t from = start + 1;
+    std::size_t stop;
+    const std::uint64_t bits = (from & ~std::size_t{63}) == blockStart_
+                                   ? blockBits_ & (~std::uint64_t{0} << (from & 63))
+                                   : 0;
+    if (bits != 0) {
+      stop = blockStart_ + static_cast<std::size_t>(__builtin_ctzll(bits));
+    } else {
+      stop = findDelimiter(from);
+    }
+    token->data = text_ + start;
+    token->size = stop - start;
+    position_ = stop == end_ ? end_ : stop + 1;
+    return true;
+  }
+
+  __attribute__((always_inline)) bool nextPrefixed(TokenView* token) {
+    // One or two digits and "#", decided without a branch: nearly every
+    // token. Everything else goes the long way.
+    const std::size_t field = position_;
+    if (end_ - field >= 3 && field < end_ &&
+        !static_cast<const StringMessageI18N&>(message_).malformed_) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(text_ + field);
+      const int d0 = kHexValue.values[bytes[0]];
+      const int d1 = kHexValue.values[bytes[1]];
+      const bool one = bytes[1] == '#';
+      const bool two = !one && d1 >= 0 && bytes[2] == '#';
+      if (d0 >= 0 && (one || two)) {
+        const std::size_t separator = field + (one ? 1 : 2);
+        const auto n = static_cast<std::size_t>(one ? d0 : d0 * 16 + d1);
+        if (n <= end_ - separator - 1) {
+          token->data = text_ + separator + 1;
+          token->size = n;
+          position_ = separator + 1 + n;
+          return true;
+        }
+      }
+    }
+    return nextOther(token);
+  }
 
   // The position of the first delimiter at or after `from`, or end_.
   std::size_t findDelimiter(std::size_t from);
