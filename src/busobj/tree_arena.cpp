@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
@@ -32,12 +34,82 @@ constexpr std::size_t kObjectBytes = sizeof(ObjectHeader) + (sizeof(BusinessObje
 constexpr std::size_t kFirstBlock = 4096;
 constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
 
+// The blocks of arenas that went, kept for the next trees read on the same
+// thread: a verb request reads a record much like the one before, and reusing
+// the memory keeps it warm and spares the allocator, which hands large blocks
+// back to the system and faults them in again. At most kCachedBytes per thread.
+constexpr std::size_t kCachedBytes = std::size_t{16} << 20;
+constexpr std::size_t kCachedBlocks = 64;
+
+class BlockCache {
+ public:
+  ~BlockCache() {
+    gone = true;
+    for (const auto& [bytes, size] : blocks_) {
+      HB_UNPOISON(bytes, size);
+      delete[] bytes;
+    }
+  }
+
+  // A block of at least `minimum` bytes (not much more, so that a small
+  // tree does not sit on a large block); its size goes to *size.
+  char* take(std::size_t minimum, std::size_t* size) {
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+      const auto [bytes, blockSize] = blocks_[i];
+      if (blockSize < minimum || blockSize > 2 * minimum + kFirstBlock) continue;
+      blocks_[i] = blocks_.back();
+      blocks_.pop_back();
+      cached_ -= blockSize;
+      HB_UNPOISON(bytes, blockSize);
+      *size = blockSize;
+      return bytes;
+    }
+    *size = minimum;
+    return new char[minimum];
+  }
+
+  void give(char* bytes, std::size_t size) {
+    if (cached_ + size > kCachedBytes || blocks_.size() >= kCachedBlocks) {
+      delete[] bytes;
+      return;
+    }
+    HB_POISON(bytes, size);
+    blocks_.emplace_back(bytes, size);
+    cached_ += size;
+  }
+
+  // Set once the thread's cache is destroyed: arenas that go later (objects
+  // of thread-local or static lifetime) free their blocks directly.
+  static thread_local bool gone;
+
+ private:
+  std::vector<std::pair<char*, std::size_t>> blocks_;
+  std::size_t cached_ = 0;
+};
+
+thread_local bool BlockCache::gone = false;
+thread_local BlockCache tBlockCache;
+
+char* takeBlock(std::size_t minimum, std::size_t* size) {
+  if (BlockCache::gone) {
+    *size = minimum;
+    return new char[minimum];
+  }
+  return tBlockCache.take(minimum, size);
+}
+
+void giveBlock(char* bytes, std::size_t size) {
+  if (BlockCache::gone) {
+    delete[] bytes;
+    return;
+  }
+  tBlockCache.give(bytes, size);
+}
+
 }  // namespace
 
-TreeArena::TreeArena(std::size_t textCapacity)
-    : textBlock_(new char[textCapacity > 0 ? textCapacity : 1]),
-      textCapacity_(textCapacity),
-      nextBlockSize_(kFirstBlock) {
+TreeArena::TreeArena(std::size_t textCapacity) : nextBlockSize_(kFirstBlock) {
+  textBlock_.reset(takeBlock(textCapacity > 0 ? textCapacity : 1, &textCapacity_));
   // Bytes not handed out yet are off limits to a sanitized build.
   HB_POISON(textBlock_.get(), textCapacity_);
 }
@@ -46,10 +118,10 @@ TreeArena* TreeArena::create(std::size_t textCapacity) { return new TreeArena(te
 
 void* TreeArena::allocateBlockBytes(std::size_t size) {
   if (blockRoom_ < size) {
-    const std::size_t blockSize = std::max(nextBlockSize_, size);
-    objectBlocks_.push_back(
-        Block{std::unique_ptr<unsigned char[]>(new unsigned char[blockSize]), blockSize});
-    blockCursor_ = objectBlocks_.back().bytes.get();
+    std::size_t blockSize = 0;
+    char* block = takeBlock(std::max(nextBlockSize_, size), &blockSize);
+    objectBlocks_.push_back(Block{std::unique_ptr<char[]>(block), blockSize});
+    blockCursor_ = block;
     blockRoom_ = blockSize;
     HB_POISON(blockCursor_, blockRoom_);
     nextBlockSize_ = std::min(nextBlockSize_ * 2, kLargestBlock);
@@ -88,7 +160,11 @@ void TreeArena::release() {
   // Sanitized builds check that nothing reaches into the blocks once freed;
   // the allocator wants them addressable when they go back.
   HB_UNPOISON(textBlock_.get(), textCapacity_);
-  for (const Block& block : objectBlocks_) HB_UNPOISON(block.bytes.get(), block.size);
+  giveBlock(textBlock_.release(), textCapacity_);
+  for (Block& block : objectBlocks_) {
+    HB_UNPOISON(block.bytes.get(), block.size);
+    giveBlock(block.bytes.release(), block.size);
+  }
   delete this;
 }
 
