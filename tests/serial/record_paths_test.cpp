@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/string_message.hpp"
@@ -255,6 +257,34 @@ TEST_F(RecordPathsTest, ChildrenOfAReadTreeFollowTheOwnershipRules) {
   EXPECT_STREQ(static_cast<const char*>(ship->getAttrValue(0)), "Paris");
   EXPECT_TRUE(BusinessObject::isBlankValue(ship->getAttrValue(1)));
   delete ship;
+}
+
+TEST_F(RecordPathsTest, TreesReadAndReleasedOnOtherThreadsKeepTheirValues) {
+  // Trees of growing and shrinking sizes reuse the memory of the trees before
+  // them; trees read on a thread that has ended live on elsewhere.
+  std::vector<std::unique_ptr<BusinessObject>> kept;
+  std::thread reader([&] {
+    for (int n : {50, 3, 400, 0, 120, 7}) {
+      StringMessage in(bars(orderTokens(n)).c_str());
+      auto order = std::make_unique<BusinessObject>(in);
+      ASSERT_NE(order->getSpec(), nullptr);
+      if (n % 2 == 0) kept.push_back(std::move(order));
+    }
+  });
+  reader.join();
+  ASSERT_EQ(kept.size(), 4u);
+  for (int round = 0; round < 3; ++round) {
+    for (int n : {400, 10, 120}) {
+      StringMessage in(bars(orderTokens(n)).c_str());
+      BusinessObject order(in);
+      EXPECT_EQ(write(order, false), bars(orderTokens(n)));
+    }
+  }
+  EXPECT_EQ(write(*kept[0], false), bars(orderTokens(50)));
+  EXPECT_EQ(write(*kept[1], false), bars(orderTokens(400)));
+  EXPECT_EQ(write(*kept[2], false), bars(orderTokens(0)));
+  EXPECT_EQ(write(*kept[3], false), bars(orderTokens(120)));
+  kept.clear();
 }
 
 TEST_F(RecordPathsTest, TransactionRecordsReadTheirPriorImageOnBothRoads) {
