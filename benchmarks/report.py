@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Turns the benchmark outputs into one table of ratios.
 
-Usage: report.py NATIVE_JSON [JVM_TXT]
+Usage: report.py NATIVE_JSON[,NATIVE_JSON...] [JVM_TXT[,JVM_TXT...]]
+
+Several comma-separated files (runs of the same build) give the median of
+their figures.
 
 NATIVE_JSON is Google Benchmark's JSON output of hb_native_bench (run with
 repetitions: the medians are used when present). JVM_TXT holds the lines
@@ -66,9 +69,19 @@ def table(title, header, rows):
         print("| " + " | ".join(row) + " |")
 
 
+def median_of(maps):
+    merged = {}
+    for key in maps[0]:
+        values = sorted(m[key] for m in maps if key in m)
+        merged[key] = values[len(values) // 2]
+    return merged
+
+
 def main():
-    native, counters = load_native(sys.argv[1])
-    jvm = load_jvm(sys.argv[2]) if len(sys.argv) > 2 else {}
+    runs = [load_native(path) for path in sys.argv[1].split(",")]
+    native = median_of([times for times, _ in runs])
+    counters = runs[0][1]
+    jvm = median_of([load_jvm(p) for p in sys.argv[2].split(",")]) if len(sys.argv) > 2 else {}
     t = native.get
     shapes = ["S", "M", "L"]
 

@@ -54,18 +54,25 @@ class BlockCache {
   // A block of at least `minimum` bytes (not much more, so that a small
   // tree does not sit on a large block); its size goes to *size.
   char* take(std::size_t minimum, std::size_t* size) {
+    // The smallest block that fits, so that a stream of similar trees takes
+    // the same blocks each time.
+    std::size_t best = blocks_.size();
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
-      const auto [bytes, blockSize] = blocks_[i];
+      const std::size_t blockSize = blocks_[i].second;
       if (blockSize < minimum || blockSize > 2 * minimum + kFirstBlock) continue;
-      blocks_[i] = blocks_.back();
-      blocks_.pop_back();
-      cached_ -= blockSize;
-      HB_UNPOISON(bytes, blockSize);
-      *size = blockSize;
-      return bytes;
+      if (best == blocks_.size() || blockSize < blocks_[best].second) best = i;
     }
-    *size = minimum;
-    return new char[minimum];
+    if (best == blocks_.size()) {
+      *size = minimum;
+      return new char[minimum];
+    }
+    const auto [bytes, blockSize] = blocks_[best];
+    blocks_[best] = blocks_.back();
+    blocks_.pop_back();
+    cached_ -= blockSize;
+    HB_UNPOISON(bytes, blockSize);
+    *size = blockSize;
+    return bytes;
   }
 
   void give(char* bytes, std::size_t size) {
