@@ -37,8 +37,9 @@ constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
 // The blocks of arenas that went, kept for the next trees read on the same
 // thread: a verb request reads a record much like the one before, and reusing
 // the memory keeps it warm and spares the allocator, which hands large blocks
-// back to the system and faults them in again. At most kCachedBytes per thread.
-constexpr std::size_t kCachedBytes = std::size_t{16} << 20;
+// back to the system and faults them in again. At most kCachedBytes per thread:
+// agent threads each keep no more than that once their trees are gone.
+constexpr std::size_t kCachedBytes = std::size_t{4} << 20;
 constexpr std::size_t kCachedBlocks = 64;
 
 class BlockCache {

@@ -23,7 +23,7 @@
 // directly: its memory may be part of the arena.
 //
 // The blocks of an arena that goes are kept by the thread that releases it
-// (up to 16 MB) for the next trees read there, so that a stream of similar
+// (up to 4 MB) for the next trees read there, so that a stream of similar
 // requests reuses warm memory.
 //
 // Thread safety: an arena's objects may be deleted on different threads (the
