@@ -139,7 +139,7 @@ def main():
         if c:
             rows.append([enc, "%.0f" % c.get("text_bytes", 0), "%.0f" % c.get("tree_bytes", 0),
                          "%.2f" % c.get("tree_per_text_byte", 0)])
-    table("Memory of a tree read from L (malloc statistics)",
+    table("Memory of a tree read from L (block sizes the allocator gives, counted at operator new)",
           ["encoding", "text bytes", "tree bytes", "tree/text"], rows)
 
     if jvm:
