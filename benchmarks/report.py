@@ -80,7 +80,14 @@ def median_of(maps):
 def main():
     runs = [load_native(path) for path in sys.argv[1].split(",")]
     native = median_of([times for times, _ in runs])
-    counters = runs[0][1]
+    counters = {}
+    for name in runs[0][1]:
+        merged = {}
+        for key in runs[0][1][name]:
+            values = sorted(r[1][name][key] for r in runs
+                            if name in r[1] and key in r[1][name])
+            merged[key] = values[len(values) // 2]
+        counters[name] = merged
     jvm = median_of([load_jvm(p) for p in sys.argv[2].split(",")]) if len(sys.argv) > 2 else {}
     t = native.get
     shapes = ["S", "M", "L"]
@@ -102,6 +109,18 @@ def main():
           "'message + tree' also copies the text into a new message)",
           ["step", "shape", "ours", "simdjson DOM", "ours/simdjson", "RapidJSON",
            "RapidJSON/ours", "floor", "ours/floor"], rows)
+
+    rows = []
+    for s in ("M", "L"):
+        for enc in ("delimited", "prefixed"):
+            for kind, label in (("tree", "tree from message"), ("message", "message + tree")):
+                c = counters.get("paired/%s_%s/%s" % (enc, kind, s))
+                if c:
+                    rows.append(["read %s (%s)" % (enc, label), s, fmt_time(c["ours_ns"]),
+                                 fmt_time(c["simdjson_ns"]), "%.2f" % c["ratio"]])
+    table("Read next to simdjson's DOM parse in the same loop (one after the other; "
+          "the ratio of their CPU times)",
+          ["step", "shape", "ours", "simdjson DOM", "ours/simdjson"], rows)
 
     rows = []
     for enc in ("delimited", "prefixed"):
