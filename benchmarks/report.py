@@ -71,7 +71,7 @@ def table(title, header, rows):
 
 def median_of(maps):
     merged = {}
-    for key in maps[0]:
+    for key in {k for m in maps for k in m}:
         values = sorted(m[key] for m in maps if key in m)
         merged[key] = values[len(values) // 2]
     return merged
@@ -81,13 +81,10 @@ def main():
     runs = [load_native(path) for path in sys.argv[1].split(",")]
     native = median_of([times for times, _ in runs])
     counters = {}
-    for name in runs[0][1]:
-        merged = {}
-        for key in runs[0][1][name]:
-            values = sorted(r[1][name][key] for r in runs
-                            if name in r[1] and key in r[1][name])
-            merged[key] = values[len(values) // 2]
-        counters[name] = merged
+    for name in sorted({n for _, c in runs for n in c}):
+        having = [c[name] for _, c in runs if name in c]
+        counters[name] = {key: sorted(h[key] for h in having if key in h)[
+            len([h for h in having if key in h]) // 2] for key in having[0]}
     jvm = median_of([load_jvm(p) for p in sys.argv[2].split(",")]) if len(sys.argv) > 2 else {}
     t = native.get
     shapes = ["S", "M", "L"]
