@@ -34,6 +34,9 @@
 #ifndef HBCONNECTOR_BUSINESS_OBJECT_HPP_
 #define HBCONNECTOR_BUSINESS_OBJECT_HPP_
 
+#include <cstdint>
+#include <new>
+
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/export.hpp"
 
@@ -90,6 +93,10 @@ class HB_EXPORT BusinessObject {
   // Releases the verb, the information, every slot (children included) and
   // the locale.
   virtual ~BusinessObject();
+  // delete runs the destructor of the object's own class and frees the memory
+  // where it was taken: the heap, or for a child of a tree read from a record
+  // the memory of that tree (released when its last object goes).
+  static void operator delete(BusinessObject* object, std::destroying_delete_t);
 
   // Type and spec access (require a valid object).
   BusObjSpec* getSpec() const { return spec_; }
@@ -137,11 +144,17 @@ class HB_EXPORT BusinessObject {
   const char* getDefaultValue(int index) const;
   const char* getDefaultValue(const char* name) const;
 
-  // The slot array itself (not a copy), one entry per attribute.
+  // The slot array itself (not a copy), one entry per attribute. Its values
+  // belong to the object: replace them through setAttrValue or setValues,
+  // never delete[] them directly (a child of a tree read from a record keeps
+  // its texts in that tree's memory).
   void** getAttrValues() const { return values_; }
   // Replaces the slot array pointer; nothing is released or copied. The
   // object takes ownership of values (new void*[count]) and its content.
-  void setValues(void** values) { values_ = values; }
+  void setValues(void** values) {
+    values_ = values;
+    arenaFlags_ &= static_cast<std::uint8_t>(~kArenaSlots);
+  }
   // Deep copy of another object's slot array of the same type.
   void setAttrValues(void** source);
 
@@ -244,6 +257,12 @@ class HB_EXPORT BusinessObject {
   BusObjSpec* spec_ = nullptr;
   void* clientData_ = nullptr;
   bool delta_ = false;
+  // Whether the object (kArenaObject) and its slot array (kArenaSlots) live
+  // in the memory of a tree read from a record. The flags fit in the padding
+  // after delta_, so the object keeps its size.
+  static constexpr std::uint8_t kArenaObject = 1;
+  static constexpr std::uint8_t kArenaSlots = 2;
+  std::uint8_t arenaFlags_ = 0;
 };
 
 // The children of a cardinality-"n" attribute. Owns its elements; a slot may
@@ -293,6 +312,7 @@ class HB_EXPORT BusObjArray {
  private:
   friend class hbconnector::detail::BusObjAccess;
   void ensureCapacity(int needed);
+  void applyDeltaIndexed(const BusObjArray* delta, BusinessObject* parent);
 
   bool delta_ = false;
   int capacity_ = 0;

@@ -35,6 +35,11 @@
 
 #include "hbconnector/export.hpp"
 
+namespace hbconnector::detail {
+class RecordTokens;
+class RecordWriter;
+}  // namespace hbconnector::detail
+
 // The delimiters of the delimited encoding: business object and specification
 // records use code 3; status records and the combined message use code 4.
 inline constexpr char BUSOBJ_DELIMITER[] = "\x03";
@@ -100,18 +105,48 @@ class HB_EXPORT StringMessage {
   // growth of at least both lengths, so the zero always fits.
   void appendPieces(const char* first, std::size_t firstLength, const char* second,
                     std::size_t secondLength, std::size_t growth);
+  // Appends bytes without touching the capacity reported by getSize (the
+  // record writer applies the growth rule itself, once per appended token).
+  void appendBytes(const char* data, std::size_t length);
+  // The most bytes a token's length prefix can take.
+  static constexpr std::size_t kMaxTokenOverhead = 2 * sizeof(std::size_t) + 2;
+  // Makes room for `needed` more bytes and the terminating zero in the
+  // buffer, doubling it when it must grow, so that a long run of appends
+  // copies the text a logarithmic number of times.
+  void reserveBytes(std::size_t needed);
+
+  // The growth rule of the capacity reported by getSize: when it is not
+  // larger than `end`, it grows by `growth` + default buffer size.
+  void applyGrowthRule(std::size_t end, std::size_t growth);
+
+  // Makes the reading copy of the first readLength_ bytes of the text.
+  void makeReadCopy();
+
+  // The record reader and writer work on the buffers directly.
+  friend class hbconnector::detail::RecordTokens;
+  friend class hbconnector::detail::RecordWriter;
 
   char* text_ = nullptr;
   char* readCopy_ = nullptr;
   bool restartPending_ = true;
+  // The capacity that getSize reports and the growth rule advances.
   std::size_t capacity_ = 0;
   std::size_t length_ = 0;
   const char* delimiter_ = BUSOBJ_DELIMITER;
-  // Position in readCopy_ where the next read continues.
+  // Position where the next read continues (the same in the text and in the
+  // reading copy, which differ only by the zeros ending tokens handed out).
   std::size_t readPos_ = 0;
-  // Bytes of the reading copy (without its zero) and of its buffer.
+  // Bytes that reading sees (the text's length at the last reset) and the
+  // size of the reading copy's buffer.
   std::size_t readLength_ = 0;
   std::size_t readCapacity_ = 0;
+  // Bytes allocated for text_ (at least length_ + 1).
+  std::size_t allocated_ = 0;
+  // Whether a reset has fixed readLength_, and whether the reading copy holds
+  // those bytes. The copy is made by the first nextToken that needs it, so a
+  // message read only by the record reader is never copied.
+  bool resetDone_ = false;
+  bool copyMade_ = false;
 };
 
 class HB_EXPORT StringMessageI18N : public StringMessage {
@@ -171,6 +206,7 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   char* takeNextToken();
 
  private:
+  friend class hbconnector::detail::RecordTokens;
   struct TokenList;
   // Finds the next token's bytes without copying; false at the end or on a
   // malformed length field (which also ends the message).

@@ -17,7 +17,13 @@
 #define HBCONNECTOR_SUBSCRIPTION_HPP_
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "hbconnector/collections.hpp"
 #include "hbconnector/export.hpp"
@@ -82,7 +88,8 @@ class HB_EXPORT SubscriptionHandlerCPP {
 
   // Table primitives. findVerbSet returns the name's set of SubscribedVerb
   // items (IdentityItem holding a SubscribedVerb*), or null; the pointer is
-  // valid only while no other thread changes the table.
+  // valid only while no other thread changes the table. Code that changes a
+  // set it got this way keeps isSubscribed right for that name.
   HashedSet* findVerbSet(const char* boName);
   // Takes ownership of verb; creates the name's set on first use.
   void insertVerb(const char* boName, SubscribedVerb* verb);
@@ -95,11 +102,32 @@ class HB_EXPORT SubscriptionHandlerCPP {
   int removeSubscription(const char* boName, const char* verb);
   void traceCall(const char* what, const char* boName, const char* verb, const int* perf);
 
+  // What isSubscribed reads for one name: the name's set and, while only
+  // this class has changed it, the verbs it holds (their texts are read at
+  // each check, so a verb renamed through SubscribedVerb::setVerb is seen).
+  // Once the set has been handed out by findVerbSet, the set itself is read.
+  struct NameEntry {
+    HashedSet* set = nullptr;
+    std::vector<SubscribedVerb*> verbs;
+    bool handedOut = false;
+  };
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+  HashedSet* findVerbSetLocked(const char* boName);
+  void insertVerbLocked(const char* boName, SubscribedVerb* verb);
+  void forgetVerb(const char* boName, const SubscribedVerb* verb);
+
   // Read by polling threads (gotApplEvent) while start-up or shut-down may
   // change it.
   std::atomic<JToCPPVeneer*> veneer_{nullptr};
   // Name -> HashedSet of IdentityItem(SubscribedVerb*).
   HashedDictionary subscriptions_;
+  // The same names for isSubscribed, looked up without building a key item.
+  std::unordered_map<std::string, NameEntry, NameHash, std::equal_to<>> names_;
   mutable std::recursive_mutex mutex_;
 };
 

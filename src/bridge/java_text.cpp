@@ -1,6 +1,7 @@
 #include "bridge/java_text.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace hbconnector::detail {
 namespace {
@@ -37,6 +38,16 @@ void appendThreeBytes(std::string* out, std::uint32_t unit) {
 
 bool isModifiedUtf8(const char* text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
+  // Records are mostly ASCII: skip whole 8-byte groups without a high bit,
+  // within the text's own bytes.
+  const std::size_t length = std::strlen(text);
+  const unsigned char* const end = p + length;
+  while (end - p >= 8) {
+    std::uint64_t group;
+    std::memcpy(&group, p, sizeof group);
+    if ((group & 0x8080808080808080ULL) != 0) break;
+    p += 8;
+  }
   while (*p != 0) {
     const std::size_t n = sequenceLength(p);
     if (n == 0) return false;

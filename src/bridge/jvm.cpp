@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -93,7 +94,10 @@ bool attachedByLibrary() { return attachGuard.attachedTo != nullptr; }
 UtfChars::UtfChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
   if (text_ == nullptr) return;
   chars_ = env_->GetStringUTFChars(text_, nullptr);
-  if (chars_ != nullptr) length_ = static_cast<std::size_t>(env_->GetStringUTFLength(text_));
+  // Modified UTF-8 has no zero byte inside (U+0000 is written C0 80), so the
+  // terminating zero gives the length without the virtual machine walking
+  // the string a second time.
+  if (chars_ != nullptr) length_ = std::strlen(chars_);
 }
 
 UtfChars::UtfChars(UtfChars&& other) noexcept

@@ -76,6 +76,25 @@ void settle(JNIEnv* env) {
   if (env->ExceptionCheck()) checkJavaException(env);
 }
 
+// The elements of a byte array held directly; no JNI call may be made until
+// it goes (only the reader's copy is made meanwhile).
+class CriticalBytes {
+ public:
+  CriticalBytes(JNIEnv* env, jbyteArray array)
+      : env_(env), array_(array), data_(env->GetPrimitiveArrayCritical(array, nullptr)) {}
+  CriticalBytes(const CriticalBytes&) = delete;
+  CriticalBytes& operator=(const CriticalBytes&) = delete;
+  ~CriticalBytes() {
+    if (data_ != nullptr) env_->ReleasePrimitiveArrayCritical(array_, data_, JNI_ABORT);
+  }
+  const char* data() const { return static_cast<const char*>(data_); }
+
+ private:
+  JNIEnv* env_;
+  jbyteArray array_;
+  void* data_;
+};
+
 // Runs the verb of bo with connector code's exceptions turned into messages.
 // threw is set when connector code threw; the result is then -1.
 template <typename Object>
@@ -229,12 +248,15 @@ int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject s
     jvm::LocalRef<jbyteArray> content(
         env, static_cast<jbyteArray>(env->GetObjectField(bucket, request.field)));
     if (!content) return -1;
-    jvm::ByteArrayElements bytes(env, content.get());
-    if (!bytes && bytes.size() != 0) return -1;
+    // The reader takes its one copy straight from the array: no copy of the
+    // elements first, none written back (the bytes are only read).
+    const jsize length = env->GetArrayLength(content.get());
+    CriticalBytes bytes(env, content.get());
+    if (bytes.data() == nullptr && length != 0) return -1;
     // The array carries no terminating zero; the reader copies exactly its bytes.
     reader = std::make_unique<StringMessageI18N>(bytes.data() != nullptr ? bytes.data() : "",
-                                                 bytes.size());
-  }  // the elements (mode 0) and the content reference are released here
+                                                 static_cast<std::size_t>(length));
+  }  // the array and the content reference are released here
   return dispatch<true>(request, std::move(reader), transactional != JNI_FALSE);
 }
 

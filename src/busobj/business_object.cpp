@@ -10,6 +10,7 @@
 #include "bridge/upcalls.hpp"
 #include "busobj/busobj_access.hpp"
 #include "busobj/diagnostics.hpp"
+#include "busobj/tree_arena.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/return_status.hpp"
@@ -49,9 +50,13 @@ void releaseSlotText(char* text) {
 
 char* dupText(const char* text) {
   if (text == nullptr) return nullptr;
-  const std::size_t length = std::strlen(text);
+  return dupText(text, std::strlen(text));
+}
+
+char* dupText(const char* data, std::size_t length) {
   char* copy = new char[length + 1];
-  std::memcpy(copy, text, length + 1);
+  std::memcpy(copy, data, length);
+  copy[length] = '\0';
   return copy;
 }
 
@@ -77,6 +82,24 @@ bool isVerb(const char* verb, const char* name) {
 
 BusinessObject* BusObjAccess::makeInvalid() { return new BusinessObject(BusinessObject::NoInit{}); }
 
+BusinessObject* BusObjAccess::constructInvalid(void* memory) {
+  return new (memory) BusinessObject(BusinessObject::NoInit{});
+}
+
+char* BusObjAccess::copyOwnedText(const BusinessObject& bo, const char* data, std::size_t length) {
+  if ((bo.arenaFlags_ & BusinessObject::kArenaObject) != 0)
+    return TreeArena::of(&bo)->copyText(data, length);
+  return dupText(data, length);
+}
+
+void BusObjAccess::releaseOwnedText(const BusinessObject& bo, char* text) {
+  if (text == nullptr || text == BLANK_VALUE) return;
+  // Texts in the tree's text block go with the tree.
+  if ((bo.arenaFlags_ & BusinessObject::kArenaObject) != 0 && TreeArena::of(&bo)->ownsText(text))
+    return;
+  delete[] text;
+}
+
 BusinessObject* BusObjAccess::makeWithSpec(BusObjSpec* spec) {
   BusinessObject* bo = makeInvalid();
   if (spec != nullptr) {
@@ -91,36 +114,70 @@ void BusObjAccess::attachSpec(BusinessObject& bo, BusObjSpec* spec) {
   if (spec == nullptr) return;
   bo.spec_ = spec;
   const int count = spec->getAttributeCount() > 0 ? spec->getAttributeCount() : 0;
-  bo.values_ = new void*[count]();  // every slot starts with the ignore marker
+  // Every slot starts with the ignore marker.
+  if ((bo.arenaFlags_ & BusinessObject::kArenaObject) != 0) {
+    bo.values_ = TreeArena::of(&bo)->allocateSlots(static_cast<std::size_t>(count));
+    bo.arenaFlags_ |= BusinessObject::kArenaSlots;
+  } else {
+    bo.values_ = new void*[count]();
+  }
 }
 
 void BusObjAccess::invalidate(BusinessObject& bo) {
   if (bo.values_ != nullptr && bo.spec_ != nullptr) {
-    for (int i = 0; i < bo.spec_->getAttributeCount(); ++i) bo.releaseSlot(i);
+    // Slot by slot as releaseSlot does it (each slot is cleared before its
+    // value goes), with the arena looked up once.
+    const TreeArena* arena =
+        (bo.arenaFlags_ & BusinessObject::kArenaObject) != 0 ? TreeArena::of(&bo) : nullptr;
+    const AttrSpec* attrs = bo.spec_->getAttributes();
+    const int count = bo.spec_->getAttributeCount();
+    for (int i = 0; i < count && attrs != nullptr; ++i) {
+      void* value = bo.values_[i];
+      bo.values_[i] = nullptr;
+      if (value == nullptr || value == BLANK_VALUE) continue;
+      if (!attrs[i].isObjectType()) {
+        if (arena == nullptr || !arena->ownsText(value)) delete[] static_cast<char*>(value);
+      } else {
+        releaseValue(bo, attrs[i], value);
+      }
+    }
   }
-  delete[] bo.values_;
+  if ((bo.arenaFlags_ & BusinessObject::kArenaSlots) == 0) delete[] bo.values_;
+  bo.arenaFlags_ &= static_cast<std::uint8_t>(~BusinessObject::kArenaSlots);
   bo.values_ = nullptr;
   bo.spec_ = nullptr;
 }
 
 void BusObjAccess::setVerbUnchecked(BusinessObject& bo, const char* verb) {
-  char* copy = dupText(verb);
-  delete[] bo.verb_;
+  char* copy = verb != nullptr ? copyOwnedText(bo, verb, std::strlen(verb)) : nullptr;
+  releaseOwnedText(bo, bo.verb_);
   bo.verb_ = copy;
 }
 
 void BusObjAccess::setLocaleUnchecked(BusinessObject& bo, const char* locale) {
-  char* copy = dupText(locale);
-  delete[] bo.locale_;
+  char* copy = locale != nullptr ? copyOwnedText(bo, locale, std::strlen(locale)) : nullptr;
+  releaseOwnedText(bo, bo.locale_);
+  bo.locale_ = copy;
+}
+
+void BusObjAccess::setVerbUnchecked(BusinessObject& bo, const char* data, std::size_t length) {
+  char* copy = copyOwnedText(bo, data, length);
+  releaseOwnedText(bo, bo.verb_);
+  bo.verb_ = copy;
+}
+
+void BusObjAccess::setLocaleUnchecked(BusinessObject& bo, const char* data, std::size_t length) {
+  char* copy = copyOwnedText(bo, data, length);
+  releaseOwnedText(bo, bo.locale_);
   bo.locale_ = copy;
 }
 
 void BusObjAccess::clearSlot(BusinessObject& bo, int index) { bo.releaseSlot(index); }
 
-void BusObjAccess::releaseValue(const AttrSpec& attr, void* value) {
+void BusObjAccess::releaseValue(const BusinessObject& owner, const AttrSpec& attr, void* value) {
   if (value == nullptr || value == BLANK_VALUE) return;
   if (!attr.isObjectType()) {
-    releaseSlotText(static_cast<char*>(value));
+    releaseOwnedText(owner, static_cast<char*>(value));
   } else if (attr.isMultipleCard()) {
     delete static_cast<BusObjArray*>(value);
   } else {
@@ -205,6 +262,22 @@ bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int ty
   return true;
 }
 
+void BusObjAccess::appendFreshChild(BusinessObject& bo, int index, BusinessObject* child) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || !isArrayAttr(*attr) || child == &bo) {
+    // Not an array slot: the typed setter decides (and releases what it refuses).
+    if (!storeTyped(bo, index, child, OBJECT)) delete child;
+    return;
+  }
+  child->setParent(&bo);
+  void* current = bo.values_[index];
+  if (current == nullptr || current == BLANK_VALUE) {
+    current = new BusObjArray(child->getSpec());
+    bo.values_[index] = current;
+  }
+  static_cast<BusObjArray*>(current)->addObject(child);
+}
+
 bool BusObjAccess::holds(const BusObjArray& array, const BusinessObject* object) {
   for (int i = 0; i < array.count_; ++i) {
     if (array.slots_[i] == object) return true;
@@ -260,11 +333,25 @@ BusinessObject::BusinessObject(const char* typeName, const Version& version) {
 
 BusinessObject::BusinessObject(NoInit) {}
 
+// The flag that marks objects living in a tree's memory sits in padding.
+static_assert(sizeof(BusinessObject) == 9 * sizeof(void*), "BusinessObject changed size");
+
 BusinessObject::~BusinessObject() {
-  delete[] verb_;
-  delete[] appSpecificInfo_;
+  BusObjAccess::releaseOwnedText(*this, verb_);
+  BusObjAccess::releaseOwnedText(*this, appSpecificInfo_);
   BusObjAccess::invalidate(*this);
-  delete[] locale_;
+  BusObjAccess::releaseOwnedText(*this, locale_);
+}
+
+void BusinessObject::operator delete(BusinessObject* object, std::destroying_delete_t) {
+  if ((object->arenaFlags_ & kArenaObject) != 0) {
+    hbconnector::detail::TreeArena::destroy(object);
+    return;
+  }
+  // The memory starts at the complete object, which may be of a derived class.
+  void* memory = dynamic_cast<void*>(object);
+  object->~BusinessObject();
+  ::operator delete(memory);
 }
 
 void BusinessObject::releaseSlot(int index) {
@@ -272,7 +359,7 @@ void BusinessObject::releaseSlot(int index) {
   if (attr == nullptr || values_ == nullptr) return;
   void* value = values_[index];
   values_[index] = nullptr;
-  BusObjAccess::releaseValue(*attr, value);
+  BusObjAccess::releaseValue(*this, *attr, value);
 }
 
 // ---- type and spec access ---------------------------------------------------
@@ -436,7 +523,7 @@ const char* BusinessObject::setLocale(const char* locale) {
 
 void BusinessObject::setAppSpecificInfo(const char* info) {
   char* copy = hbconnector::detail::dupText(info);
-  delete[] appSpecificInfo_;
+  BusObjAccess::releaseOwnedText(*this, appSpecificInfo_);
   appSpecificInfo_ = copy;
 }
 
@@ -497,7 +584,7 @@ BusinessObject* BusinessObject::duplicate() const {
       for (int k = 0; k < array->getObjectCount(); ++k) {
         const BusinessObject* element = array->getObject(k);
         BusinessObject* elementCopy = element != nullptr ? element->duplicate() : nullptr;
-        if (elementCopy != nullptr) BusObjAccess::storeTyped(*copy, i, elementCopy, OBJECT);
+        if (elementCopy != nullptr) BusObjAccess::appendFreshChild(*copy, i, elementCopy);
       }
       // An array without elements is the same as none and is not created.
       if (BusObjArray* copied = BusObjAccess::arrayAt(*copy, i)) copied->setDelta(array->isDelta());

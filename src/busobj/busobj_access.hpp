@@ -32,6 +32,7 @@ void releaseSlotText(char* text);
 // An owned copy of a text held in an object's own fields (verb, locale,
 // information, spec texts): new[], released with delete[]. Null gives null.
 char* dupText(const char* text);
+char* dupText(const char* data, std::size_t length);
 
 // Whether the attribute's slot holds a BusObjArray (child type, cardinality "n").
 inline bool isArrayAttr(const AttrSpec& attr) {
@@ -44,6 +45,17 @@ class BusObjAccess {
 
   // A new invalid object: no spec, no slots, no verb, no locale.
   static BusinessObject* makeInvalid();
+  // The same constructed in memory (suitably sized and aligned) given by the caller.
+  static BusinessObject* constructInvalid(void* memory);
+  static void setInArena(BusinessObject& bo) { bo.arenaFlags_ = BusinessObject::kArenaObject; }
+  static bool inArena(const BusinessObject& bo) {
+    return (bo.arenaFlags_ & BusinessObject::kArenaObject) != 0;
+  }
+  // A copy of length bytes of data for a text owned by bo (a slot text, its
+  // verb or locale): in bo's tree memory when it has one, else on the heap.
+  static char* copyOwnedText(const BusinessObject& bo, const char* data, std::size_t length);
+  // Releases a text owned by bo; null and the blank marker are ignored.
+  static void releaseOwnedText(const BusinessObject& bo, char* text);
   // A new valid object of spec (every slot unset, after-image, the default
   // locale), without a registry lookup. Null spec gives an invalid object.
   static BusinessObject* makeWithSpec(BusObjSpec* spec);
@@ -59,7 +71,14 @@ class BusObjAccess {
   static void setVerbUnchecked(BusinessObject& bo, const char* verb);
   // Stores a copy of locale; null clears it (unlike setLocale).
   static void setLocaleUnchecked(BusinessObject& bo, const char* locale);
+  // The same from bytes that are not zero-terminated.
+  static void setVerbUnchecked(BusinessObject& bo, const char* data, std::size_t length);
+  static void setLocaleUnchecked(BusinessObject& bo, const char* data, std::size_t length);
   static void setDelta(BusinessObject& bo, bool delta) { bo.delta_ = delta; }
+  // Stores texts made for bo by copyOwnedText into an object that has no
+  // verb or locale yet (a child being read).
+  static void adoptVerb(BusinessObject& bo, char* verb) { bo.verb_ = verb; }
+  static void adoptLocale(BusinessObject& bo, char* locale) { bo.locale_ = locale; }
 
   // The slot array (null for an invalid object).
   static void** values(BusinessObject& bo) { return bo.values_; }
@@ -69,9 +88,9 @@ class BusObjAccess {
   // Releases slot index's content by the attribute's kind and leaves it unset.
   static void clearSlot(BusinessObject& bo, int index);
 
-  // Releases one value by the kind of attr: a slot text, a child object or an
-  // array. Null and the blank marker are never released.
-  static void releaseValue(const AttrSpec& attr, void* value);
+  // Releases one value of owner by the kind of attr: a slot text, a child
+  // object or an array. Null and the blank marker are never released.
+  static void releaseValue(const BusinessObject& owner, const AttrSpec& attr, void* value);
 
   // The child object in slot index, or null when the slot holds none (the
   // blank marker included) or the attribute is not a single child.
@@ -91,6 +110,10 @@ class BusObjAccess {
   // an array already holding it is left alone); a different single child
   // replaces and releases the previous one.
   static bool storeTyped(BusinessObject& bo, int index, void* value, int type);
+  // Appends child, a fresh object no array holds yet, to bo's child array in
+  // slot index (creating the array), making bo its parent: storeTyped
+  // without the search for the same child already in the array.
+  static void appendFreshChild(BusinessObject& bo, int index, BusinessObject* child);
   // Sets verb on `to` unless it is null or the text "null" (which is how a
   // missing verb reads back from text).
   static void copyVerb(BusinessObject& to, const char* verb);

@@ -1,6 +1,8 @@
 // BusObjArray: storage of the children of a cardinality-"n" attribute.
 #include <algorithm>
+#include <bit>
 #include <climits>
+#include <cstdint>
 
 #include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
@@ -11,7 +13,16 @@ namespace {
 // for the small arrays exchanged with the agent.
 constexpr int kGrowth = 25;
 
-BusinessObject** newSlots(int capacity) { return new BusinessObject*[capacity](); }
+BusinessObject** newSlots(std::size_t count) { return new BusinessObject*[count](); }
+
+// The slots allocated for a capacity. The capacity grows by 25 (and is what
+// getCapacity reports), but the storage behind it doubles, so appending n
+// elements moves O(n) pointers instead of O(n^2 / 25). It is a function of
+// the capacity alone, so no other state is needed to know it.
+std::size_t allocatedFor(int capacity) {
+  if (capacity <= kGrowth) return kGrowth;
+  return std::bit_ceil(static_cast<std::uint64_t>(capacity));
+}
 
 }  // namespace
 
@@ -35,10 +46,12 @@ void BusObjArray::ensureCapacity(int needed) {
   if (needed <= capacity_) return;
   int capacity = capacity_;
   while (capacity < needed) capacity += kGrowth;
-  BusinessObject** slots = newSlots(capacity);
-  std::copy(slots_, slots_ + count_, slots);
-  delete[] slots_;
-  slots_ = slots;
+  if (allocatedFor(capacity) > allocatedFor(capacity_)) {
+    BusinessObject** slots = newSlots(allocatedFor(capacity));
+    std::copy(slots_, slots_ + count_, slots);
+    delete[] slots_;
+    slots_ = slots;
+  }
   capacity_ = capacity;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <typeinfo>
 
 #include "busobj/busobj_access.hpp"
 #include "busobj/diagnostics.hpp"
@@ -34,7 +35,10 @@ void releaseInfoText(char* text) {
 // Verb records are held as IdentityItem(VerbSpec*); a connector may have put
 // other items into the set, which are skipped.
 const VerbSpec* verbOf(const HashedItem* item) {
-  const auto* identity = dynamic_cast<const IdentityItem*>(item);
+  // The usual item is exactly an IdentityItem: no need for the full cast.
+  const auto* identity = typeid(*item) == typeid(IdentityItem)
+                             ? static_cast<const IdentityItem*>(item)
+                             : dynamic_cast<const IdentityItem*>(item);
   return identity != nullptr ? static_cast<const VerbSpec*>(identity->get()) : nullptr;
 }
 

@@ -3,13 +3,21 @@
 // retrieved object. Children are matched by key values, never by position;
 // everything stored is a fresh copy, so the images passed in stay intact
 // (except that an unmatched delta element may be given the verb "Create").
+//
+// Matching goes through a KeyIndex (key_index.hpp) built once per array
+// operation, which gives the same first match as BusObjArray::findByKeys in
+// constant time; arrays it cannot describe fall back to findByKeys.
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "busobj/busobj_access.hpp"
+#include "busobj/key_index.hpp"
 #include "hbconnector/business_object.hpp"
 
 using hbconnector::detail::BusObjAccess;
+using hbconnector::detail::KeyIndex;
 
 namespace {
 
@@ -34,7 +42,11 @@ void storeCopy(BusinessObject& bo, int index, const BusinessObject& child) {
 void appendCopies(BusinessObject& bo, int index, const BusObjArray& from) {
   const int count = from.getObjectCount();
   for (int k = 0; k < count; ++k) {
-    if (const BusinessObject* element = from.getObject(k)) storeCopy(bo, index, *element);
+    const BusinessObject* element = from.getObject(k);
+    if (element == nullptr) continue;
+    // A fresh copy cannot already be in the array: no need to look for it.
+    if (BusinessObject* copy = element->duplicate())
+      BusObjAccess::appendFreshChild(bo, index, copy);
   }
 }
 
@@ -72,8 +84,9 @@ bool BusinessObject::markVerbsAgainst(BusinessObject& old) { return markVerbsAga
 bool BusinessObject::markVerbsAgainst(BusinessObject* old) {
   if (old == nullptr || !keysEqual(old)) return false;
   const int count = getAttrCount();
+  const AttrSpec* attrs = spec_->getAttributes();
   for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec_->getAttribute(i);
+    const AttrSpec* attr = attrs + i;
     if (!attr->isObjectType()) continue;  // simple values are never compared
     if (attr->isMultipleCard()) {
       BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
@@ -111,11 +124,19 @@ void BusObjArray::markVerbsAgainst(const BusObjArray* old, BusinessObject* paren
   const int oldCount = old != nullptr ? old->getObjectCount() : 0;
   std::vector<int> newMatch(static_cast<std::size_t>(newCount), -1);
   std::vector<int> oldMatch(static_cast<std::size_t>(oldCount), -1);
+  // Old is only read (unless it is this very array), so one index serves.
+  std::optional<KeyIndex> index;
+  if (old != nullptr && old != this) index.emplace(old->slots_, oldCount);
 
   for (int k = 0; k < newCount; ++k) {
     BusinessObject* element = getObject(k);
     if (element == nullptr) continue;
-    const int j = old != nullptr ? old->findByKeys(element) : -1;
+    int j = -1;
+    if (index && index->usable()) {
+      j = index->find(element, old->slots_);
+    } else if (old != nullptr) {
+      j = old->findByKeys(element);
+    }
     if (j < 0 || j >= oldCount) {
       element->setVerb(onlyNew);
       continue;
@@ -191,20 +212,34 @@ int BusinessObject::mergeDelta(BusinessObject* delta) {
 
 void BusObjArray::mergeDelta(const BusObjArray* delta, BusinessObject* parent) {
   if (delta == nullptr) return;
+  // The index follows every change below; a delta that is this very array
+  // changes under its own reading and is matched the plain way.
+  std::optional<KeyIndex> index;
+  if (delta != this) index.emplace(slots_, count_);
+  const auto find = [&](const BusinessObject* element) {
+    return index && index->usable() ? index->find(element, slots_) : findByKeys(element);
+  };
   const int count = delta->getObjectCount();
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);
     if (element == nullptr) continue;
-    const int j = findByKeys(element);
+    const int j = find(element);
     if (j < 0) {
       markCreate(*element);
-      if (BusinessObject* copy = copyWithParent(*element, parent)) addObject(copy);
+      if (BusinessObject* copy = copyWithParent(*element, parent)) {
+        addObject(copy);
+        if (index) index->added(count_ - 1, slots_);
+      }
     } else if (hasVerb(*element, DELETE)) {
-      if (BusinessObject* copy = copyWithParent(*element, parent)) setObjectAt(j, copy);
+      if (BusinessObject* copy = copyWithParent(*element, parent)) {
+        if (index) index->replacing(copy);
+        setObjectAt(j, copy);
+      }
     } else if (element->isDelta()) {
       getObject(j)->mergeDelta(element);
     } else if (BusinessObject* copy = element->duplicate()) {
       copy->markVerbsAgainst(getObject(j));
+      if (index) index->replacing(copy);
       setObjectAt(j, copy);
       copy->setParent(parent);
     }
@@ -257,6 +292,12 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
 
 void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
   if (delta == nullptr) return;
+  if (delta != this) {
+    applyDeltaIndexed(delta, parent);
+    return;
+  }
+  // A delta that is this very array changes under its own reading: the
+  // plain way, one step after the other.
   const int count = delta->getObjectCount();
   for (int t = 0; t < count && t < delta->getObjectCount(); ++t) {
     BusinessObject* element = delta->getObject(t);
@@ -275,4 +316,70 @@ void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
       setObjectAt(j, copy);
     }
   }
+}
+
+// applyDelta for a delta that is another array. Elements to remove are
+// destroyed where they are found and their slots closed up once at the end,
+// instead of shifting the rest of the array for every removal: the elements
+// keep their order, and the array ends exactly as removing them one by one
+// leaves it (same elements, same count, same capacity).
+void BusObjArray::applyDeltaIndexed(const BusObjArray* delta, BusinessObject* parent) {
+  KeyIndex index(slots_, count_);
+  std::vector<int> gone;  // positions emptied by removals, ascending order not required
+  const int startCapacity = capacity_;
+  int liveCount = count_;
+  int mostLive = count_;
+  const auto find = [&](const BusinessObject* element) {
+    // Emptied slots hold null, which findByKeys skips like a removed element.
+    return index.usable() ? index.find(element, slots_) : findByKeys(element);
+  };
+  const int count = delta->getObjectCount();
+  for (int t = 0; t < count; ++t) {
+    BusinessObject* element = delta->getObject(t);
+    if (element == nullptr) continue;
+    const int j = find(element);
+    if (j < 0) {
+      markCreate(*element);
+      if (BusinessObject* copy = copyWithParent(*element, parent)) {
+        addObject(copy);
+        index.added(count_ - 1, slots_);
+        mostLive = std::max(mostLive, ++liveCount);
+      }
+    } else if (hasVerb(*element, DELETE)) {
+      index.removing(j, slots_);
+      delete slots_[j];
+      slots_[j] = nullptr;
+      gone.push_back(j);
+      --liveCount;
+    } else {
+      const BusinessObject* source = element;
+      if (element->isDelta()) {
+        slots_[j]->applyDelta(element);
+        source = slots_[j];
+      }
+      if (BusinessObject* copy = copyWithParent(*source, parent)) {
+        index.replacing(copy);
+        setObjectAt(j, copy);
+      }
+    }
+  }
+  if (!gone.empty()) {
+    std::sort(gone.begin(), gone.end());
+    int to = gone.front();
+    std::size_t next = 0;
+    for (int from = gone.front(); from < count_; ++from) {
+      if (next < gone.size() && gone[next] == from) {
+        ++next;
+        continue;
+      }
+      slots_[to++] = slots_[from];
+    }
+    for (int k = to; k < count_; ++k) slots_[k] = nullptr;
+    count_ = to;
+  }
+  // Removing first and appending later never needs the room that the
+  // appends took here; the capacity is the one the step-by-step way reaches.
+  int capacity = startCapacity;
+  while (capacity < mostLive) capacity += 25;
+  capacity_ = capacity;
 }

@@ -15,10 +15,6 @@ using hbconnector::detail::BusObjAccess;
 
 namespace {
 
-void storeOldSimpleValue(BusinessObject& owner, int index, char* value, int type) {
-  static_cast<TransactionBusinessObject&>(owner).setOldAttrValue(index, value, type);
-}
-
 bool isPresentChild(const void* value) {
   return value != nullptr && value != BusinessObject::getBlankValue();
 }
@@ -33,7 +29,7 @@ TransactionBusinessObject::TransactionBusinessObject(StringMessage& message)
 TransactionBusinessObject::~TransactionBusinessObject() { releasePriorImage(); }
 
 void TransactionBusinessObject::releaseOldSlot(int index) {
-  BusObjAccess::releaseValue(*spec_->getAttribute(index), oldValues_[index]);
+  BusObjAccess::releaseValue(*this, *spec_->getAttribute(index), oldValues_[index]);
   oldValues_[index] = nullptr;
 }
 
@@ -49,8 +45,9 @@ void TransactionBusinessObject::releasePriorImage() {
 void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
   // The children of the prior image are nested one level below this record.
   d::RecordDepth depth;
-  const char* tag = message.nextToken();
-  if (tag == nullptr || std::strcmp(tag, d::kTransactionTag) != 0) return;
+  d::RecordTokens tokens(message);
+  d::TokenView tag;
+  if (!tokens.next(&tag) || !tag.is(d::kTransactionTag)) return;
   auto fail = [this] {
     releasePriorImage();
     BusObjAccess::invalidate(*this);
@@ -58,17 +55,15 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
     BusObjAccess::setLocaleUnchecked(*this, nullptr);
     delta_ = false;
   };
-  const char* typeName = message.nextToken();
-  const char* version = typeName != nullptr ? message.nextToken() : nullptr;
-  const char* verb = version != nullptr ? message.nextToken() : nullptr;
-  if (verb == nullptr) {
+  d::TokenView typeName, version, verb;
+  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&verb)) {
     fail();
     return;
   }
-  BusObjAccess::setVerbUnchecked(*this, verb);
-  BusObjSpec* spec = BusObjSpecRegistry::getInstance()->findSpec(typeName);
+  BusObjAccess::setVerbUnchecked(*this, verb.data, verb.size);
+  BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
-    d::reportMsg(d::kMsgUnknownType, 6, version, typeName);
+    d::reportMsg(d::kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
     fail();
     return;
   }
@@ -81,29 +76,29 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
   spec_ = spec;
   const int count = spec_->getAttributeCount();
   oldValues_ = new void*[count > 0 ? count : 0]();
-  const char* countToken = message.nextToken();
-  if (countToken == nullptr) {
+  d::TokenView countToken;
+  if (!tokens.next(&countToken)) {
     fail();
     return;
   }
   if (d::countValue(countToken) != count) {
-    d::reportMsg(d::kMsgUnknownType, 6, version, typeName);
+    d::reportMsg(d::kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
     return;
   }
-  if (!d::readAttributeEntries(message, *spec_, oldValues_, *this, false, &storeOldSimpleValue)) {
+  if (!d::readAttributeEntries(tokens, *spec_, oldValues_, *this, false, depth.level())) {
     fail();
   }
 }
 
 void TransactionBusinessObject::appendTransactionRecord(StringMessage& out,
                                                         bool lengthPrefixed) const {
-  out.append(d::kTransactionTag);
-  out.append(spec_->getName());
-  out.append(d::versionText(spec_->getVersion()));
-  out.append(verb_ != nullptr ? verb_ : d::kNullToken);
-  const int count = spec_->getAttributeCount();
-  out.append(std::to_string(count).c_str());
-  d::appendAttributeEntries(out, *spec_, oldValues_, false, lengthPrefixed);
+  d::RecordWriter writer(out, lengthPrefixed);
+  writer.token(d::kTransactionTag);
+  writer.token(spec_->getName());
+  writer.token(writer.version(spec_->getVersion()));
+  writer.token(verb_ != nullptr ? verb_ : d::kNullToken);
+  writer.number(spec_->getAttributeCount());
+  writer.entries(*spec_, oldValues_, false);
 }
 
 void* TransactionBusinessObject::getOldAttrValue(int index) const {

@@ -1,8 +1,10 @@
 #include "hbconnector/subscription.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
@@ -55,6 +57,7 @@ SubscriptionHandlerCPP::~SubscriptionHandlerCPP() {
       delete set;
     });
     subscriptions_.clear();
+    names_.clear();
   }
   detachVeneer();
 }
@@ -88,14 +91,22 @@ int SubscriptionHandlerCPP::gotApplEvent(BusinessObject& bo) {
 int SubscriptionHandlerCPP::isSubscribed(const char* boName, const char* verb) {
   if (boName == nullptr || verb == nullptr) return 0;
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  HashedSet* verbs = findVerbSet(boName);
-  if (verbs == nullptr) return 0;
-  bool found = false;
-  verbs->forEach([&](const HashedItem* item) {
-    const char* stored = verbOf(item)->getVerb();
-    if (std::strcmp(stored, verb) == 0 || std::strcmp(stored, kWildcardVerb) == 0) found = true;
+  const auto found = names_.find(std::string_view(boName));
+  if (found == names_.end()) return 0;
+  const auto matches = [verb](const SubscribedVerb* subscribed) {
+    const char* stored = subscribed->getVerb();
+    return std::strcmp(stored, verb) == 0 || std::strcmp(stored, kWildcardVerb) == 0;
+  };
+  const NameEntry& entry = found->second;
+  if (!entry.handedOut) {
+    return std::any_of(entry.verbs.begin(), entry.verbs.end(), matches) ? 1 : 0;
+  }
+  // The set may have been changed directly: it alone tells.
+  bool subscribed = false;
+  entry.set->forEach([&](const HashedItem* item) {
+    if (matches(verbOf(item))) subscribed = true;
   });
-  return found ? 1 : 0;
+  return subscribed ? 1 : 0;
 }
 
 void SubscriptionHandlerCPP::setVeneer(JToCPPVeneer* veneer) {
@@ -124,34 +135,66 @@ void SubscriptionHandlerCPP::detachVeneer() {
 HashedSet* SubscriptionHandlerCPP::findVerbSet(const char* boName) {
   if (boName == nullptr) return nullptr;
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  HashedSet* verbs = findVerbSetLocked(boName);
+  // The caller may change the set from now on.
+  if (verbs != nullptr) {
+    NameEntry& entry = names_[std::string(boName)];
+    entry.set = verbs;
+    entry.handedOut = true;
+  }
+  return verbs;
+}
+
+HashedSet* SubscriptionHandlerCPP::findVerbSetLocked(const char* boName) {
+  if (boName == nullptr) return nullptr;
   return static_cast<HashedSet*>(subscriptions_.findValue(NameView(boName)));
 }
 
 void SubscriptionHandlerCPP::insertVerb(const char* BOName, SubscribedVerb* verb) {
   HB_ASSERT(BOName != NULL);
-  const char* boName = BOName;
-  if (verb == nullptr) return;
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  HashedSet* verbs = findVerbSet(boName);
+  insertVerbLocked(BOName, verb);
+}
+
+void SubscriptionHandlerCPP::insertVerbLocked(const char* boName, SubscribedVerb* verb) {
+  if (verb == nullptr) return;
+  HashedSet* verbs = findVerbSetLocked(boName);
   if (verbs == nullptr) {
     verbs = new HashedSet();
     subscriptions_.insertKeyAndValue(new NameItem(boName), verbs);
+    names_[std::string(boName)].set = verbs;
   }
   auto* item = new IdentityItem(verb);
   // The same SubscribedVerb inserted twice is stored once.
-  if (verbs->insert(item) != item) delete item;
+  if (verbs->insert(item) != item) {
+    delete item;
+    return;
+  }
+  NameEntry& entry = names_[std::string(boName)];
+  entry.set = verbs;
+  entry.verbs.push_back(verb);
+}
+
+void SubscriptionHandlerCPP::forgetVerb(const char* boName, const SubscribedVerb* verb) {
+  const auto found = names_.find(std::string_view(boName));
+  if (found == names_.end()) return;
+  std::vector<SubscribedVerb*>& verbs = found->second.verbs;
+  verbs.erase(std::remove(verbs.begin(), verbs.end(), verb), verbs.end());
 }
 
 int SubscriptionHandlerCPP::removeVerb(const char* boName, SubscribedVerb* verb) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  HashedSet* verbs = findVerbSet(boName);
+  HashedSet* verbs = findVerbSetLocked(boName);
   if (verbs == nullptr || verb == nullptr) return -1;
   HashedItem* item = verbs->remove(IdentityItem(verb));
   if (item == nullptr) return -1;
   delete item;
+  forgetVerb(boName, verb);
   delete verb;
   if (verbs->isEmpty()) {
     subscriptions_.remove(NameView(boName));
+    const auto entry = names_.find(std::string_view(boName));
+    if (entry != names_.end()) names_.erase(entry);
     delete verbs;
   }
   return 0;
@@ -163,17 +206,19 @@ int SubscriptionHandlerCPP::addSubscription(const char* boName, const char* verb
   // The virtual check, so that a derived handler's notion of "subscribed"
   // also decides what is already there.
   if (isSubscribed(boName, verb) == 1) return 0;
-  insertVerb(boName, new SubscribedVerb(verb, perf));
+  insertVerbLocked(boName, new SubscribedVerb(verb, perf));
   return 0;
 }
 
 int SubscriptionHandlerCPP::removeSubscription(const char* boName, const char* verb) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  HashedSet* verbs = findVerbSet(boName);
+  HashedSet* verbs = findVerbSetLocked(boName);
   if (verbs == nullptr) return -1;
   if (verb == nullptr) {
     // The name stays known, with no verbs.
     drainVerbSet(*verbs);
+    const auto entry = names_.find(std::string_view(boName));
+    if (entry != names_.end()) entry->second.verbs.clear();
     return 0;
   }
   HashedItem* match = nullptr;
@@ -182,6 +227,7 @@ int SubscriptionHandlerCPP::removeSubscription(const char* boName, const char* v
   });
   if (match == nullptr) return -1;
   verbs->remove(*match);
+  forgetVerb(boName, verbOf(match));
   delete verbOf(match);
   delete match;
   return 0;

@@ -42,4 +42,22 @@ int decimalToInt(const char* text) {
   return value;
 }
 
+int decimalToInt(const char* data, std::size_t size) {
+  const char* p = data;
+  const char* const end = data + size;
+  while (p != end && isSpace(*p)) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  long long magnitude = 0;
+  const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+  for (; p != end && isDigit(*p); ++p) {
+    if (magnitude <= limit) magnitude = magnitude * 10 + (*p - '0');
+  }
+  if (magnitude > limit) magnitude = limit;
+  return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
 }  // namespace hbconnector::detail

@@ -6,6 +6,8 @@
 #ifndef HBCONNECTOR_SERIAL_DECIMAL_HPP_
 #define HBCONNECTOR_SERIAL_DECIMAL_HPP_
 
+#include <cstddef>
+
 namespace hbconnector::detail {
 
 // Reads one number at text. Returns the position after its last digit and
@@ -15,6 +17,8 @@ const char* parseDecimal(const char* text, int* value);
 
 // The number at the start of text; 0 when there is none (or text is null).
 int decimalToInt(const char* text);
+// The same over the `size` bytes at data (not zero-terminated).
+int decimalToInt(const char* data, std::size_t size);
 
 }  // namespace hbconnector::detail
 

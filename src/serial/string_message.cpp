@@ -99,17 +99,20 @@ using hbconnector::detail::parseLengthField;
 
 StringMessage::StringMessage() {
   capacity_ = defaultBufferSize();
-  text_ = newZeroedBuffer(capacity_);
+  allocated_ = capacity_;
+  text_ = newZeroedBuffer(allocated_);
 }
 
 StringMessage::StringMessage(int size) {
   capacity_ = size < 1 ? 1 : static_cast<std::size_t>(size);
-  text_ = newZeroedBuffer(capacity_);
+  allocated_ = capacity_;
+  text_ = newZeroedBuffer(allocated_);
 }
 
 StringMessage::StringMessage(TextCopy, const char* data, std::size_t length) {
   capacity_ = checkedAdd(length, 1);
-  text_ = new char[capacity_];
+  allocated_ = capacity_;
+  text_ = new char[allocated_];
   if (length > 0) std::memcpy(text_, data, length);
   text_[length] = '\0';
   length_ = length;
@@ -130,22 +133,51 @@ StringMessage::~StringMessage() {
   delete[] readCopy_;
 }
 
+void StringMessage::applyGrowthRule(std::size_t end, std::size_t growth) {
+  if (capacity_ <= end) {
+    capacity_ = checkedAdd(checkedAdd(capacity_, growth), defaultBufferSize());
+  }
+}
+
+void StringMessage::reserveBytes(std::size_t needed) {
+  const std::size_t required = checkedAdd(checkedAdd(length_, needed), 1);
+  if (required <= allocated_) return;
+  // At least the reported capacity, and at least double: the reported
+  // capacity grows by a fixed step, which would make a long record quadratic.
+  std::size_t size = std::max(required, capacity_);
+  if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
+  char* buffer = new char[size];
+  std::memcpy(buffer, text_, length_ + 1);
+  delete[] text_;
+  text_ = buffer;
+  allocated_ = size;
+}
+
+void StringMessage::appendBytes(const char* data, std::size_t length) {
+  reserveBytes(length);
+  std::memcpy(text_ + length_, data, length);
+  length_ += length;
+  text_[length_] = '\0';
+}
+
 void StringMessage::appendPieces(const char* first, std::size_t firstLength, const char* second,
                                  std::size_t secondLength, std::size_t growth) {
   const std::size_t needed = checkedAdd(firstLength, secondLength);
   const std::size_t end = checkedAdd(length_, needed);
-  // The old buffer is released only after the copy: a piece may point into it.
+  applyGrowthRule(end, growth);
+  // A piece may point into the text itself: keep the old buffer until copied.
   std::unique_ptr<char[]> retired;
-  if (capacity_ <= end) {
-    const std::size_t capacity = checkedAdd(checkedAdd(capacity_, growth), defaultBufferSize());
-    char* buffer = new char[capacity];
+  if (checkedAdd(end, 1) > allocated_) {
+    std::size_t size = std::max(checkedAdd(end, 1), capacity_);
+    if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
+    char* buffer = new char[size];
     std::memcpy(buffer, text_, length_);
     retired.reset(text_);
     text_ = buffer;
-    capacity_ = capacity;
+    allocated_ = size;
   }
-  if (firstLength > 0) std::memcpy(text_ + length_, first, firstLength);
-  if (secondLength > 0) std::memcpy(text_ + length_ + firstLength, second, secondLength);
+  if (firstLength > 0) std::memmove(text_ + length_, first, firstLength);
+  if (secondLength > 0) std::memmove(text_ + length_ + firstLength, second, secondLength);
   length_ = end;
   text_[length_] = '\0';
 }
@@ -170,26 +202,37 @@ void StringMessage::append(int flag) {
 }
 
 void StringMessage::resetTokenizer() {
-  // Tokens handed out point into the old copy and die with it, so its buffer
-  // may be reused when large enough.
-  if (readCopy_ == nullptr || readCapacity_ <= length_) {
-    delete[] readCopy_;
-    readCopy_ = nullptr;
-    readCapacity_ = checkedAdd(length_, 1);
-    readCopy_ = new char[readCapacity_];
-  }
-  std::memcpy(readCopy_, text_, length_ + 1);
+  // Reading sees the text as it is now; the copy that nextToken splits is
+  // made when first needed. Appends only add bytes after readLength_, so the
+  // copy made later holds the same bytes.
   readLength_ = length_;
   readPos_ = 0;
+  resetDone_ = true;
+  copyMade_ = false;
   restartPending_ = true;
+}
+
+void StringMessage::makeReadCopy() {
+  // Tokens handed out point into the old copy and died with the last reset,
+  // so its buffer may be reused when large enough.
+  if (readCopy_ == nullptr || readCapacity_ <= readLength_) {
+    delete[] readCopy_;
+    readCopy_ = nullptr;
+    readCapacity_ = checkedAdd(readLength_, 1);
+    readCopy_ = new char[readCapacity_];
+  }
+  std::memcpy(readCopy_, text_, readLength_);
+  readCopy_[readLength_] = '\0';
+  copyMade_ = true;
 }
 
 char* StringMessage::nextToken() {
   if (restartPending_) {
-    if (readCopy_ == nullptr) resetTokenizer();
+    if (!resetDone_) resetTokenizer();
     restartPending_ = false;
     readPos_ = 0;
   }
+  if (!copyMade_) makeReadCopy();
   char* const end = readCopy_ + readLength_;
   char* p = readCopy_ + readPos_;
   char* tokenEnd;
@@ -222,15 +265,15 @@ char* StringMessage::nextToken() {
 }
 
 bool StringMessage::hasMoreTokens() {
-  // Without a reading copy the first read would copy the text as it is now.
-  const char* p = text_;
-  std::size_t remaining = length_;
-  if (readCopy_ != nullptr) {
-    const std::size_t position = restartPending_ ? 0 : readPos_;
-    p = readCopy_ + position;
-    remaining = readLength_ - position;
+  // Before any reset the first read would take the text as it is now. The
+  // text holds the same bytes as the reading copy from the position on.
+  if (!resetDone_) return std::strspn(text_, delimiter_) < length_;
+  const std::size_t position = restartPending_ ? 0 : readPos_;
+  const std::size_t remaining = readLength_ - position;
+  for (std::size_t i = 0; i < remaining; ++i) {
+    if (std::strchr(delimiter_, text_[position + i]) == nullptr) return true;
   }
-  return std::strspn(p, delimiter_) < remaining;
+  return false;
 }
 
 void StringMessage::setDelimiter(const char* delimiter) {

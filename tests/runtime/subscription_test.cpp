@@ -146,6 +146,35 @@ class EverythingSubscribed : public SubscriptionHandlerCPP {
   int isSubscribed(const char*, const char*) override { return 1; }
 };
 
+TEST(Subscription, ChecksFollowVerbsRenamedAndSetsChangedByHand) {
+  SubscriptionHandlerCPP handler;
+  auto* mine = new SubscribedVerb("Create");
+  handler.insertVerb("Order", mine);
+  handler.subscribeTo("Order", "Update");
+  EXPECT_EQ(handler.isSubscribed("Order", "Create"), 1);
+  // A verb renamed in place is what the check sees.
+  char* renamed = new char[7];
+  std::strcpy(renamed, "Delete");
+  mine->setVerb(renamed);
+  EXPECT_EQ(handler.isSubscribed("Order", "Create"), 0);
+  EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 1);
+  // A set handed out and changed directly decides from then on.
+  HashedSet* set = handler.findVerbSet("Order");
+  auto* added = new SubscribedVerb("Retrieve");
+  set->insert(new IdentityItem(added));
+  EXPECT_EQ(handler.isSubscribed("Order", "Retrieve"), 1);
+  EXPECT_EQ(handler.removeVerb("Order", added), 0);
+  EXPECT_EQ(handler.isSubscribed("Order", "Retrieve"), 0);
+  EXPECT_EQ(handler.isSubscribed("Order", "Update"), 1);
+  // Removing every verb forgets the name for the check as well.
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "Update"), 0);
+  EXPECT_EQ(handler.removeVerb("Order", mine), 0);
+  EXPECT_EQ(handler.findVerbSet("Order"), nullptr);
+  EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 0);
+  handler.subscribeTo("Order", "Delete");
+  EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 1);
+}
+
 TEST(Subscription, TheOverriddenCheckDecidesWhatIsAlreadyThere) {
   EverythingSubscribed handler;
   handler.subscribeTo("Customer", "Create");
