@@ -93,7 +93,7 @@ TEST_F(SpecTest, VerbRecordsAreHeldByIdentity) {
   EXPECT_EQ(spec->getVerbAppSpecificInfo(nullptr), nullptr);
   EXPECT_EQ(spec->getVerbAppSpecificInfo("Delete"), nullptr);
   EXPECT_NE(spec->getVerbAppSpecificInfo("Create"), nullptr);  // either record
-  EXPECT_EQ(spec->removeVerb(create), 0);  // deletes the record
+  EXPECT_EQ(spec->removeVerb(create), 0);                      // deletes the record
   EXPECT_EQ(spec->getVerbCount(), 1);
   EXPECT_STREQ(spec->getVerbAppSpecificInfo("Create"), "twin");
   VerbSpec outsider("Create", nullptr);
