@@ -8,74 +8,58 @@ namespace {
 
 using SpecTest = ModelTest;
 
-TEST_F(SpecTest, AttrSpecRefusesBadTypeCodes) {
+TEST_F(SpecTest, AttrSpecRefusesBadTypeCodesStoresCopiesAndKeepsTheBlankMarker) {
   AttrSpec attr;
-  EXPECT_EQ(attr.setAttribute("A", 8, "X", false, false, false, nullptr, 10, nullptr, nullptr,
-                              nullptr, nullptr),
-            -1);
-  EXPECT_EQ(attr.setAttribute("A", -1, "X", false, false, false, nullptr, 10, nullptr, nullptr,
-                              nullptr, nullptr),
-            -1);
-  EXPECT_EQ(params(61), (std::vector<std::string>{"8", "-1"}));
+  for (int code : {8, -1}) {
+    EXPECT_EQ(attr.setAttribute("A", code, "X", false, false, false, nullptr, 10, nullptr, nullptr,
+                                nullptr, nullptr),
+              -1);
+  }
+  EXPECT_EQ(params(61), (Strings{"8", "-1"}));
   EXPECT_EQ(typeOf(61), 7);
   EXPECT_EQ(attr.getName(), nullptr);
   EXPECT_EQ(attr.getMaxLength(), 0);
-}
 
-TEST_F(SpecTest, AttrSpecStoresCopiesAndKeepsTheBlankMarker) {
-  AttrSpec attr;
   std::string name = "Amount";
   ASSERT_EQ(attr.setAttribute(name.c_str(), DOUBLE, "Double", true, true, false, BLANK_VALUE, 12,
                               "0.0", "2.3.4", "N", CONTAINMENT, false),
             0);
   name[0] = 'X';
-  EXPECT_STREQ(attr.getName(), "Amount");
   EXPECT_TRUE(attr.isName("Amount"));
   EXPECT_FALSE(attr.isName("amount"));
-  EXPECT_TRUE(attr.isType(DOUBLE));
-  EXPECT_FALSE(attr.isObjectType());
-  EXPECT_TRUE(attr.isKey());
-  EXPECT_TRUE(attr.isForeignKey());
-  EXPECT_FALSE(attr.isRequired());
   EXPECT_EQ(attr.getAppSpecificInfo(), BLANK_VALUE);
   EXPECT_STREQ(attr.getDefaultValue(), "0.0");
-  EXPECT_EQ(attr.getMaxLength(), 12);
   EXPECT_EQ(attr.getVersion().compare("2.3.4"), 0);
-  EXPECT_FALSE(attr.getAttrFlag());
   EXPECT_STREQ(attr.getRelationship(), "Containment");
-
   // Filling again replaces everything (the old texts are released).
   ASSERT_EQ(attr.setAttribute("Child", OBJECT, "Customer", false, false, true, "info", 0,
                               BLANK_VALUE, nullptr, nullptr, nullptr),
             0);
-  EXPECT_TRUE(attr.getAttrFlag());
   EXPECT_EQ(attr.getDefaultValue(), BLANK_VALUE);
   EXPECT_STREQ(attr.getAppSpecificInfo(), "info");
   EXPECT_EQ(attr.getVersionPtr(), nullptr);
   EXPECT_EQ(attr.getVersion().compare("0.0.0"), 0);
   EXPECT_TRUE(attr.isTypeName("Customer"));
   EXPECT_FALSE(attr.isTypeName(nullptr));
+  EXPECT_FALSE(AttrSpec().isTypeName("T"));
+  EXPECT_TRUE(AttrSpec().isTypeName(nullptr));
 }
 
 TEST_F(SpecTest, CardinalityComparisonsIgnoreCase) {
-  auto cardinality = [](const char* text) {
+  auto card = [](const char* text) {
     auto attr = std::make_unique<AttrSpec>();
     attr->setAttribute("C", OBJECT, "T", false, false, false, nullptr, 0, nullptr, nullptr, text,
                        nullptr);
     return attr;
   };
-  EXPECT_TRUE(cardinality("n")->isMultipleCard());
-  EXPECT_TRUE(cardinality("N")->isMultipleCard());
-  EXPECT_FALSE(cardinality("1")->isMultipleCard());
-  EXPECT_FALSE(cardinality("")->isMultipleCard());
-  EXPECT_FALSE(cardinality("nn")->isMultipleCard());
-  EXPECT_FALSE(cardinality(nullptr)->isMultipleCard());
-  EXPECT_TRUE(cardinality(nullptr)->isCardinality(nullptr));
-  EXPECT_FALSE(cardinality(nullptr)->isCardinality("1"));
-  EXPECT_FALSE(cardinality("1")->isCardinality(nullptr));
-  EXPECT_TRUE(cardinality("N")->isCardinality("n"));
-  EXPECT_FALSE(AttrSpec().isTypeName("T"));
-  EXPECT_TRUE(AttrSpec().isTypeName(nullptr));
+  for (const char* multiple : {"n", "N"}) EXPECT_TRUE(card(multiple)->isMultipleCard());
+  for (const char* single : {"1", "", "nn", static_cast<const char*>(nullptr)}) {
+    EXPECT_FALSE(card(single)->isMultipleCard()) << (single ? single : "null");
+  }
+  EXPECT_TRUE(card(nullptr)->isCardinality(nullptr));
+  EXPECT_FALSE(card(nullptr)->isCardinality("1"));
+  EXPECT_FALSE(card("1")->isCardinality(nullptr));
+  EXPECT_TRUE(card("N")->isCardinality("n"));
 }
 
 TEST_F(SpecTest, AttributeLookupsAreExactAndOnlyTheNamedOneTraces) {
@@ -98,10 +82,9 @@ TEST_F(SpecTest, AttributeLookupsAreExactAndOnlyTheNamedOneTraces) {
 TEST_F(SpecTest, VerbRecordsAreHeldByIdentity) {
   BusObjSpec* spec = SpecBuilder("Doc").verbs({}).attr("Id", STRING).registerSpec();
   auto* create = new VerbSpec("Create", "c-info");
-  auto* twin = new VerbSpec("Create", "twin");
   EXPECT_EQ(spec->addVerb(create), 0);
   EXPECT_EQ(spec->addVerb(create), -1);
-  EXPECT_EQ(spec->addVerb(twin), 0);
+  EXPECT_EQ(spec->addVerb(new VerbSpec("Create", "twin")), 0);
   EXPECT_EQ(spec->addVerb(nullptr), -1);
   EXPECT_EQ(spec->getVerbCount(), 2);
   EXPECT_TRUE(spec->isVerbSupported(nullptr));
@@ -109,17 +92,15 @@ TEST_F(SpecTest, VerbRecordsAreHeldByIdentity) {
   EXPECT_FALSE(spec->isVerbSupported("create"));
   EXPECT_EQ(spec->getVerbAppSpecificInfo(nullptr), nullptr);
   EXPECT_EQ(spec->getVerbAppSpecificInfo("Delete"), nullptr);
-  ASSERT_NE(spec->getVerbAppSpecificInfo("Create"), nullptr);
-
-  EXPECT_EQ(spec->removeVerb(create), 0);  // deletes the record
+  EXPECT_NE(spec->getVerbAppSpecificInfo("Create"), nullptr);  // either record
+  EXPECT_EQ(spec->removeVerb(create), 0);                      // deletes the record
   EXPECT_EQ(spec->getVerbCount(), 1);
   EXPECT_STREQ(spec->getVerbAppSpecificInfo("Create"), "twin");
   VerbSpec outsider("Create", nullptr);
   EXPECT_EQ(spec->removeVerb(&outsider), -1);
-  EXPECT_EQ(outsider.getAppSpecificInfo(), nullptr);
 }
 
-TEST_F(SpecTest, MutatorsRefuseWithMessage54) {
+TEST_F(SpecTest, MutatorsRefuseWithMessage54AndDirectSettersTakeOwnership) {
   BusObjSpec* spec = SpecBuilder("Fixed").attr("A", STRING).attr("B", STRING).registerSpec();
   AttrSpec extra;
   EXPECT_EQ(spec->setAttribute(0, extra), 0);
@@ -128,32 +109,29 @@ TEST_F(SpecTest, MutatorsRefuseWithMessage54) {
   EXPECT_EQ(spec->setAttributeCount(7L), 2);
   EXPECT_EQ(spec->getAttributeCount(), 2);
   EXPECT_STREQ(spec->getAttribute(0)->getName(), "A");
-  EXPECT_EQ(params(54), (std::vector<std::string>{
-                            "BusObjSpec::setAttribute", "BusObjSpec::setAttribute",
-                            "BusObjSpec::setAttributeCount", "BusObjSpec::setAttributeCount"}));
+  EXPECT_EQ(params(54),
+            (Strings{"BusObjSpec::setAttribute", "BusObjSpec::setAttribute",
+                     "BusObjSpec::setAttributeCount", "BusObjSpec::setAttributeCount"}));
   EXPECT_EQ(typeOf(54), 7);
-  EXPECT_EQ(spec->compare(*spec), 0);
-}
 
-TEST_F(SpecTest, DirectSettersTakeOwnershipAndReleaseWhatTheyReplace) {
-  BusObjSpec spec;
-  EXPECT_EQ(spec.getAttributeCount(), 0);
-  EXPECT_EQ(spec.getAttribute(0), nullptr);
+  // Replaced members are released (the leak checker sees any that are not);
+  // the same pointer again stays.
+  BusObjSpec direct;
+  EXPECT_EQ(direct.getAttribute(0), nullptr);
   char* name = new char[4]{'O', 'n', 'e', '\0'};
-  spec.setName(name);
-  spec.setName(name);  // the same pointer again stays
-  spec.setName(new char[4]{'T', 'w', 'o', '\0'});
-  EXPECT_STREQ(spec.getName(), "Two");
-  spec.setVersion(new Version(1, 2, 3));
-  spec.setVersion(new Version(4, 5, 6));
-  EXPECT_EQ(spec.getVersion()->getMajor(), 4);
-  spec.setAppSpecificInfo(new char[2]{'a', '\0'});
-  spec.setAppSpecificInfo(new char[2]{'b', '\0'});
-  spec.setAttrSpecs(new AttrSpec[3]);
-  spec.setAttrSpecs(new AttrSpec[1]);
-  spec.setAttrCount(1);
-  EXPECT_NE(spec.getAttribute(0), nullptr);
-  EXPECT_EQ(spec.getAttributes(), spec.getAttrSpecs());
+  direct.setName(name);
+  direct.setName(name);
+  direct.setName(new char[4]{'T', 'w', 'o', '\0'});
+  EXPECT_STREQ(direct.getName(), "Two");
+  direct.setVersion(new Version(1, 2, 3));
+  direct.setVersion(new Version(4, 5, 6));
+  EXPECT_EQ(direct.getVersion()->getMajor(), 4);
+  direct.setAppSpecificInfo(new char[2]{'a', '\0'});
+  direct.setAppSpecificInfo(new char[2]{'b', '\0'});
+  direct.setAttrSpecs(new AttrSpec[3]);
+  direct.setAttrSpecs(new AttrSpec[1]);
+  direct.setAttrCount(1);
+  EXPECT_NE(direct.getAttribute(0), nullptr);
 }
 
 }  // namespace

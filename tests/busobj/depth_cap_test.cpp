@@ -13,6 +13,7 @@
 #include "busobj/model_fixture.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/transaction_busobj.hpp"
+#include "support/record_text.hpp"
 
 namespace hbconnector::test {
 namespace {
@@ -38,16 +39,10 @@ class DepthCapTest : public ModelTest {
  protected:
   void SetUp() override {
     ModelTest::SetUp();
-    SpecBuilder("Node")
-        .attr("Name", STRING)
-        .key()
-        .attr("Next", "Node")
-        .attr("Kids", "Node", CARD_MULTIPLE)
-        .attr("Note", STRING)
-        .required()
-        .defaultValue("d")
-        .attr("ObjectEventId", STRING)
-        .registerSpec();
+    SpecBuilder node("Node");
+    node.attr("Name", STRING).key().attr("Next", "Node").attr("Kids", "Node", CARD_MULTIPLE);
+    node.attr("Note", STRING).required().defaultValue("d").attr("ObjectEventId", STRING);
+    node.registerSpec();
   }
 
   // A chain of `levels` objects, each the child of the previous one; every
@@ -64,15 +59,20 @@ class DepthCapTest : public ModelTest {
     return root;
   }
 
+  // The child of bo (through Next or the first of Kids), or null.
+  static BusinessObject* below(const BusinessObject* bo) {
+    auto* next = static_cast<BusinessObject*>(bo->getAttrValue("Next"));
+    auto* kids = static_cast<BusObjArray*>(bo->getAttrValue("Kids"));
+    return next != nullptr ? next : kids != nullptr ? kids->getObject(0) : nullptr;
+  }
   static int depthOf(const BusinessObject* bo) {
     int depth = 0;
-    while (bo != nullptr) {
-      ++depth;
-      const auto* next = static_cast<const BusinessObject*>(bo->getAttrValue("Next"));
-      const auto* kids = static_cast<const BusObjArray*>(bo->getAttrValue("Kids"));
-      bo = next != nullptr ? next : kids != nullptr ? kids->getObject(0) : nullptr;
-    }
+    for (; bo != nullptr; bo = below(bo)) ++depth;
     return depth;
+  }
+  static BusinessObject* levelOf(BusinessObject* root, int level) {
+    while (--level > 0) root = below(root);
+    return root;
   }
 
   static std::string write(const BusinessObject& bo, bool prefixed) {
@@ -117,21 +117,15 @@ TEST_F(DepthCapTest, EveryWalkerHandlesATreeAtTheCapOnASmallStack) {
     tree->setObjectEventId();
     EXPECT_EQ(depthOf(tree.get()), MAX_BUSOBJ_DEPTH);
     // The deepest object got its id after all the others.
-    const BusinessObject* deepest = tree.get();
-    for (int level = 1; level < MAX_BUSOBJ_DEPTH; ++level) {
-      const auto* next = static_cast<const BusinessObject*>(deepest->getAttrValue("Next"));
-      deepest = next != nullptr
-                    ? next
-                    : static_cast<const BusObjArray*>(deepest->getAttrValue("Kids"))->getObject(0);
-    }
+    const BusinessObject* deepest = levelOf(tree.get(), MAX_BUSOBJ_DEPTH);
     EXPECT_NE(deepest->getAttrValue("ObjectEventId"), nullptr);
-    EXPECT_EQ(std::string(static_cast<const char*>(deepest->getAttrValue("Note"))), "d");
+    EXPECT_EQ(text(*deepest, "Note"), "d");
 
     // A transaction whose current and prior images are both at the cap: the
     // prior image's children start one level below its record.
-    const std::string transaction = write(*tree, false) + "TransactionBusinessObject\x03Node\x03" +
-                                    "1.0.0\x03null\x03" + "5\x03VqIgnore\x03" + "0\x03" +
-                                    "0\x03VqIgnore\x03VqIgnore\x03";
+    const std::string transaction =
+        write(*tree, false) +
+        bars("TransactionBusinessObject|Node|1.0.0|null|5|VqIgnore|0|0|VqIgnore|VqIgnore|");
     StringMessage in(transaction.c_str());
     TransactionBusinessObject both(in);
     ASSERT_NE(both.getSpec(), nullptr);
@@ -163,12 +157,7 @@ TEST_F(DepthCapTest, OneLevelPastTheCapIsRefusedAtOnceOnASmallStack) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   });
   // The same text cut to the cap reads: the refusal is the depth alone.
-  BusinessObject* last = tree.get();
-  for (int level = 1; level < MAX_BUSOBJ_DEPTH; ++level) {
-    auto* next = static_cast<BusinessObject*>(last->getAttrValue("Next"));
-    last = next != nullptr ? next
-                           : static_cast<BusObjArray*>(last->getAttrValue("Kids"))->getObject(0);
-  }
+  BusinessObject* last = levelOf(tree.get(), MAX_BUSOBJ_DEPTH);
   last->setAttrValue("Next", IGNORE_VALUE, OBJECT);
   last->setAttrValue("Kids", IGNORE_VALUE, OBJECT);
   EXPECT_NE(read(write(*tree, false), false)->getSpec(), nullptr);

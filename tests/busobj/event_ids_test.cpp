@@ -1,6 +1,4 @@
-#include <cinttypes>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -17,12 +15,14 @@ namespace {
 
 // The longest identifier the library makes.
 constexpr std::size_t kIdLimit = 259;
-
 // The serial field: lowercase hexadecimal, at most 16 digits.
-const char kSerial[] = "[0-9a-f]{1,16}";
+const std::string kSerial = "[0-9a-f]{1,16}";
 
 std::uint64_t serialOf(const std::string& id) {
   return std::stoull(id.substr(id.rfind('_') + 1), nullptr, 16);
+}
+bool matches(const std::string& id, const std::string& pattern) {
+  return std::regex_match(id, std::regex(pattern + kSerial));
 }
 
 class EventIdTest : public ModelTest {
@@ -31,41 +31,48 @@ class EventIdTest : public ModelTest {
     ModelTest::SetUp();
     agent().setProperty("ConnectorName", "Conn");
   }
-
-  // Checks "<prefix><index>_<seconds>_<serial>" for a child.
-  static void expectChildId(const BusinessObject& bo, const std::string& parentId, int index,
-                            long before, long after) {
-    const std::string id = text(bo, "ObjectEventId");
-    const std::string head = parentId + "_" + std::to_string(index) + "_";
-    ASSERT_EQ(id.compare(0, head.size(), head), 0) << id << " vs " << head;
+  static std::string idOf(const BusinessObject& bo) { return text(bo, "ObjectEventId"); }
+  // The seconds field of "<head><seconds>_<serial>" lies in [before, after].
+  static void expectSeconds(const std::string& id, const std::string& head, long before,
+                            long after) {
     std::smatch match;
+    ASSERT_EQ(id.compare(0, head.size(), head), 0) << id << " vs " << head;
     const std::string rest = id.substr(head.size());
-    ASSERT_TRUE(std::regex_match(rest, match, std::regex(std::string("([0-9]+)_") + kSerial)))
-        << id;
-    const long seconds = std::stol(match[1]);
-    EXPECT_GE(seconds, before);
-    EXPECT_LE(seconds, after);
+    ASSERT_TRUE(std::regex_match(rest, match, std::regex("([0-9]+)_" + kSerial))) << id;
+    EXPECT_GE(std::stol(match[1]), before);
+    EXPECT_LE(std::stol(match[1]), after);
   }
 };
 
-TEST_F(EventIdTest, RootIdIsConnectorSecondsIndexAndSerial) {
-  BusinessObject order("Order");
+TEST_F(EventIdTest, RootIdIsConnectorSecondsIndexAndSerialChildrenExtendIt) {
+  auto bo = order("I1 I2");
+  auto* cust = make("Customer", "C1");
+  bo->setAttrValue("Customer", cust, OBJECT);
   const long before = static_cast<long>(std::time(nullptr));
-  order.setObjectEventId(7);
+  bo->setObjectEventId(7);
   const long after = static_cast<long>(std::time(nullptr));
-  const std::string id = text(order, "ObjectEventId");
+  const std::string rootId = idOf(*bo);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(id, match, std::regex(std::string("Conn_([0-9]+)_7_") + kSerial)))
-      << id;
+  ASSERT_TRUE(std::regex_match(rootId, match, std::regex("Conn_([0-9]+)_7_" + kSerial))) << rootId;
   EXPECT_GE(std::stol(match[1]), before);
   EXPECT_LE(std::stol(match[1]), after);
   EXPECT_EQ(agent().callCount("getConfigProp ConnectorName"), 1);
+  // Children: "<parent id>_<position>_<seconds>_<serial>".
+  expectSeconds(idOf(*lines(*bo)->getObject(0)), rootId + "_0_", before, after);
+  expectSeconds(idOf(*lines(*bo)->getObject(1)), rootId + "_1_", before, after);
+  expectSeconds(idOf(*cust), rootId + "_0_", before, after);
 
   BusinessObject other("Order");
   other.setObjectEventId();
-  const std::string otherId = text(other, "ObjectEventId");
-  EXPECT_TRUE(std::regex_match(otherId, std::regex(std::string("Conn_[0-9]+_0_") + kSerial)));
-  EXPECT_NE(serialOf(otherId), serialOf(id));
+  EXPECT_TRUE(matches(idOf(other), "Conn_[0-9]+_0_"));
+  EXPECT_NE(serialOf(idOf(other)), serialOf(rootId));
+
+  // An invalid object is left alone.
+  BusinessObject ghost("Nope");
+  agent().clearRecords();
+  ghost.setObjectEventId();
+  EXPECT_TRUE(agent().generated().empty());
+  EXPECT_EQ(agent().callCount("getConfigProp ConnectorName"), 0);
 }
 
 TEST_F(EventIdTest, EventsBuiltAtTheSameAddressInTheSameSecondGetDistinctIds) {
@@ -79,7 +86,7 @@ TEST_F(EventIdTest, EventsBuiltAtTheSameAddressInTheSameSecondGetDistinctIds) {
     auto* event = new (storage) BusinessObject("Order");
     const long now = static_cast<long>(std::time(nullptr));
     event->setObjectEventId();
-    ids.insert(text(*event, "ObjectEventId"));
+    ids.insert(idOf(*event));
     event->~BusinessObject();
     sameSecond += now == seconds ? 1 : 0;
     seconds = now;
@@ -88,46 +95,25 @@ TEST_F(EventIdTest, EventsBuiltAtTheSameAddressInTheSameSecondGetDistinctIds) {
   EXPECT_EQ(ids.size(), 50u);
 }
 
-TEST_F(EventIdTest, ChildrenExtendTheirParentsIdWithTheirPosition) {
-  BusinessObject order("Order");
-  auto* first = make("Item", "I1");
-  auto* second = make("Item", "I2");
-  auto* cust = make("Customer", "C1");
-  order.setAttrValue("Lines", first, OBJECT);
-  order.setAttrValue("Lines", second, OBJECT);
-  order.setAttrValue("Customer", cust, OBJECT);
-  const long before = static_cast<long>(std::time(nullptr));
-  order.setObjectEventId();
-  const long after = static_cast<long>(std::time(nullptr));
-  const std::string rootId = text(order, "ObjectEventId");
-  ASSERT_EQ(rootId.rfind("Conn_", 0), 0u);
-  expectChildId(*first, rootId, 0, before, after);
-  expectChildId(*second, rootId, 1, before, after);
-  expectChildId(*cust, rootId, 0, before, after);
-}
-
 TEST_F(EventIdTest, ExistingIdsAreKeptAndBlankOnesReplaced) {
-  BusinessObject order("Order");
-  set(order, "ObjectEventId", "given");
-  auto* kept = make("Item", "I1");
-  set(*kept, "ObjectEventId", "mine");
-  auto* blank = make("Item", "I2");
-  blank->setAttrValue("ObjectEventId", BusinessObject::getBlankValue(), STRING);
-  auto* empty = make("Item", "I3");
-  set(*empty, "ObjectEventId", "");
-  order.setAttrValue("Lines", kept, OBJECT);
-  order.setAttrValue("Lines", blank, OBJECT);
-  order.setAttrValue("Lines", empty, OBJECT);
-  order.setObjectEventId();
-  EXPECT_EQ(text(order, "ObjectEventId"), "given");
-  EXPECT_EQ(text(*kept, "ObjectEventId"), "mine");
-  EXPECT_EQ(text(*blank, "ObjectEventId").rfind("given_1_", 0), 0u);
-  EXPECT_EQ(text(*empty, "ObjectEventId").rfind("given_2_", 0), 0u);
+  auto bo = order("I1 I2 I3");
+  set(*bo, "ObjectEventId", "given");
+  BusObjArray* items = lines(*bo);
+  set(*items->getObject(0), "ObjectEventId", "mine");
+  items->getObject(1)->setAttrValue("ObjectEventId", BLANK_VALUE, STRING);
+  set(*items->getObject(2), "ObjectEventId", "");
+  bo->setObjectEventId();
+  EXPECT_EQ(idOf(*bo), "given");
+  EXPECT_EQ(idOf(*items->getObject(0)), "mine");
+  EXPECT_EQ(idOf(*items->getObject(1)).rfind("given_1_", 0), 0u);
+  EXPECT_EQ(idOf(*items->getObject(2)).rfind("given_2_", 0), 0u);
   // The root kept its id without asking for the connector name.
   EXPECT_EQ(agent().callCount("getConfigProp ConnectorName"), 0);
 }
 
-TEST_F(EventIdTest, TypeWithoutIdAttributeIsReportedAndItsChildrenStillGetIds) {
+TEST_F(EventIdTest, TypesWithoutATextIdAttributeAreReportedOrLeftAlone) {
+  // No such attribute: reported; without a parent id the children take the
+  // root form with their position.
   SpecBuilder("Bare").attr("Id", STRING).key().attr("Lines", "Item", CARD_MULTIPLE).registerSpec();
   BusinessObject bare("Bare");
   auto* item = make("Item", "I1");
@@ -135,90 +121,61 @@ TEST_F(EventIdTest, TypeWithoutIdAttributeIsReportedAndItsChildrenStillGetIds) {
   bare.setAttrValue("Lines", item, OBJECT);
   agent().clearRecords();
   bare.setObjectEventId();
-  EXPECT_EQ(params(73), (std::vector<std::string>{"-1,Unknown"}));
-  ASSERT_EQ(params(72).size(), 1u);
-  EXPECT_EQ(params(72)[0], "ObjectEventId,-1");
-  // Without a parent id the child takes the root form with its position.
-  EXPECT_TRUE(std::regex_match(text(*item, "ObjectEventId"),
-                               std::regex(std::string("Conn_[0-9]+_1_") + kSerial)));
-}
+  EXPECT_EQ(params(73), (Strings{"-1,Unknown"}));
+  EXPECT_EQ(params(72), (Strings{"ObjectEventId,-1"}));
+  EXPECT_TRUE(matches(idOf(*item), "Conn_[0-9]+_1_"));
 
-TEST_F(EventIdTest, ChildObjectAttributeNamedLikeTheIdIsLeftAlone) {
-  SpecBuilder("Odd")
-      .attr("Id", STRING)
-      .key()
-      .attr("ObjectEventId", "Customer")
-      .attr("End", STRING)
-      .registerSpec();
-  BusinessObject odd("Odd");
+  // A child object attribute of that name is left alone.
+  SpecBuilder odd("Odd");
+  odd.attr("Id", STRING).key().attr("ObjectEventId", "Customer").attr("End", STRING);
+  odd.registerSpec();
+  BusinessObject bo("Odd");
   auto* cust = make("Customer", "C1");
-  odd.setAttrValue("ObjectEventId", cust, OBJECT);
-  odd.setObjectEventId();
-  EXPECT_EQ(odd.getAttrValue("ObjectEventId"), cust);
-  // The child finds no text id in its parent and takes the root form.
-  EXPECT_TRUE(std::regex_match(text(*cust, "ObjectEventId"),
-                               std::regex(std::string("Conn_[0-9]+_0_") + kSerial)));
+  bo.setAttrValue("ObjectEventId", cust, OBJECT);
+  bo.setObjectEventId();
+  EXPECT_EQ(bo.getAttrValue("ObjectEventId"), cust);
+  EXPECT_TRUE(matches(idOf(*cust), "Conn_[0-9]+_0_"));
 }
 
 TEST_F(EventIdTest, LongIdsAreCutInFrontAndKeepTheirUniqueTail) {
-  const std::string longName(254, 'N');
-  agent().setProperty("ConnectorName", longName);
-  BusinessObject order("Order");
-  auto* first = make("Item", "I1");
-  auto* second = make("Item", "I2");
-  order.setAttrValue("Lines", first, OBJECT);
-  order.setAttrValue("Lines", second, OBJECT);
-  order.setObjectEventId(3);
-  const std::string rootId = text(order, "ObjectEventId");
+  agent().setProperty("ConnectorName", std::string(254, 'N'));
+  auto bo = order("I1 I2");
+  bo->setObjectEventId(3);
+  const std::string rootId = idOf(*bo);
   EXPECT_LE(rootId.size(), kIdLimit);
   EXPECT_EQ(rootId.rfind("NNNN", 0), 0u);
-  EXPECT_TRUE(std::regex_match(rootId, std::regex(std::string("N+_[0-9]+_3_") + kSerial)))
-      << rootId;
+  EXPECT_TRUE(matches(rootId, "N+_[0-9]+_3_")) << rootId;
   // Children of a parent whose id fills the room are cut too.
-  const std::string secondId = text(*second, "ObjectEventId");
+  const std::string secondId = idOf(*lines(*bo)->getObject(1));
   EXPECT_LE(secondId.size(), kIdLimit);
-  EXPECT_TRUE(std::regex_match(secondId, std::regex(std::string("N+_1_[0-9]+_") + kSerial)))
-      << secondId;
-  EXPECT_NE(text(*first, "ObjectEventId"), secondId);
+  EXPECT_TRUE(matches(secondId, "N+_1_[0-9]+_")) << secondId;
+  EXPECT_NE(idOf(*lines(*bo)->getObject(0)), secondId);
 
   // A multi-byte character is never split: a parent id of 300 bytes of
   // two-byte characters leaves only whole characters before the tail.
   std::string accents;
   for (int i = 0; i < 150; ++i) accents += "\xC3\xA9";
-  BusinessObject parent("Order");
-  set(parent, "ObjectEventId", accents.c_str());
-  auto* child = make("Item", "I3");
-  parent.setAttrValue("Lines", child, OBJECT);
-  parent.setObjectEventId();
-  const std::string childId = text(*child, "ObjectEventId");
+  auto parent = order("I3");
+  set(*parent, "ObjectEventId", accents.c_str());
+  parent->setObjectEventId();
+  const std::string childId = idOf(*lines(*parent)->getObject(0));
   EXPECT_LE(childId.size(), kIdLimit);
+  EXPECT_GE(childId.size(), kIdLimit - 1);
   const std::size_t tail = childId.find("_0_");
   ASSERT_NE(tail, std::string::npos);
   EXPECT_EQ(tail % 2, 0u);
   EXPECT_EQ(childId.substr(0, tail), accents.substr(0, tail));
-  EXPECT_GE(childId.size(), kIdLimit - 1);
-}
-
-TEST_F(EventIdTest, InvalidObjectIsLeftAlone) {
-  BusinessObject ghost("Nope");
-  agent().clearRecords();
-  ghost.setObjectEventId();
-  EXPECT_TRUE(agent().generated().empty());
-  EXPECT_EQ(agent().callCount("getConfigProp ConnectorName"), 0);
 }
 
 TEST_F(EventIdTest, ConcurrentCallersMakeWellFormedUniqueIds) {
-  constexpr int kThreads = 8;
-  constexpr int kOrders = 40;
+  constexpr int kThreads = 8, kOrders = 40;
   std::vector<std::vector<std::unique_ptr<BusinessObject>>> trees(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&trees, t] {
       for (int n = 0; n < kOrders; ++n) {
-        auto order = std::make_unique<BusinessObject>("Order");
-        for (int k = 0; k < 3; ++k) order->setAttrValue("Lines", make("Item", "I"), OBJECT);
-        order->setObjectEventId(t);
-        trees[t].push_back(std::move(order));
+        trees[t].push_back(order("I I I"));
+        trees[t].back()->setObjectEventId(t);
       }
     });
   }
@@ -226,19 +183,13 @@ TEST_F(EventIdTest, ConcurrentCallersMakeWellFormedUniqueIds) {
 
   std::set<std::string> ids;
   for (int t = 0; t < kThreads; ++t) {
-    for (const auto& order : trees[t]) {
-      const std::string rootId = text(*order, "ObjectEventId");
-      ASSERT_TRUE(
-          std::regex_match(rootId, std::regex("Conn_[0-9]+_" + std::to_string(t) + "_" + kSerial)))
-          << rootId;
+    for (const auto& bo : trees[t]) {
+      const std::string rootId = idOf(*bo);
+      ASSERT_TRUE(matches(rootId, "Conn_[0-9]+_" + std::to_string(t) + "_")) << rootId;
       ids.insert(rootId);
-      const BusObjArray* array = lines(*order);
-      for (int k = 0; k < array->getObjectCount(); ++k) {
-        const BusinessObject* item = array->getObject(k);
-        const std::string id = text(*item, "ObjectEventId");
-        ASSERT_TRUE(std::regex_match(
-            id, std::regex(rootId + "_" + std::to_string(k) + "_[0-9]+_" + kSerial)))
-            << id;
+      for (int k = 0; k < lines(*bo)->getObjectCount(); ++k) {
+        const std::string id = idOf(*lines(*bo)->getObject(k));
+        ASSERT_TRUE(matches(id, rootId + "_" + std::to_string(k) + "_[0-9]+_")) << id;
         ids.insert(id);
       }
     }

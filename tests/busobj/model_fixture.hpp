@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,32 +21,20 @@
 
 namespace hbconnector::test {
 
+using Strings = std::vector<std::string>;
+
 class ModelTest : public ::testing::Test {
  public:
   void SetUp() override {
     scope_.agent().setProperty("AgentTraceLevel", "5");
     scope_.startVeneer();
-    SpecBuilder("Item")
-        .attr("ItemId", STRING)
-        .key()
-        .attr("Qty", INTEGER)
-        .attr("Note", STRING)
-        .attr("ObjectEventId", STRING)
-        .registerSpec();
-    SpecBuilder("Customer")
-        .attr("CustId", STRING)
-        .key()
-        .attr("Name", STRING)
-        .attr("ObjectEventId", STRING)
-        .registerSpec();
-    SpecBuilder("Order")
-        .attr("OrderId", STRING)
-        .key()
-        .attr("Status", STRING)
-        .attr("Customer", "Customer")
-        .attr("Lines", "Item", CARD_MULTIPLE)
-        .attr("ObjectEventId", STRING)
-        .registerSpec();
+    SpecBuilder item("Item"), customer("Customer"), order("Order");
+    item.attr("ItemId", STRING).key().attr("Qty", INTEGER).attr("Note", STRING);
+    item.attr("ObjectEventId", STRING).registerSpec();
+    customer.attr("CustId", STRING).key().attr("Name", STRING).attr("ObjectEventId", STRING);
+    customer.registerSpec();
+    order.attr("OrderId", STRING).key().attr("Status", STRING).attr("Customer", "Customer");
+    order.attr("Lines", "Item", CARD_MULTIPLE).attr("ObjectEventId", STRING).registerSpec();
     scope_.agent().clearRecords();
   }
 
@@ -54,8 +43,8 @@ class ModelTest : public ::testing::Test {
   JToCPPVeneer& veneer() { return *scope_.veneer(); }
 
   // The parameter texts of every generateMsg call for id, in order.
-  std::vector<std::string> params(int id) {
-    std::vector<std::string> out;
+  Strings params(int id) {
+    Strings out;
     for (const auto& record : scope_.agent().generated(id)) out.push_back(record.params);
     return out;
   }
@@ -75,9 +64,6 @@ class ModelTest : public ::testing::Test {
     if (value == BusinessObject::getBlankValue()) return "<blank>";
     return static_cast<const char*>(value);
   }
-  static std::string textAt(const BusinessObject& bo, int index) {
-    return text(bo, bo.getAttrName(index));
-  }
   static std::string verbOf(const BusinessObject* bo) {
     return bo == nullptr ? "<none>" : bo->getVerb() == nullptr ? "<null>" : bo->getVerb();
   }
@@ -86,6 +72,18 @@ class ModelTest : public ::testing::Test {
     auto* bo = new BusinessObject(type);
     if (key != nullptr) bo->setAttrValue(0, const_cast<char*>(key), STRING);
     if (verb != nullptr) bo->setVerb(verb);
+    return bo;
+  }
+  // An order (key `key`) whose Lines hold items with the given keys (space
+  // separated; no array at all for "").
+  static std::unique_ptr<BusinessObject> order(const std::string& lineKeys,
+                                               const char* key = "O1") {
+    std::unique_ptr<BusinessObject> bo(make("Order", key));
+    for (std::size_t start = 0; start < lineKeys.size();) {
+      std::size_t end = std::min(lineKeys.find(' ', start), lineKeys.size());
+      bo->setAttrValue("Lines", make("Item", lineKeys.substr(start, end - start).c_str()), OBJECT);
+      start = end + 1;
+    }
     return bo;
   }
   static BusObjArray* lines(const BusinessObject& order) {
@@ -101,6 +99,14 @@ class ModelTest : public ::testing::Test {
       const BusinessObject* bo = array->getObject(i);
       out += bo == nullptr ? "-" : static_cast<const char*>(bo->getAttrValue(0));
       out += ' ';
+    }
+    return out;
+  }
+  // The verbs of an array's elements, in order.
+  static std::string verbs(const BusObjArray* array) {
+    std::string out;
+    for (int i = 0; array != nullptr && i < array->getObjectCount(); ++i) {
+      out += verbOf(array->getObject(i)) + " ";
     }
     return out;
   }

@@ -2,6 +2,7 @@
 // and the transaction procedure of the handler base class.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,13 +44,9 @@ class TransactionRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SpecBuilder("Note").attr("Text", STRING).registerSpec();
-    SpecBuilder("Acct")
-        .attr("Id", STRING)
-        .key()
-        .attr("Balance", STRING)
-        .attr("Notes", "Note", CARD_MULTIPLE)
-        .attr("Status", STRING)
-        .registerSpec();
+    SpecBuilder acct("Acct");
+    acct.attr("Id", STRING).key().attr("Balance", STRING).attr("Notes", "Note", CARD_MULTIPLE);
+    acct.attr("Status", STRING).registerSpec();
     scope_.startVeneer();
   }
   hbconnector::test::FakeAgentScope scope_;
@@ -144,13 +141,9 @@ class TransactionVerbTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The type does not list "Retrieve": the procedure must retrieve all the same.
-    SpecBuilder("Acct")
-        .attr("Id", STRING)
-        .attr("Balance", STRING)
-        .attr("Status", STRING)
-        .verbs({"Update"})
-        .handler(&handler_)
-        .registerSpec();
+    SpecBuilder acct("Acct");
+    acct.attr("Id", STRING).attr("Balance", STRING).attr("Status", STRING).verbs({"Update"});
+    acct.handler(&handler_).registerSpec();
     agent().setProperty("ConnectorName", "Bank");
     scope_.startConnector();
     handler_.setSubscriptionHandler(scope_.startVeneer().getSubscriptionHandler());
@@ -192,11 +185,10 @@ TEST_F(TransactionVerbTest, DifferenceInTheLastAttributeStopsBeforeTheVerb) {
   EXPECT_EQ(params(17116), "Acct");
   EXPECT_EQ(params(17117), "Bank,Acct");
   EXPECT_STREQ(status_.getErrorString(), FakeAgent::composedText(17117, 6, "Bank,Acct").c_str());
-  bool logged = false;
-  for (const auto& log : agent().logs()) {
-    logged |= log.text == FakeAgent::composedText(17116, 6, "Acct") && log.typed && log.type == 0;
-  }
-  EXPECT_TRUE(logged);
+  const auto logs = agent().logs();
+  EXPECT_TRUE(std::any_of(logs.begin(), logs.end(), [](const FakeAgent::LogRecord& log) {
+    return log.text == FakeAgent::composedText(17116, 6, "Acct") && log.typed && log.type == 0;
+  }));
 }
 
 TEST_F(TransactionVerbTest, RetrieveFailureStopsAndWarningGoesOn) {

@@ -42,7 +42,7 @@ class CountedName : public NameItem {
   int* destroyed_;
 };
 
-TEST(HashedDictionaryTest, InsertOfAPresentKeyKeepsTheKeyAndReplacesTheValue) {
+TEST(HashedDictionaryTest, InsertKeepsThePresentKeyAndRemoveAndClearDeleteKeysOnly) {
   int destroyed = 0;
   int first = 1, second = 2;
   {
@@ -57,22 +57,18 @@ TEST(HashedDictionaryTest, InsertOfAPresentKeyKeepsTheKeyAndReplacesTheValue) {
     ASSERT_TRUE(table.findKeyAndValue(NameView("Customer"), &key, &value));
     EXPECT_EQ(key, stored);
     EXPECT_EQ(value, &second);
-
     // Offering the stored key itself again must not free it.
     table.insertKeyAndValue(stored, &first);
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(table.findValue(NameView("Customer")), &first);
-
     table.insertKeyAndValue(new CountedName("customer", &destroyed), &second);
     EXPECT_EQ(table.findValue(NameView("customer")), &second);
     EXPECT_EQ(table.findValue(NameView("CUSTOMER")), nullptr);
   }
   // The dictionary deleted both remaining keys and none of the values.
   EXPECT_EQ(destroyed, 3);
-}
 
-TEST(HashedDictionaryTest, RemoveAndClearDeleteKeysOnly) {
-  int destroyed = 0;
+  destroyed = 0;
   std::vector<int> values(50);
   HashedDictionary table;
   for (int i = 0; i < 50; ++i) {
@@ -88,7 +84,6 @@ TEST(HashedDictionaryTest, RemoveAndClearDeleteKeysOnly) {
     const std::string name = "Spec" + std::to_string(i);
     EXPECT_EQ(table.findValue(NameView(name.c_str())), i == 7 ? nullptr : &values[i]);
   }
-
   // first/next and forEach walk the same entries in the same order.
   std::vector<void*> walked, visited;
   const HashedItem* key = nullptr;
@@ -98,7 +93,6 @@ TEST(HashedDictionaryTest, RemoveAndClearDeleteKeysOnly) {
   table.forEach([&](const HashedItem&, void* v) { visited.push_back(v); });
   EXPECT_EQ(walked.size(), 49u);
   EXPECT_EQ(walked, visited);
-
   table.clear();
   EXPECT_EQ(destroyed, 50);
   EXPECT_FALSE(table.first(&key, &value));

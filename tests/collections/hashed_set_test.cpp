@@ -3,6 +3,7 @@
 #include <deque>
 #include <random>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "hbconnector/collections.hpp"
@@ -44,11 +45,9 @@ std::vector<int> iterationOrder(const HashedSet& set) {
 
 TEST(HashedSetTest, TableSizeAndGrowth) {
   EXPECT_EQ(HashedSet().slotCount(), 128u);
-  EXPECT_EQ(HashedSet(65).slotCount(), 256u);
-  EXPECT_EQ(HashedSet(5).slotCount(), 16u);
-  EXPECT_EQ(HashedSet(8).slotCount(), 16u);
-  EXPECT_EQ(HashedSet(3).slotCount(), 8u);
-  EXPECT_EQ(HashedSet(0).slotCount(), 2u);
+  for (auto [asked, slots] : {std::pair{65u, 256u}, {5u, 16u}, {8u, 16u}, {3u, 8u}, {0u, 2u}}) {
+    EXPECT_EQ(HashedSet(asked).slotCount(), slots) << asked;
+  }
 
   std::deque<TestItem> items;
   HashedSet set(64);
