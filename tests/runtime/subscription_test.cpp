@@ -12,9 +12,9 @@
 #include "hbconnector/subscription.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
 
-using hbconnector::test::FakeAgentScope;
 using Verbs = std::vector<std::pair<std::string, int>>;
 
 // The stored verbs of a name with their perf values, sorted.
@@ -224,3 +224,4 @@ TEST(Subscription, QueriesRunSafelyWhileOtherThreadsSubscribeAndCancel) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -11,15 +11,8 @@
 #include "runtime/runtime_internal.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
-
-using hbconnector::test::FakeAgent;
-using hbconnector::test::FakeAgentScope;
-using hbconnector::test::generatedLines;
-using hbconnector::test::Lines;
-using hbconnector::test::logLines;
-using hbconnector::test::pendingError;
-using hbconnector::test::traceLines;
 
 std::string msg(int id, int type, const std::string& params) {
   return FakeAgent::composedText(id, type, params);
@@ -199,3 +192,4 @@ TEST_F(TracingTest, LibraryLinesAreWrittenOnlyAboveLevelZeroAndCutToTheBufferSiz
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -15,15 +15,10 @@
 #include "runtime/records.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
 
 namespace upcall = hbconnector::detail::upcall;
-using hbconnector::test::FakeAgent;
-using hbconnector::test::FakeAgentScope;
-using hbconnector::test::generatedLines;
-using hbconnector::test::Lines;
-using hbconnector::test::logLines;
-using hbconnector::test::traceLines;
 
 TEST(ConfigUpcall, CutsLongAnswersAndEmptiesTheBufferOnNoAnswer) {
   FakeAgentScope scope;
@@ -197,3 +192,4 @@ TEST(AgentPort, WithoutAnAgentEveryCallIsANoOp) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -12,16 +12,8 @@
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
 
+namespace hbconnector::test {
 namespace {
-
-using hbconnector::test::bars;
-using hbconnector::test::delimited;
-using hbconnector::test::firstTokens;
-using hbconnector::test::prefixed;
-using hbconnector::test::slotText;
-using hbconnector::test::SpecBuilder;
-using hbconnector::test::split;
-using hbconnector::test::txt;
 
 const char kCustomer[] =
     "BusinessObject|Customer|1.0.0|false|Create|en_US|2|Smith|1|"
@@ -53,8 +45,8 @@ class BusObjRecordTest : public ::testing::Test {
     SpecBuilder("Node").attr("Name", STRING).attr("Next", "Node").registerSpec();
     scope_.startVeneer();
   }
-  hbconnector::test::FakeAgentScope scope_;
-  hbconnector::test::RegistryGuard registry_;
+  FakeAgentScope scope_;
+  RegistryGuard registry_;
 };
 
 TEST_F(BusObjRecordTest, WorkedExampleByteForByteInBothEncodings) {
@@ -180,3 +172,4 @@ TEST_F(BusObjRecordTest, HugeCountsAndDeepNestingFailFast) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

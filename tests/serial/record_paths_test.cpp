@@ -17,13 +17,8 @@
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
 
+namespace hbconnector::test {
 namespace {
-
-using hbconnector::test::bars;
-using hbconnector::test::prefixed;
-using hbconnector::test::SpecBuilder;
-using hbconnector::test::split;
-using hbconnector::test::Tokens;
 
 // The tokens of a bar-separated text as reading sees them: runs of
 // delimiters count as one, so no token is empty.
@@ -124,8 +119,8 @@ class RecordPathsTest : public ::testing::Test {
     return text + "a note|";
   }
 
-  hbconnector::test::RegistryGuard registry_;
-  hbconnector::test::FakeAgentScope scope_;
+  RegistryGuard registry_;
+  FakeAgentScope scope_;
 };
 
 TEST_F(RecordPathsTest, BothRoadsBuildTheSameTreeAndStopAfterTheRecord) {
@@ -298,3 +293,4 @@ TEST_F(RecordPathsTest, TransactionRecordsReadTheirPriorImageOnBothRoads) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -11,9 +11,9 @@
 #include "hbconnector/return_status.hpp"
 #include "support/record_text.hpp"
 
+namespace hbconnector::test {
 namespace {
 
-using hbconnector::test::bars;
 using Tokens = std::vector<std::string>;
 
 Tokens readAll(StringMessage& message) {
@@ -209,3 +209,4 @@ TEST(ReturnStatusTest, DescriptorOwnsItsCopies) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test
