@@ -122,33 +122,26 @@ TEST(PerfMonitor, RecordingListsOnceAndAveragesByIntegerDivision) {
   EXPECT_EQ(listed(shared), 1);
 }
 
-TEST(VeneerMonitors, LevelZeroMeasuresNothing) {
+TEST(VeneerMonitors, PositiveLevelMeasuresInitAndPolls) {
   FakeAgentScope scope;
-  scope.startConnector();
+  scope.agent().setProperty("ConnectorName", "Timed");
+  auto& connector = scope.startConnector();
   JToCPPVeneer& veneer = scope.startVeneer();
-  ASSERT_EQ(PerfMonitor::getPerfLevel(), 0);
+  PerfMonitor* init = runtimeMonitor(RuntimeMonitor::kInit);
+  PerfMonitor* poll = runtimeMonitor(RuntimeMonitor::kPoll);
+  ASSERT_EQ(PerfMonitor::getPerfLevel(), 0);  // level zero measures nothing
   veneer.init(nullptr);
   veneer.pollForEvents();
-  for (RuntimeMonitor which : {RuntimeMonitor::kInit, RuntimeMonitor::kPoll}) {
-    PerfMonitor* monitor = runtimeMonitor(which);
+  for (PerfMonitor* monitor : {init, poll}) {
     EXPECT_EQ(monitor->getCount(), 0);
     EXPECT_EQ(monitor->getStart(), -1);
     EXPECT_EQ(listed(monitor), 0);
   }
-}
-
-TEST(VeneerMonitors, PositiveLevelMeasuresInitAndPolls) {
-  FakeAgentScope scope;
-  scope.agent().setProperty("PerfLevel", "1");
-  scope.agent().setProperty("ConnectorName", "Timed");
-  auto& connector = scope.startConnector();
+  PerfMonitor::setPerfLevel(1);
   connector.onPoll = [] {
     sleepMs(15);
     return 0;
   };
-  JToCPPVeneer& veneer = scope.startVeneer();
-  PerfMonitor* init = runtimeMonitor(RuntimeMonitor::kInit);
-  PerfMonitor* poll = runtimeMonitor(RuntimeMonitor::kPoll);
   EXPECT_EQ(veneer.init(nullptr), 1);
   veneer.pollForEvents();
   veneer.pollForEvents();
