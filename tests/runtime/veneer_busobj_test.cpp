@@ -30,11 +30,9 @@ class Handler : public BOHandlerBase {
 class VeneerBusObjTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* p : {"ConnectorName=Conn", "AgentTraceLevel=4", "PerfLevel=1"}) {
-      const std::string setting = p;
-      agent().setProperty(setting.substr(0, setting.find('=')),
-                          setting.substr(setting.find('=') + 1));
-    }
+    agent().setProperty("ConnectorName", "Conn");
+    agent().setProperty("AgentTraceLevel", "4");
+    agent().setProperty("PerfLevel", "1");
     scope_.startConnector().handlers["Gadget"] = &handler_;
     veneer_ = &scope_.startVeneer();
   }

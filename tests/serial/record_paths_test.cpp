@@ -280,16 +280,10 @@ TEST_F(RecordPathsTest, TransactionRecordsReadTheirPriorImageOnBothRoads) {
   TransactionBusinessObject a(fast), b(slow);
   ASSERT_NE(a.getSpec(), nullptr);
   ASSERT_NE(a.getOldAttrValue(2), nullptr);
-  auto text0 = [](const TransactionBusinessObject& bo) {
-    return std::string(std::unique_ptr<StringMessage>(bo.toStringMessage())->getText());
-  };
-  EXPECT_EQ(text0(a), bars(text));
-  EXPECT_EQ(text0(b), bars(text));
-  std::unique_ptr<StringMessageI18N> i18n(a.toStringMessageI18N());
-  EXPECT_EQ(std::string(i18n->getText()), prefixed(tokensOf(text)));
-  StringMessageI18N again(i18n->getText());
-  TransactionBusinessObject c(again);
-  EXPECT_EQ(text0(c), bars(text));
+  // Both encodings of the record round trip in the transaction tests; here
+  // the two roads must agree.
+  for (const TransactionBusinessObject* bo : {&a, &b})
+    EXPECT_EQ(std::unique_ptr<StringMessage>(bo->toStringMessage())->getText(), bars(text));
 }
 
 }  // namespace
