@@ -5,20 +5,21 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "hbconnector/connector.hpp"
 #include "hbconnector/subscription.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
 
-using hbconnector::test::FakeAgentScope;
+using Verbs = std::vector<std::pair<std::string, int>>;
 
-// The stored verbs of a name with their perf values, in no particular order.
-std::vector<std::pair<std::string, int>> storedVerbs(SubscriptionHandlerCPP& handler,
-                                                     const char* name) {
-  std::vector<std::pair<std::string, int>> verbs;
+// The stored verbs of a name with their perf values, sorted.
+Verbs storedVerbs(SubscriptionHandlerCPP& handler, const char* name) {
+  Verbs verbs;
   HashedSet* set = handler.findVerbSet(name);
   if (set == nullptr) return verbs;
   set->forEach([&](HashedItem* item) {
@@ -29,73 +30,59 @@ std::vector<std::pair<std::string, int>> storedVerbs(SubscriptionHandlerCPP& han
   return verbs;
 }
 
-TEST(SubscribedVerbDeathTest, VerbMustBePresentAndNonEmpty) {
+TEST(SubscriptionDeathTest, NameAndVerbAreRequired) {
   EXPECT_DEATH(SubscribedVerb(nullptr), "Assertion failed: verb != NULL");
   EXPECT_DEATH(SubscribedVerb(""), "Assertion failed: strlen\\(verb\\) > 0");
-}
-
-TEST(SubscriptionDeathTest, NameIsRequired) {
   SubscriptionHandlerCPP handler;
   EXPECT_DEATH(handler.subscribeTo(nullptr, "Create"), "Assertion failed: BOName != NULL");
   EXPECT_DEATH(handler.subscribeTo(nullptr, "Create", 1), "Assertion failed: BOName != NULL");
   EXPECT_DEATH(handler.cancelSub(nullptr, nullptr, "Create"), "Assertion failed: BOName != NULL");
 }
 
-TEST(Subscription, RepeatedSubscriptionKeepsOneEntryAndTheFirstPerf) {
+TEST(Subscription, EntriesAreUniqueCaseSensitiveAndKeepTheFirstPerf) {
   SubscriptionHandlerCPP handler;
   EXPECT_EQ(handler.subscribeTo("Customer", "Create", 5), 0);
   EXPECT_EQ(handler.subscribeTo("Customer", "Create", 9), 0);
   EXPECT_EQ(handler.subscribeTo("Customer", "Create"), 0);
-  const std::vector<std::pair<std::string, int>> expected = {{"Create", 5}};
-  EXPECT_EQ(storedVerbs(handler, "Customer"), expected);
+  EXPECT_EQ(storedVerbs(handler, "Customer"), (Verbs{{"Create", 5}}));
   EXPECT_EQ(handler.isSubscribed("Customer", "Create"), 1);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Delete"), 0);
-  EXPECT_EQ(handler.isSubscribed("Order", "Create"), 0);
-}
-
-TEST(Subscription, NullVerbIsAWildcard) {
-  SubscriptionHandlerCPP handler;
-  handler.subscribeTo("Customer", nullptr);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Update"), 1);
-  EXPECT_EQ(handler.isSubscribed("Customer", "AnythingAtAll"), 1);
-  EXPECT_EQ(handler.isSubscribed("Customer", nullptr), 0);
-  EXPECT_EQ(handler.isSubscribed(nullptr, "Update"), 0);
-  handler.subscribeTo("Customer", "Update");  // covered by "*": nothing added
-  const std::vector<std::pair<std::string, int>> expected = {{"*", 0}};
-  EXPECT_EQ(storedVerbs(handler, "Customer"), expected);
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "Update"), -1);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Update"), 1);
-}
-
-TEST(Subscription, AWildcardAddedLaterSitsBesideVerbsAndGoesOnlyByItsOwnCancel) {
-  SubscriptionHandlerCPP handler;
-  handler.subscribeTo("Customer", "Create");
-  handler.subscribeTo("Customer", "*", 3);
-  const std::vector<std::pair<std::string, int>> both = {{"*", 3}, {"Create", 0}};
-  EXPECT_EQ(storedVerbs(handler, "Customer"), both);
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "Create"), 0);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Create"), 1);  // still by "*"
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "*"), 0);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Create"), 0);
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "*"), -1);
-}
-
-TEST(Subscription, NamesAndVerbsAreCaseSensitive) {
-  SubscriptionHandlerCPP handler;
-  handler.subscribeTo("Customer", "Create");
-  EXPECT_EQ(handler.isSubscribed("customer", "Create"), 0);
-  EXPECT_EQ(handler.isSubscribed("Customer", "create"), 0);
+  for (auto [name, verb] : {std::pair{"Customer", "Delete"},
+                            {"Order", "Create"},
+                            {"customer", "Create"},
+                            {"Customer", "create"}})
+    EXPECT_EQ(handler.isSubscribed(name, verb), 0) << name << " " << verb;
   handler.subscribeTo("customer", "Create");
   EXPECT_EQ(handler.isSubscribed("customer", "Create"), 1);
   EXPECT_EQ(handler.cancelSub("CUSTOMER", nullptr, "Create"), -1);
   EXPECT_EQ(handler.cancelSub("Customer", nullptr, "CREATE"), -1);
 }
 
-TEST(Subscription, CancelWithNullVerbEmptiesTheNameButKeepsIt) {
+TEST(Subscription, WildcardsCoverEveryVerbAndGoOnlyByTheirOwnCancel) {
   SubscriptionHandlerCPP handler;
-  handler.subscribeTo("Customer", "Create");
-  handler.subscribeTo("Customer", "Update");
-  handler.subscribeTo("Customer", "Delete");
+  handler.subscribeTo("Customer", nullptr);  // a null verb is "*"
+  EXPECT_EQ(handler.isSubscribed("Customer", "Update"), 1);
+  EXPECT_EQ(handler.isSubscribed("Customer", "AnythingAtAll"), 1);
+  EXPECT_EQ(handler.isSubscribed("Customer", nullptr), 0);
+  EXPECT_EQ(handler.isSubscribed(nullptr, "Update"), 0);
+  handler.subscribeTo("Customer", "Update");  // covered by "*": nothing added
+  EXPECT_EQ(storedVerbs(handler, "Customer"), (Verbs{{"*", 0}}));
+  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "Update"), -1);
+  EXPECT_EQ(handler.isSubscribed("Customer", "Update"), 1);
+
+  // A wildcard added later sits beside the verbs.
+  handler.subscribeTo("Order", "Create");
+  handler.subscribeTo("Order", "*", 3);
+  EXPECT_EQ(storedVerbs(handler, "Order"), (Verbs{{"*", 3}, {"Create", 0}}));
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "Create"), 0);
+  EXPECT_EQ(handler.isSubscribed("Order", "Create"), 1);  // still by "*"
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "*"), 0);
+  EXPECT_EQ(handler.isSubscribed("Order", "Create"), 0);
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "*"), -1);
+}
+
+TEST(Subscription, CancelKeepsTheEmptiedNameButTablePrimitivesDropIt) {
+  SubscriptionHandlerCPP handler;
+  for (const char* verb : {"Create", "Update", "Delete"}) handler.subscribeTo("Customer", verb);
   handler.subscribeTo("Order", "Create");
   EXPECT_EQ(handler.cancelSub("Customer", "1.0", nullptr), 0);
   ASSERT_NE(handler.findVerbSet("Customer"), nullptr);
@@ -105,39 +92,29 @@ TEST(Subscription, CancelWithNullVerbEmptiesTheNameButKeepsIt) {
   EXPECT_EQ(handler.cancelSub("Never", nullptr, nullptr), -1);
   EXPECT_EQ(handler.cancelSub("Never", nullptr, "Create"), -1);
   EXPECT_EQ(handler.isSubscribed("Order", "Create"), 1);
-  // Subscribing again after the cancel works.
   handler.subscribeTo("Customer", "Create");
   EXPECT_EQ(handler.isSubscribed("Customer", "Create"), 1);
-}
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "Create"), 0);  // the last verb
+  ASSERT_NE(handler.findVerbSet("Order"), nullptr);
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, "Create"), -1);
+  EXPECT_EQ(handler.cancelSub("Order", nullptr, nullptr), 0);
 
-TEST(Subscription, CancellingTheLastVerbLeavesAnEmptyName) {
-  SubscriptionHandlerCPP handler;
-  handler.subscribeTo("Customer", "Create");
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "Create"), 0);
-  ASSERT_NE(handler.findVerbSet("Customer"), nullptr);
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, "Create"), -1);
-  EXPECT_EQ(handler.cancelSub("Customer", nullptr, nullptr), 0);
-}
-
-TEST(Subscription, TablePrimitivesDropTheNameWithItsLastVerb) {
-  SubscriptionHandlerCPP handler;
-  EXPECT_EQ(handler.findVerbSet("Customer"), nullptr);
+  EXPECT_EQ(handler.findVerbSet("Item"), nullptr);
   auto* create = new SubscribedVerb("Create");
   auto* update = new SubscribedVerb("Update", 2);
-  handler.insertVerb("Customer", create);
-  handler.insertVerb("Customer", update);
-  handler.insertVerb("Customer", create);  // the same object twice is stored once
-  ASSERT_NE(handler.findVerbSet("Customer"), nullptr);
-  EXPECT_EQ(handler.findVerbSet("Customer")->entries(), 2u);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Update"), 1);
-
+  handler.insertVerb("Item", create);
+  handler.insertVerb("Item", update);
+  handler.insertVerb("Item", create);  // the same object twice is stored once
+  ASSERT_NE(handler.findVerbSet("Item"), nullptr);
+  EXPECT_EQ(handler.findVerbSet("Item")->entries(), 2u);
+  EXPECT_EQ(handler.isSubscribed("Item", "Update"), 1);
   SubscribedVerb stranger("Create");
-  EXPECT_EQ(handler.removeVerb("Customer", &stranger), -1);  // identity, not text
+  EXPECT_EQ(handler.removeVerb("Item", &stranger), -1);  // identity, not text
   EXPECT_EQ(handler.removeVerb("Nobody", create), -1);
-  EXPECT_EQ(handler.removeVerb("Customer", create), 0);
-  EXPECT_EQ(handler.isSubscribed("Customer", "Create"), 0);
-  EXPECT_EQ(handler.removeVerb("Customer", update), 0);
-  EXPECT_EQ(handler.findVerbSet("Customer"), nullptr);
+  EXPECT_EQ(handler.removeVerb("Item", create), 0);
+  EXPECT_EQ(handler.isSubscribed("Item", "Create"), 0);
+  EXPECT_EQ(handler.removeVerb("Item", update), 0);
+  EXPECT_EQ(handler.findVerbSet("Item"), nullptr);
 }
 
 // A handler whose own notion of "subscribed" decides what subscribeTo adds.
@@ -152,16 +129,14 @@ TEST(Subscription, ChecksFollowVerbsRenamedAndSetsChangedByHand) {
   handler.insertVerb("Order", mine);
   handler.subscribeTo("Order", "Update");
   EXPECT_EQ(handler.isSubscribed("Order", "Create"), 1);
-  // A verb renamed in place is what the check sees.
   char* renamed = new char[7];
   std::strcpy(renamed, "Delete");
   mine->setVerb(renamed);
   EXPECT_EQ(handler.isSubscribed("Order", "Create"), 0);
   EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 1);
   // A set handed out and changed directly decides from then on.
-  HashedSet* set = handler.findVerbSet("Order");
   auto* added = new SubscribedVerb("Retrieve");
-  set->insert(new IdentityItem(added));
+  handler.findVerbSet("Order")->insert(new IdentityItem(added));
   EXPECT_EQ(handler.isSubscribed("Order", "Retrieve"), 1);
   EXPECT_EQ(handler.removeVerb("Order", added), 0);
   EXPECT_EQ(handler.isSubscribed("Order", "Retrieve"), 0);
@@ -173,15 +148,13 @@ TEST(Subscription, ChecksFollowVerbsRenamedAndSetsChangedByHand) {
   EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 0);
   handler.subscribeTo("Order", "Delete");
   EXPECT_EQ(handler.isSubscribed("Order", "Delete"), 1);
-}
 
-TEST(Subscription, TheOverriddenCheckDecidesWhatIsAlreadyThere) {
-  EverythingSubscribed handler;
-  handler.subscribeTo("Customer", "Create");
-  EXPECT_EQ(handler.findVerbSet("Customer"), nullptr);
-  // Destroyed through the base class: the destructor is virtual.
+  // The overridden check decides what is already there.
+  EverythingSubscribed everything;
+  everything.subscribeTo("Customer", "Create");
+  EXPECT_EQ(everything.findVerbSet("Customer"), nullptr);
   SubscriptionHandlerCPP* base = new EverythingSubscribed();
-  delete base;
+  delete base;  // through the base class: the destructor is virtual
 }
 
 TEST(Subscription, TracesCallsAtLevelFive) {
@@ -190,27 +163,25 @@ TEST(Subscription, TracesCallsAtLevelFive) {
   JToCPPVeneer& veneer = scope.startVeneer();
   SubscriptionHandlerCPP& handler = *veneer.getSubscriptionHandler();
   scope.agent().clearRecords();
-
   handler.subscribeTo("Customer", "Create");
   handler.subscribeTo("Customer", nullptr);
   handler.subscribeTo("Order", nullptr, 7);
   veneer.subscribeTo("Order", "Update", 12);
   handler.cancelSub("Order", "2.0", "Update");
-
   std::vector<std::string> texts;
   for (const auto& trace : scope.agent().traces()) {
     EXPECT_EQ(trace.level, 5);
     texts.push_back(trace.text);
   }
-  const std::vector<std::string> expected = {
-      "SubscriptionHandlerCPP::subscribeTo call for Object named: Customer verb: Create",
-      "SubscriptionHandlerCPP::subscribeTo call for Object named: Customer",
-      "SubscriptionHandlerCPP::subscribeTo call for Object named: Order, perf=7",
-      "SubscriptionHandlerCPP::subscribeTo call for Object named: Order verb: Update, perf=12",
-      "SubscriptionHandlerCPP::cancelSub call for Object named: Order",
-  };
-  EXPECT_EQ(texts, expected);
-
+  const std::string call = "SubscriptionHandlerCPP::";
+  const std::string named = " call for Object named: ";
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       call + "subscribeTo" + named + "Customer verb: Create",
+                       call + "subscribeTo" + named + "Customer",
+                       call + "subscribeTo" + named + "Order, perf=7",
+                       call + "subscribeTo" + named + "Order verb: Update, perf=12",
+                       call + "cancelSub" + named + "Order",
+                   }));
   veneer.setTraceLevel(4);
   scope.agent().clearRecords();
   handler.subscribeTo("Customer", "Delete");
@@ -223,26 +194,20 @@ TEST(Subscription, QueriesRunSafelyWhileOtherThreadsSubscribeAndCancel) {
   handler.subscribeTo("Stable", "Create");
   std::atomic<bool> stop{false};
   std::atomic<int> stableMisses{0};
-  std::vector<std::thread> writers;
+  auto typeName = [](int t) { return "Type" + std::to_string(t % 7); };
+  std::vector<std::thread> writers, readers;
   for (int w = 0; w < 2; ++w) {
-    writers.emplace_back([&handler, w] {
+    writers.emplace_back([&, w] {
       for (int i = 0; i < 400; ++i) {
-        const std::string name = "Type" + std::to_string((i + w) % 7);
-        const std::string verb = "Verb" + std::to_string(i % 5);
+        const std::string name = typeName(i + w), verb = "Verb" + std::to_string(i % 5);
         handler.subscribeTo(name.c_str(), verb.c_str(), i);
         if (i % 3 == 0) handler.cancelSub(name.c_str(), nullptr, verb.c_str());
         if (i % 11 == 0) handler.cancelSub(name.c_str(), nullptr, nullptr);
       }
     });
-  }
-  std::vector<std::thread> readers;
-  for (int r = 0; r < 2; ++r) {
     readers.emplace_back([&] {
       while (!stop.load()) {
-        for (int t = 0; t < 7; ++t) {
-          const std::string name = "Type" + std::to_string(t);
-          handler.isSubscribed(name.c_str(), "Verb1");
-        }
+        for (int t = 0; t < 7; ++t) handler.isSubscribed(typeName(t).c_str(), "Verb1");
         if (handler.isSubscribed("Stable", "Create") != 1) ++stableMisses;
       }
     });
@@ -251,13 +216,12 @@ TEST(Subscription, QueriesRunSafelyWhileOtherThreadsSubscribeAndCancel) {
   stop = true;
   for (auto& reader : readers) reader.join();
   EXPECT_EQ(stableMisses.load(), 0);
-
   // Each verb text occurs at most once per name, whatever the interleaving.
   for (int t = 0; t < 7; ++t) {
-    const std::string name = "Type" + std::to_string(t);
-    auto verbs = storedVerbs(handler, name.c_str());
+    const Verbs verbs = storedVerbs(handler, typeName(t).c_str());
     for (std::size_t i = 1; i < verbs.size(); ++i) EXPECT_NE(verbs[i].first, verbs[i - 1].first);
   }
 }
 
 }  // namespace
+}  // namespace hbconnector::test

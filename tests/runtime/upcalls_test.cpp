@@ -12,36 +12,37 @@
 #include "bridge/upcalls.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/string_message.hpp"
+#include "runtime/records.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
 
 namespace upcall = hbconnector::detail::upcall;
-using hbconnector::test::FakeAgent;
-using hbconnector::test::FakeAgentScope;
 
 TEST(ConfigUpcall, CutsLongAnswersAndEmptiesTheBufferOnNoAnswer) {
   FakeAgentScope scope;
   scope.agent().setProperty("Long", "abcdefghijklmnopqrst");
-  char buffer[8] = "xxxxxxx";
-  EXPECT_EQ(upcall::getConfigProp("Long", buffer, sizeof buffer), 7);
+  scope.agent().setDeltaSupport("Customer", "truetruetrue");
+  scope.agent().setDeltaSupport("Null", std::nullopt);
+  char buffer[10];
+  auto fill = [&] { return std::strcpy(buffer, "xxxxxxxxx"); };
+  EXPECT_EQ(upcall::getConfigProp("Long", fill(), 8), 7);
   EXPECT_STREQ(buffer, "abcdefg");
-  std::strcpy(buffer, "xxxxxxx");
-  EXPECT_EQ(upcall::getConfigPropI18n("Long", buffer, sizeof buffer), 7);
+  EXPECT_EQ(upcall::getConfigPropI18n("Long", fill(), 8), 7);
   EXPECT_STREQ(buffer, "abcdefg");
-
-  std::strcpy(buffer, "xxxxxxx");
-  EXPECT_EQ(upcall::getConfigProp("Absent", buffer, sizeof buffer), 0);
+  EXPECT_EQ(upcall::getConfigProp("Absent", fill(), 8), 0);
+  EXPECT_STREQ(buffer, "");
+  upcall::getDeltaSupport("Customer", fill(), sizeof buffer);
+  EXPECT_STREQ(buffer, "truetruet");
+  upcall::getDeltaSupport("Null", fill(), sizeof buffer);
   EXPECT_STREQ(buffer, "");
 
-  std::strcpy(buffer, "xxxxxxx");
+  // Null names and degenerate buffers never reach the agent.
   scope.agent().clearRecords();
-  EXPECT_EQ(upcall::getConfigProp(nullptr, buffer, sizeof buffer), 0);
-  EXPECT_EQ(upcall::getConfigPropI18n(nullptr, buffer, sizeof buffer), 0);
+  EXPECT_EQ(upcall::getConfigProp(nullptr, fill(), 8), 0);
+  EXPECT_EQ(upcall::getConfigPropI18n(nullptr, fill(), 8), 0);
   EXPECT_STREQ(buffer, "");
-  EXPECT_TRUE(scope.agent().calls().empty());
-
-  // Degenerate buffers are never written and never reach the agent.
   EXPECT_EQ(upcall::getConfigProp("Long", nullptr, 8), 0);
   EXPECT_EQ(upcall::getConfigProp("Long", buffer, 0), 0);
   EXPECT_TRUE(scope.agent().calls().empty());
@@ -62,63 +63,34 @@ TEST(ConfigUpcall, TracesEachAnswerAtLevelFour) {
   upcall::getConfigPropI18n("Colour", buffer, sizeof buffer);
   upcall::getConfigProp("Absent", buffer, sizeof buffer);
   upcall::getDeltaSupport("Customer", buffer, 10);
-  const auto traces = scope.agent().traces();
-  ASSERT_EQ(traces.size(), 3u);
-  EXPECT_EQ(traces[0].text, "blue was returned from AppEndConfig for property name:Colour");
-  EXPECT_EQ(traces[0].level, 4);
-  EXPECT_EQ(traces[1].text, traces[0].text);
-  EXPECT_EQ(traces[2].text,
-            "true was returned from AppEndConfig for deltaSupport for object name:Customer");
-
+  const std::string colour = "4:blue was returned from AppEndConfig for property name:Colour";
+  EXPECT_EQ(traceLines(scope.agent()),
+            (Lines{colour, colour,
+                   "4:true was returned from AppEndConfig for deltaSupport for object "
+                   "name:Customer"}));
   JToCPPVeneer::getVeneer()->setTraceLevel(3);
   scope.agent().clearRecords();
   upcall::getConfigProp("Colour", buffer, sizeof buffer);
   EXPECT_TRUE(scope.agent().traces().empty());
 }
 
-TEST(DeltaUpcall, AnswerIsCutToTheCallersBuffer) {
-  FakeAgentScope scope;
-  scope.agent().setDeltaSupport("Customer", "truetruetrue");
-  scope.agent().setDeltaSupport("Null", std::nullopt);
-  char buffer[10] = "xxxxxxxxx";
-  upcall::getDeltaSupport("Customer", buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "truetruet");
-  std::strcpy(buffer, "xxxxxxxxx");
-  upcall::getDeltaSupport("Null", buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "");
-}
-
-TEST(LogUpcall, NullTextDoesNothing) {
+TEST(MessageUpcalls, LogNullTextIsIgnoredReportLogsAndComposeDrops) {
   FakeAgentScope scope;
   upcall::logMsg(nullptr);
   EXPECT_TRUE(scope.agent().calls().empty());
   upcall::logMsg("text");
   upcall::logMsg("typed", 5);
-  const auto logs = scope.agent().logs();
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_FALSE(logs[0].typed);
-  EXPECT_EQ(logs[1].type, 5);
-}
-
-TEST(MessageUpcalls, ReportLogsTheComposedTextAndComposeDropsIt) {
-  FakeAgentScope scope;
   upcall::reportMessage(17017, 7, 1, 0, "");
   upcall::composeMessage(80405, 4, 1, 2, "1,1");
   upcall::reportMessage(80008, 5, 1, 2, nullptr);
-  const auto generated = scope.agent().generated();
-  ASSERT_EQ(generated.size(), 3u);
-  EXPECT_EQ(generated[0].id, 17017);
-  EXPECT_EQ(generated[0].flag, 1);
-  EXPECT_FALSE(generated[0].hasExtra);
-  EXPECT_EQ(generated[2].params, "");
-  const auto logs = scope.agent().logs();
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_FALSE(logs[0].typed);
-  EXPECT_EQ(logs[0].text, FakeAgent::composedText(17017, 7, ""));
-  EXPECT_EQ(logs[1].text, FakeAgent::composedText(80008, 5, ""));
+  EXPECT_EQ(generatedLines(scope.agent()),
+            (Lines{"17017/7/1/0:", "80405/4/1/2:1,1", "80008/5/1/2:"}));
+  EXPECT_EQ(logLines(scope.agent()),
+            (Lines{"text", "5:typed", FakeAgent::composedText(17017, 7, ""),
+                   FakeAgent::composedText(80008, 5, "")}));
 }
 
-TEST(CachedUpcalls, EncodingAndLocaleAreFetchedOnce) {
+TEST(CachedUpcalls, EncodingAndLocaleAreFetchedOnceEvenByRacingThreads) {
   FakeAgentScope scope;
   scope.agent().setEncoding(std::nullopt);
   EXPECT_EQ(upcall::getEncoding(), nullptr);  // no answer is not kept
@@ -130,19 +102,16 @@ TEST(CachedUpcalls, EncodingAndLocaleAreFetchedOnce) {
   EXPECT_EQ(upcall::getEncoding(), encoding);
   EXPECT_STREQ(ConnectorBase::getEncoding(), "UTF-8");
   EXPECT_EQ(scope.agent().callCount("getEncoding"), 2);
-
   EXPECT_STREQ(ConnectorBase::getLocale(), "en_US");
   scope.agent().setLocale("fr_FR");
   EXPECT_STREQ(ConnectorBase::getLocale(), "en_US");
   EXPECT_EQ(scope.agent().callCount("getLocale"), 1);
-
   upcall::resetForTesting();
   EXPECT_STREQ(ConnectorBase::getEncoding(), "ascii7");
   EXPECT_STREQ(ConnectorBase::getLocale(), "fr_FR");
-}
 
-TEST(CachedUpcalls, ConcurrentFirstCallsAskTheAgentOnce) {
-  FakeAgentScope scope;
+  upcall::resetForTesting();
+  scope.agent().clearRecords();
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   std::vector<StringMessage*> seen(8, nullptr);
@@ -155,47 +124,39 @@ TEST(CachedUpcalls, ConcurrentFirstCallsAskTheAgentOnce) {
   go = true;
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(scope.agent().callCount("getEncoding"), 1);
-  for (StringMessage* message : seen) EXPECT_EQ(message, seen[0]);
   ASSERT_NE(seen[0], nullptr);
+  for (StringMessage* message : seen) EXPECT_EQ(message, seen[0]);
 }
 
 TEST(ObjectEventIds, NameTimeAndOneCounterForBothForms) {
-  FakeAgentScope scope;
-  scope.agent().setProperty("ConnectorName", "N");
-  scope.startVeneer();
-  scope.agent().clearRecords();
-
-  const long before = static_cast<long>(std::time(nullptr));
-  const std::string first = upcall::makeObjectEventId(false);
-  const std::string second = upcall::makeObjectEventId(false);
-  const std::string byteFirst = upcall::makeObjectEventId(true);
-  const long after = static_cast<long>(std::time(nullptr));
-
-  static const std::regex shape(R"(^N_(\d+)_(\d+)$)");
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(first, match, shape)) << first;
-  EXPECT_GE(std::stol(match[1].str()), before);
-  EXPECT_LE(std::stol(match[1].str()), after);
-  EXPECT_EQ(match[2].str(), "0");
-  ASSERT_TRUE(std::regex_match(second, match, shape)) << second;
-  EXPECT_EQ(match[2].str(), "1");
-  // The byte-array form continues the count: an id of either form names
-  // one event.
-  ASSERT_TRUE(std::regex_match(byteFirst, match, shape)) << byteFirst;
-  EXPECT_EQ(match[2].str(), "2");
-
-  // The name is read once per form, at its first id.
-  EXPECT_EQ(scope.agent().callCount("getConfigProp ConnectorName"), 2);
-  scope.agent().setProperty("ConnectorName", "Other");
-  EXPECT_EQ(upcall::makeObjectEventId(false).rfind("N_", 0), 0u);
-}
-
-TEST(ObjectEventIds, LongNamesAreCutTo127Bytes) {
-  FakeAgentScope scope;
-  scope.agent().setProperty("ConnectorName", std::string(300, 'n'));
-  scope.startVeneer();
-  const std::string id = upcall::makeObjectEventId(false);
-  EXPECT_EQ(id.find('_'), 127u);
+  {
+    FakeAgentScope scope;
+    scope.agent().setProperty("ConnectorName", "N");
+    scope.startVeneer();
+    scope.agent().clearRecords();
+    const long before = static_cast<long>(std::time(nullptr));
+    // The byte-array form continues the count: an id of either form names one event.
+    const std::vector<std::string> ids = {upcall::makeObjectEventId(false),
+                                          upcall::makeObjectEventId(false),
+                                          upcall::makeObjectEventId(true)};
+    const long after = static_cast<long>(std::time(nullptr));
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(ids[i], match, std::regex(R"(^N_(\d+)_(\d+)$)"))) << ids[i];
+      EXPECT_GE(std::stol(match[1].str()), before);
+      EXPECT_LE(std::stol(match[1].str()), after);
+      EXPECT_EQ(match[2].str(), std::to_string(i));
+    }
+    // The name is read once per form, at its first id.
+    EXPECT_EQ(scope.agent().callCount("getConfigProp ConnectorName"), 2);
+    scope.agent().setProperty("ConnectorName", "Other");
+    EXPECT_EQ(upcall::makeObjectEventId(false).rfind("N_", 0), 0u);
+  }
+  // Long names are cut to 127 bytes.
+  FakeAgentScope longScope;
+  longScope.agent().setProperty("ConnectorName", std::string(300, 'n'));
+  longScope.startVeneer();
+  EXPECT_EQ(upcall::makeObjectEventId(false).find('_'), 127u);
 }
 
 TEST(AgentPort, WithoutAnAgentEveryCallIsANoOp) {
@@ -231,3 +192,4 @@ TEST(AgentPort, WithoutAnAgentEveryCallIsANoOp) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -17,15 +17,10 @@
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
 
+namespace hbconnector::test {
 namespace {
 
 namespace upcall = hbconnector::detail::upcall;
-using hbconnector::test::bars;
-using hbconnector::test::prefixed;
-using hbconnector::test::slotText;
-using hbconnector::test::SpecBuilder;
-using hbconnector::test::split;
-using hbconnector::test::txt;
 
 class Handler : public BOHandlerBase {
  public:
@@ -35,21 +30,19 @@ class Handler : public BOHandlerBase {
 class VeneerBusObjTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* p : {"ConnectorName=Conn", "AgentTraceLevel=4", "PerfLevel=1"}) {
-      const std::string setting = p;
-      agent().setProperty(setting.substr(0, setting.find('=')),
-                          setting.substr(setting.find('=') + 1));
-    }
+    agent().setProperty("ConnectorName", "Conn");
+    agent().setProperty("AgentTraceLevel", "4");
+    agent().setProperty("PerfLevel", "1");
     scope_.startConnector().handlers["Gadget"] = &handler_;
     veneer_ = &scope_.startVeneer();
   }
-  hbconnector::test::FakeAgent& agent() { return scope_.agent(); }
+  FakeAgent& agent() { return scope_.agent(); }
   BusObjSpec* registered(const char* name) {
     return BusObjSpecRegistry::getInstance()->findSpec(name);
   }
 
-  hbconnector::test::RegistryGuard registry_;
-  hbconnector::test::FakeAgentScope scope_;
+  RegistryGuard registry_;
+  FakeAgentScope scope_;
   Handler handler_;
   JToCPPVeneer* veneer_ = nullptr;
 };
@@ -139,3 +132,4 @@ TEST_F(VeneerBusObjTest, ConsumeSyncTakesTheAnswer) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

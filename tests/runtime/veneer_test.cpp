@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "hbconnector/bo_handler.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
 #include "hbconnector/spec_registry.hpp"
@@ -11,27 +12,15 @@
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/version.hpp"
+#include "runtime/records.hpp"
 #include "runtime/runtime_internal.hpp"
 #include "support/fake_agent.hpp"
 
+namespace hbconnector::test {
 namespace {
 
 using hbconnector::detail::RuntimeMonitor;
 using hbconnector::detail::runtimeMonitor;
-using hbconnector::test::FakeAgent;
-using hbconnector::test::FakeAgentScope;
-using hbconnector::test::TestConnector;
-
-// The calls of interest for the start-up order: lookups and generated messages.
-std::vector<std::string> startupCalls(const FakeAgent& agent) {
-  std::vector<std::string> kept;
-  for (const std::string& call : agent.calls()) {
-    if (call.rfind("getConfigProp", 0) == 0 || call.rfind("generateMsg", 0) == 0) {
-      kept.push_back(call);
-    }
-  }
-  return kept;
-}
 
 TEST(VeneerConstruction, RunsTheStartUpStepsInOrder) {
   FakeAgentScope scope;
@@ -39,7 +28,6 @@ TEST(VeneerConstruction, RunsTheStartUpStepsInOrder) {
   agent.setProperty("AgentTraceLevel", "3");
   agent.setProperty("PerfLevel", "2");
   auto* handler = new SubscriptionHandlerCPP();
-
   // At the first lookup the veneer must already be current and linked with
   // its handler, with a Tracing object that has no name yet.
   JToCPPVeneer* currentAtLookup = nullptr;
@@ -57,7 +45,6 @@ TEST(VeneerConstruction, RunsTheStartUpStepsInOrder) {
   {
     JToCPPVeneer veneer(handler, &agentToken);
     agent.setCallHook(nullptr);
-
     EXPECT_EQ(currentAtLookup, &veneer);
     EXPECT_EQ(backPointerAtLookup, &veneer);
     EXPECT_TRUE(tracingUnnamedAtLookup);
@@ -65,80 +52,56 @@ TEST(VeneerConstruction, RunsTheStartUpStepsInOrder) {
     EXPECT_EQ(veneer.getAgentInterface(), &agentToken);
     EXPECT_NE(veneer.getMsgGenerator(), nullptr);
     EXPECT_EQ(veneer.getSpecRegistry(), BusObjSpecRegistry::getInstance());
-
-    const std::vector<std::string> expected = {"getConfigProp ConnectorName",
-                                               "getConfigProp AgentTraceLevel", "generateMsg 80404",
-                                               "generateMsg 80405", "getConfigProp PerfLevel"};
-    EXPECT_EQ(startupCalls(agent), expected);
-
-    const auto announced = agent.generated(80404);
-    ASSERT_EQ(announced.size(), 1u);
-    EXPECT_EQ(announced[0].type, 4);
-    EXPECT_EQ(announced[0].flag, 1);
-    EXPECT_EQ(announced[0].count, 1);
-    EXPECT_EQ(announced[0].params, "3");
-    EXPECT_FALSE(announced[0].hasExtra);
-    const auto set = agent.generated(80405);
-    ASSERT_EQ(set.size(), 1u);
-    EXPECT_EQ(set[0].type, 4);
-    EXPECT_EQ(set[0].flag, 1);
-    EXPECT_EQ(set[0].count, 2);
-    EXPECT_EQ(set[0].params, "3,3");
-    // The notices are composed, not logged.
-    EXPECT_TRUE(agent.logs().empty());
-
+    Lines startup;
+    for (const std::string& call : agent.calls())
+      if (call.rfind("getConfigProp", 0) == 0 || call.rfind("generateMsg", 0) == 0)
+        startup.push_back(call);
+    EXPECT_EQ(startup,
+              (Lines{"getConfigProp ConnectorName", "getConfigProp AgentTraceLevel",
+                     "generateMsg 80404", "generateMsg 80405", "getConfigProp PerfLevel"}));
+    EXPECT_EQ(generatedLines(agent), (Lines{"80404/4/1/1:3", "80405/4/1/2:3,3"}));
+    EXPECT_TRUE(agent.logs().empty());  // the notices are composed, not logged
     EXPECT_EQ(veneer.getTracing()->getTraceLevel(), 3);
     EXPECT_EQ(PerfMonitor::getPerfLevel(), 2);
   }
-  // The destroyed veneer is no longer reachable.
-  EXPECT_EQ(JToCPPVeneer::getVeneer(), nullptr);
+  EXPECT_EQ(JToCPPVeneer::getVeneer(), nullptr);  // the destroyed veneer is unreachable
 }
 
-TEST(VeneerConstruction, DefaultsWithoutConfiguration) {
-  FakeAgentScope scope;
-  PerfMonitor::setPerfLevel(7);  // a left-over level must not survive start-up
-  JToCPPVeneer& veneer = scope.startVeneer();
-
-  EXPECT_STREQ(veneer.getTracing()->getConnectorName(), "Generic_Connector");
-  EXPECT_EQ(veneer.getTracing()->getTraceLevel(), 0);
-  EXPECT_EQ(PerfMonitor::getPerfLevel(), 0);
-  ASSERT_EQ(scope.agent().generated(80404).size(), 1u);
-  EXPECT_EQ(scope.agent().generated(80404)[0].params, "0");
-  EXPECT_EQ(scope.agent().generated(80405)[0].params, "0,0");
-
-  const char* operations[] = {"init", "doverbfor", "poll"};
-  const RuntimeMonitor kinds[] = {RuntimeMonitor::kInit, RuntimeMonitor::kDoVerbFor,
-                                  RuntimeMonitor::kPoll};
-  for (int i = 0; i < 3; ++i) {
-    PerfMonitor* monitor = runtimeMonitor(kinds[i]);
-    ASSERT_NE(monitor, nullptr);
-    EXPECT_STREQ(monitor->getFirstName().c_str(), "Generic_Connector");
-    EXPECT_STREQ(monitor->getSecondName().c_str(), operations[i]);
+TEST(VeneerConstruction, DefaultsAndAConfiguredNameWithI18nLookups) {
+  {
+    FakeAgentScope scope;
+    PerfMonitor::setPerfLevel(7);  // a left-over level must not survive start-up
+    JToCPPVeneer& veneer = scope.startVeneer();
+    EXPECT_STREQ(veneer.getTracing()->getConnectorName(), "Generic_Connector");
+    EXPECT_EQ(veneer.getTracing()->getTraceLevel(), 0);
+    EXPECT_EQ(PerfMonitor::getPerfLevel(), 0);
+    EXPECT_EQ(generatedLines(scope.agent()), (Lines{"80404/4/1/1:0", "80405/4/1/2:0,0"}));
+    const char* operations[] = {"init", "doverbfor", "poll"};
+    const RuntimeMonitor kinds[] = {RuntimeMonitor::kInit, RuntimeMonitor::kDoVerbFor,
+                                    RuntimeMonitor::kPoll};
+    for (int i = 0; i < 3; ++i) {
+      PerfMonitor* monitor = runtimeMonitor(kinds[i]);
+      ASSERT_NE(monitor, nullptr);
+      EXPECT_EQ(
+          std::string(monitor->getFirstName().c_str()) + "~" + monitor->getSecondName().c_str(),
+          std::string("Generic_Connector~") + operations[i]);
+    }
+    veneer.setTraceLevel(1);
+    veneer.traceWrite(1, "hello");
+    ASSERT_EQ(scope.agent().traces().size(), 1u);
+    EXPECT_EQ(scope.agent().traces()[0].connectorName, "Generic_Connector");
   }
-
-  // Trace lines carry the default name too.
-  veneer.setTraceLevel(1);
-  veneer.traceWrite(1, "hello");
-  const auto traces = scope.agent().traces();
-  ASSERT_EQ(traces.size(), 1u);
-  EXPECT_EQ(traces[0].connectorName, "Generic_Connector");
-}
-
-TEST(VeneerConstruction, ConfiguredNameIsUsedAndAnInternationalAgentGetsI18nLookups) {
   FakeAgentScope scope;
   scope.agent().setEncoding("UTF-8");
   scope.agent().setProperty("ConnectorName", "Acme");
   JToCPPVeneer& veneer = scope.startVeneer();
-
   EXPECT_STREQ(veneer.getTracing()->getConnectorName(), "Acme");
   EXPECT_STREQ(runtimeMonitor(RuntimeMonitor::kPoll)->getFirstName().c_str(), "Acme");
-  for (const auto& lookup : scope.agent().configLookups()) {
-    EXPECT_TRUE(lookup.i18n) << lookup.name;
-  }
   EXPECT_EQ(scope.agent().configLookups().size(), 3u);
+  for (const auto& lookup : scope.agent().configLookups()) EXPECT_TRUE(lookup.i18n) << lookup.name;
 }
 
-TEST(VeneerLifecycle, InitWithoutConnectorFails) {
+TEST(VeneerLifecycle, CallsGoToTheLastConstructedConnectorOrFail) {
   FakeAgentScope scope;
   JToCPPVeneer& veneer = scope.startVeneer();
   ASSERT_EQ(JToCPPVeneer::getConnector(), nullptr);
@@ -148,19 +111,14 @@ TEST(VeneerLifecycle, InitWithoutConnectorFails) {
   EXPECT_EQ(veneer.getVersion(), nullptr);
   veneer.suspend();  // nothing to call, must not crash
   veneer.resume();
-}
 
-TEST(VeneerLifecycle, TheLastConstructedConnectorReceivesTheCalls) {
-  FakeAgentScope scope;
   TestConnector first;
   TestConnector second;
   second.initResult = 42;
   second.pollResult = 3;
   second.terminateResult = 9;
   second.version = "2.5.1";
-  JToCPPVeneer& veneer = scope.startVeneer();
   EXPECT_EQ(JToCPPVeneer::getConnector(), &second);
-
   Version version(4, 1, 0);
   EXPECT_EQ(veneer.init(&version), 42);
   EXPECT_EQ(second.lastInitVersion.load(), &version);
@@ -170,43 +128,31 @@ TEST(VeneerLifecycle, TheLastConstructedConnectorReceivesTheCalls) {
   veneer.suspend();
   veneer.resume();
   veneer.resume();
-
   EXPECT_EQ(first.initCalls + first.pollCalls + first.terminateCalls + first.suspendCalls +
                 first.resumeCalls,
             0);
-  EXPECT_EQ(second.initCalls, 1);
-  EXPECT_EQ(second.pollCalls, 1);
-  EXPECT_EQ(second.terminateCalls, 1);
-  EXPECT_EQ(second.suspendCalls, 1);
-  EXPECT_EQ(second.resumeCalls, 2);
+  EXPECT_EQ(std::vector<int>({second.initCalls, second.pollCalls, second.terminateCalls,
+                              second.suspendCalls, second.resumeCalls}),
+            std::vector<int>({1, 1, 1, 1, 2}));
 }
 
-TEST(VeneerLifecycle, InitSuppliesAMissingSubscriptionHandler) {
-  FakeAgentScope scope;
-  scope.startConnector();
-  {
-    JToCPPVeneer veneer(nullptr, nullptr);
-    EXPECT_EQ(veneer.getSubscriptionHandler(), nullptr);
-    EXPECT_EQ(veneer.subscribeTo("Customer", "Create", 0), -1);
-    EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 0);
-    EXPECT_EQ(veneer.init(nullptr), 1);
-    SubscriptionHandlerCPP* handler = veneer.getSubscriptionHandler();
-    ASSERT_NE(handler, nullptr);
-    EXPECT_EQ(handler->getVeneer(), &veneer);
-    EXPECT_EQ(veneer.subscribeTo("Customer", "Create", 0), 0);
-    EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 1);
-    EXPECT_EQ(veneer.cancelSub("Customer", nullptr, "Create"), 0);
-    EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 0);
-  }
-}
-
-TEST(VeneerLifecycle, TakesTheLibraryRegistryAndInitReplacesAMissingOne) {
+TEST(VeneerLifecycle, InitSuppliesAMissingHandlerAndRegistry) {
   FakeAgentScope scope;
   scope.startConnector();
   JToCPPVeneer veneer(nullptr, nullptr);
+  EXPECT_EQ(veneer.getSubscriptionHandler(), nullptr);
+  EXPECT_EQ(veneer.subscribeTo("Customer", "Create", 0), -1);
+  EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 0);
   EXPECT_EQ(veneer.getSpecRegistry(), BusObjSpecRegistry::getInstance());
   veneer.setSpecRegistry(nullptr);
   EXPECT_EQ(veneer.init(nullptr), 1);
+  SubscriptionHandlerCPP* handler = veneer.getSubscriptionHandler();
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(handler->getVeneer(), &veneer);
+  EXPECT_EQ(veneer.subscribeTo("Customer", "Create", 0), 0);
+  EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 1);
+  EXPECT_EQ(veneer.cancelSub("Customer", nullptr, "Create"), 0);
+  EXPECT_EQ(veneer.isSubscribed("Customer", "Create"), 0);
   BusObjSpecRegistry* fresh = veneer.getSpecRegistry();
   ASSERT_NE(fresh, nullptr);
   EXPECT_NE(fresh, BusObjSpecRegistry::getInstance());
@@ -223,11 +169,7 @@ TEST(VeneerLifecycle, DestroyingAnotherVeneerLeavesTheCurrentOne) {
   EXPECT_EQ(JToCPPVeneer::getVeneer(), &current);
   scope.stopVeneer();
   EXPECT_EQ(JToCPPVeneer::getVeneer(), nullptr);
-  // Helpers reach nothing now and must not crash.
-  ConnectorBase::traceWrite(0, "after");
-  ConnectorBase::logMsg("after", 6);
   EXPECT_EQ(ConnectorBase::getSubscriptionHandler(), nullptr);
-  EXPECT_EQ(JToCPPVeneer::getErrorMsg(), nullptr);
 }
 
 TEST(VeneerHandlers, ReplacingTheHandlerKeepsBackPointersRight) {
@@ -235,28 +177,23 @@ TEST(VeneerHandlers, ReplacingTheHandlerKeepsBackPointersRight) {
   JToCPPVeneer& veneer = scope.startVeneer();
   SubscriptionHandlerCPP* original = veneer.getSubscriptionHandler();
   ASSERT_EQ(original->getVeneer(), &veneer);
-
   auto* replacement = new SubscriptionHandlerCPP();
   veneer.setSubscriptionHandler(replacement);
   EXPECT_EQ(veneer.getSubscriptionHandler(), replacement);
   EXPECT_EQ(replacement->getVeneer(), &veneer);
   EXPECT_EQ(original->getVeneer(), nullptr);
-
   // Attaching from the handler's side displaces the veneer's handler.
   original->setVeneer(&veneer);
   EXPECT_EQ(veneer.getSubscriptionHandler(), original);
   EXPECT_EQ(replacement->getVeneer(), nullptr);
   delete replacement;
   EXPECT_EQ(veneer.getSubscriptionHandler(), original);
-
   original->detachVeneer();
   EXPECT_EQ(veneer.getSubscriptionHandler(), nullptr);
   EXPECT_EQ(original->getVeneer(), nullptr);
   veneer.setSubscriptionHandler(original);
   EXPECT_EQ(original->getVeneer(), &veneer);
-
-  // Deleting the handler leaves the veneer without one (no dangling pointer).
-  delete original;
+  delete original;  // leaves the veneer without one, not with a dangling pointer
   EXPECT_EQ(veneer.getSubscriptionHandler(), nullptr);
 }
 
@@ -271,15 +208,11 @@ TEST(VeneerServices, DeltaSupportMeansExactlyTrue) {
   agent.setDeltaSupport("Null", std::nullopt);
   EXPECT_TRUE(veneer.isDeltaSupported("Yes"));
   EXPECT_TRUE(ConnectorBase::isDeltaSupported("Yes"));
-  EXPECT_FALSE(veneer.isDeltaSupported("Upper"));
-  EXPECT_FALSE(veneer.isDeltaSupported("Longer"));
-  EXPECT_FALSE(veneer.isDeltaSupported("Cut"));
-  EXPECT_FALSE(veneer.isDeltaSupported("Null"));
-  EXPECT_FALSE(veneer.isDeltaSupported("Unconfigured"));
+  for (const char* type : {"Upper", "Longer", "Cut", "Null", "Unconfigured"})
+    EXPECT_FALSE(veneer.isDeltaSupported(type)) << type;
   EXPECT_FALSE(veneer.isDeltaSupported(nullptr));
-  const std::vector<std::string> asked = {"Yes", "Yes",  "Upper",       "Longer",
-                                          "Cut", "Null", "Unconfigured"};
-  EXPECT_EQ(agent.deltaLookups(), asked);
+  EXPECT_EQ(agent.deltaLookups(),
+            (Lines{"Yes", "Yes", "Upper", "Longer", "Cut", "Null", "Unconfigured"}));
 }
 
 TEST(VeneerServices, ConfigLookupFollowsTheAgentEncoding) {
@@ -294,8 +227,7 @@ TEST(VeneerServices, ConfigLookupFollowsTheAgentEncoding) {
     EXPECT_STREQ(buffer, "blue");
     const auto lookups = scope.agent().configLookups();
     ASSERT_EQ(lookups.size(), 1u);
-    const bool ascii = std::strcmp(encoding, "ascii7") == 0 || std::strcmp(encoding, "ascii8") == 0;
-    EXPECT_EQ(lookups[0].i18n, !ascii) << encoding;
+    EXPECT_EQ(lookups[0].i18n, std::string(encoding).rfind("ascii", 0) != 0) << encoding;
   }
 }
 
@@ -309,7 +241,6 @@ TEST(VeneerServices, ForwardsCollaborationNamesPollingAndEncoding) {
   EXPECT_EQ(ConnectorBase::getCollabNames(), nullptr);  // no veneer yet
   EXPECT_FALSE(ConnectorBase::isAgentCapableOfPolling());
   scope.startVeneer();
-
   StringMessage* names = ConnectorBase::getCollabNames();
   ASSERT_NE(names, nullptr);
   EXPECT_STREQ(names->nextToken(), "CollabA");
@@ -318,9 +249,70 @@ TEST(VeneerServices, ForwardsCollaborationNamesPollingAndEncoding) {
   EXPECT_TRUE(ConnectorBase::isAgentCapableOfPolling());
   EXPECT_STREQ(ConnectorBase::getEncoding(), "ascii7");
   EXPECT_STREQ(ConnectorBase::getLocale(), "de_DE");
-
   scope.agent().setCollabNames(std::nullopt);
   EXPECT_EQ(ConnectorBase::getCollabNames(), nullptr);
 }
 
+class PlainHandler : public BOHandlerBase {
+ public:
+  int doVerbFor(BusinessObject&, ReturnStatusDescriptor*) override { return 1; }
+};
+
+TEST(BOHandlerHelpers, ReachTheVeneerOnlyThroughAnAttachedSubscriptionHandler) {
+  FakeAgentScope scope;
+  scope.agent().setProperty("Colour", "blue");
+  scope.agent().setProperty("AgentTraceLevel", "3");
+  scope.agent().setDeltaSupport("Customer", "true");
+  JToCPPVeneer& veneer = scope.startVeneer();
+  scope.agent().clearRecords();
+  PlainHandler handler;
+  char buffer[16] = "garbage";
+  auto silent = [&] {
+    EXPECT_EQ(handler.getConfigProp("Colour", buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_FALSE(handler.isDeltaSupported("Customer"));
+    handler.logMsg("unattached", 6);
+    handler.traceWrite(0, "unattached");
+    handler.generateAndLogMsg(1, 6, 0);
+    handler.generateAndTraceMsg(1, 4, 0, 0);
+    EXPECT_EQ(handler.generateMsg(1, 4, 0, 0), nullptr);
+    EXPECT_TRUE(scope.agent().calls().empty());
+    EXPECT_EQ(pendingError(), "<none>");
+  };
+  EXPECT_EQ(handler.getSubscriptionHandler(), nullptr);
+  EXPECT_EQ(handler.getUserData(), nullptr);
+  silent();
+  SubscriptionHandlerCPP loose;  // belongs to no veneer: no help either
+  handler.setSubscriptionHandler(&loose);
+  silent();
+
+  handler.setSubscriptionHandler(veneer.getSubscriptionHandler());
+  EXPECT_EQ(handler.getConfigProp("Colour", buffer, sizeof buffer), 4);
+  EXPECT_STREQ(buffer, "blue");
+  EXPECT_TRUE(handler.isDeltaSupported("Customer"));
+  EXPECT_FALSE(handler.isDeltaSupported("Order"));
+  handler.logMsg("handler failure", 7);
+  handler.traceWrite(3, "line", "extra");
+  handler.traceWrite(4, "too detailed");
+  char* text = handler.generateMsg(17115, 6, 0, 1, "Customer");
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::string(text), FakeAgent::composedText(17115, 6, "Customer"));
+  delete[] text;
+  handler.generateAndLogMsg(17118, 6, 1, "Customer");
+  handler.generateAndTraceMsg(500, 4, 2, 2, "a", "b");
+  EXPECT_EQ(traceLines(scope.agent()),
+            (Lines{"3:line+extra", "2:" + FakeAgent::composedText(500, 4, "a,b")}));
+  EXPECT_EQ(logLines(scope.agent()),
+            (Lines{"7:handler failure", "6:" + FakeAgent::composedText(17118, 6, "Customer")}));
+  EXPECT_EQ(pendingError(), "handler failure");  // the first error-class text stays
+
+  // After the veneer goes, the helpers fall silent again.
+  handler.setSubscriptionHandler(nullptr);
+  scope.stopVeneer();
+  scope.agent().clearRecords();
+  handler.logMsg("late", 4);
+  EXPECT_TRUE(scope.agent().calls().empty());
+}
+
 }  // namespace
+}  // namespace hbconnector::test

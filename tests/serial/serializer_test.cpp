@@ -16,16 +16,9 @@
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
 
+namespace hbconnector::test {
 namespace {
 
-using hbconnector::test::bars;
-using hbconnector::test::delimited;
-using hbconnector::test::firstTokens;
-using hbconnector::test::slotText;
-using hbconnector::test::SpecBuilder;
-using hbconnector::test::split;
-using hbconnector::test::Tokens;
-using hbconnector::test::txt;
 using Serializer = BusObjAndSpecSerializer;
 
 // The tokens of a combined message (deleted here); spec records by type name.
@@ -68,8 +61,8 @@ class SerializerTest : public ::testing::Test {
     tree_->setAttrValue(1, txt("a note"), STRING);
     tree_->setAttrValue(2, new BusinessObject("Tree"), OBJECT);
   }
-  hbconnector::test::RegistryGuard registry_;
-  hbconnector::test::FakeAgentScope scope_;
+  RegistryGuard registry_;
+  FakeAgentScope scope_;
   std::unique_ptr<BusinessObject> tree_;
 };
 
@@ -185,3 +178,4 @@ TEST(SerializerDeathTest, NullArgumentsAreProgrammingErrors) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

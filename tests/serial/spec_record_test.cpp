@@ -12,13 +12,8 @@
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
 
+namespace hbconnector::test {
 namespace {
-
-using hbconnector::test::bars;
-using hbconnector::test::delimited;
-using hbconnector::test::firstTokens;
-using hbconnector::test::prefixed;
-using hbconnector::test::split;
 
 // '~' stands for the empty marker (code 5).
 std::string marked(std::string text) {
@@ -93,8 +88,8 @@ TEST(SpecRecordTest, EndsLeftoversAndMalformedRecords) {
 }
 
 TEST(SpecRecordTest, WriterRoundTripAndBytes) {
-  hbconnector::test::RegistryGuard guard;
-  std::unique_ptr<BusObjSpec> built(hbconnector::test::SpecBuilder("Shop", "3.4.5")
+  RegistryGuard guard;
+  std::unique_ptr<BusObjSpec> built(SpecBuilder("Shop", "3.4.5")
                                         .info("shop")
                                         .attr("Code", STRING)
                                         .key()
@@ -114,12 +109,8 @@ TEST(SpecRecordTest, WriterRoundTripAndBytes) {
   EXPECT_EQ(describe(back), describe(*built));
   EXPECT_STREQ(back.getVerbAppSpecificInfo("Delete"), "soft");
 
-  std::unique_ptr<BusObjSpec> small(hbconnector::test::SpecBuilder("S")
-                                        .attr("A", INTEGER)
-                                        .maxLength(9)
-                                        .defaultValue("7")
-                                        .verbs({"Create"})
-                                        .build());
+  std::unique_ptr<BusObjSpec> small(
+      SpecBuilder("S").attr("A", INTEGER).maxLength(9).defaultValue("7").verbs({"Create"}).build());
   std::unique_ptr<StringMessage> bytes(small->toStringMessage());
   EXPECT_EQ(bytes->getText(), bars(marked("BusObjSpec|S|1.0.0|~|1|1|A|Integer|false|false|false|~|"
                                           "9|7|0.0.0|null|null|true|Create|~|")));
@@ -128,7 +119,7 @@ TEST(SpecRecordTest, WriterRoundTripAndBytes) {
 TEST(SpecRecordTest, NamesThatLookLikeTheThirteenthTokenSurviveTheWriter) {
   // Attributes and a verb named like booleans, right after twelve-token
   // entries: the reader's look-ahead must not take them for a thirteenth token.
-  std::unique_ptr<BusObjSpec> odd(hbconnector::test::SpecBuilder("Odd")
+  std::unique_ptr<BusObjSpec> odd(SpecBuilder("Odd")
                                       .attr("true", STRING)
                                       .attr("false", INTEGER)
                                       .attr("Plain", STRING)
@@ -149,3 +140,4 @@ TEST(SpecRecordTest, NamesThatLookLikeTheThirteenthTokenSurviveTheWriter) {
 }
 
 }  // namespace
+}  // namespace hbconnector::test

@@ -1,0 +1,98 @@
+// The two text conversions of the bridge: ascii8 <-> UTF-8 for agents that
+// want 8-bit text, and the repair of bytes into the modified UTF-8 the JVM
+// accepts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "bridge/java_text.hpp"
+#include "hbconnector/encoding.hpp"
+
+namespace {
+
+using hbconnector::detail::characterBoundary;
+using hbconnector::detail::isModifiedUtf8;
+using hbconnector::detail::toModifiedUtf8;
+
+std::string take(char* text) {
+  std::unique_ptr<char[]> owned(text);
+  return owned ? std::string(owned.get()) : std::string("<null>");
+}
+
+// An exactly sized heap copy, so the address sanitizer sees any read past the zero.
+std::unique_ptr<char[]> exactCopy(const char* text) {
+  const std::size_t n = std::strlen(text) + 1;
+  std::unique_ptr<char[]> copy(new char[n]);
+  std::memcpy(copy.get(), text, n);
+  return copy;
+}
+
+TEST(EncodingTest, Ascii8AndUtf8ConvertBothWays) {
+  EXPECT_EQ(utf8ToAscii8(nullptr), nullptr);
+  EXPECT_EQ(ascii8ToUtf8(nullptr), nullptr);
+  EXPECT_EQ(take(utf8ToAscii8("caf\xC3\xA9!")), "caf\xE9!");
+  EXPECT_EQ(take(ascii8ToUtf8("caf\xE9!")), "caf\xC3\xA9!");
+  EXPECT_EQ(take(utf8ToAscii8("plain ascii")), "plain ascii");
+  EXPECT_EQ(take(ascii8ToUtf8("")), "");
+  EXPECT_EQ(take(utf8ToAscii8("")), "");
+
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::string utf8 = take(ascii8ToUtf8(all.c_str()));
+  EXPECT_EQ(utf8.size(), 127u + 2u * 128u);
+  EXPECT_EQ(take(utf8ToAscii8(utf8.c_str())), all);
+
+  // U+20AC (E2 82 AC) reads as two bytes, (E2 * 64 + 02) mod 256, then AC pairs with 'x'.
+  const std::string euro = take(utf8ToAscii8("\xE2\x82\xACx"));
+  ASSERT_EQ(euro.size(), 2u);
+  EXPECT_EQ(static_cast<unsigned char>(euro[0]), 0x82);
+  EXPECT_EQ(static_cast<unsigned char>(euro[1]), ((0xACu * 64u) + ('x' & 0x3Fu)) & 0xFFu);
+}
+
+TEST(EncodingTest, LeadByteAtTheEndNeverReadsPastTheTerminator) {
+  for (const char* input : {"\xC3", "ab\xC3", "\xFF"}) {
+    std::unique_ptr<char[]> out(utf8ToAscii8(exactCopy(input).get()));
+    ASSERT_NE(out, nullptr);
+    EXPECT_LE(std::strlen(out.get()), std::strlen(input)) << input;
+  }
+  std::unique_ptr<char[]> out(utf8ToAscii8("ab\xC3"));
+  EXPECT_EQ(static_cast<unsigned char>(out[2]), (0xC3u * 64u) & 0xFFu);
+}
+
+TEST(JavaTextTest, RepairKeepsWellFormedTextAndMendsTheRest) {
+  for (const char* text : {"", "plain", "caf\xC3\xA9", "\xE2\x82\xAC 5", "nul\xC0\x80inside",
+                           "\xED\xA0\xBD\xED\xB8\x80"}) {
+    EXPECT_TRUE(isModifiedUtf8(text)) << text;
+    EXPECT_EQ(toModifiedUtf8(text), text);
+  }
+  const struct {
+    const char* in;
+    const char* out;
+  } mended[] = {
+      {"caf\xE9", "caf\xC3\xA9"},
+      {"\xFF\x80", "\xC3\xBF\xC2\x80"},
+      {"a\xE2\x82", "a\xC3\xA2\xC2\x82"},                        // sequence cut by the end
+      {"x\xF0\x9F\x98\x80y", "x\xED\xA0\xBD\xED\xB8\x80y"},      // U+1F600 as D83D DE00
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},  // above U+10FFFF: byte by byte
+  };
+  for (const auto& c : mended) {
+    EXPECT_FALSE(isModifiedUtf8(c.in)) << c.in;
+    EXPECT_EQ(toModifiedUtf8(c.in), c.out) << c.in;
+  }
+  for (const char* input : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "ok\xF0"}) {
+    EXPECT_TRUE(isModifiedUtf8(toModifiedUtf8(exactCopy(input).get()).c_str())) << input;
+  }
+}
+
+TEST(JavaTextTest, CutsBeforeASplitCharacter) {
+  const char* text = "ab\xE2\x82\xAC";
+  EXPECT_EQ(characterBoundary(text, 5), 5u);
+  for (std::size_t at : {2u, 3u, 4u}) EXPECT_EQ(characterBoundary(text, at), 2u) << at;
+  EXPECT_EQ(characterBoundary("\xC3\xA9", 1), 0u);
+  EXPECT_EQ(characterBoundary("\xF0\x9F\x98\x80", 3), 0u);
+  EXPECT_EQ(characterBoundary("", 0), 0u);
+}
+
+}  // namespace
