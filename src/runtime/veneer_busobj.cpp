@@ -79,3 +79,16 @@ void JToCPPVeneer::consumeSync(const char* name, BusinessObject& bo,
                                ReturnStatusDescriptor* status) {
   hbconnector::detail::upcall::consumeSync(name, bo, status);
 }
+
+void ConnectorBase::consumeSync(const char* name, BusinessObject& bo,
+                                ReturnStatusDescriptor* status) {
+  JToCPPVeneer* veneer = JToCPPVeneer::getVeneer();
+  if (name == nullptr || veneer == nullptr) return;
+  veneer->consumeSync(name, bo, status);
+}
+
+void ConnectorBase::consumeSync(const char* name, BusinessObject* bo,
+                                ReturnStatusDescriptor* status) {
+  if (bo == nullptr) return;
+  consumeSync(name, *bo, status);
+}
