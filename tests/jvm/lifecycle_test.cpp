@@ -2,7 +2,6 @@
 // level, performance monitors, and the natives without a running connector.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -15,18 +14,12 @@ namespace {
 
 using Lifecycle = AgentTest;
 
-TEST_F(Lifecycle, VersionTextsNeedNoRunningConnector) {
-  EXPECT_EQ(agent().cjniVersion(), "4.1.1.0");
-  EXPECT_EQ(agent().cdkVersion(), "4.1.0");
-  ASSERT_EQ(start(), 1);
-  EXPECT_EQ(agent().cjniVersion(), "4.1.1.0");
-  EXPECT_EQ(agent().cdkVersion(), "4.1.0");
-  agent().terminate();
-  EXPECT_EQ(agent().cdkVersion(), "4.1.0");
-}
-
 TEST_F(Lifecycle, ResultsPassThroughAndThrowsBecomeFailures) {
+  EXPECT_EQ(agent().text("n_CJNIVersion"), "4.1.1.0");  // no connector needed
+  EXPECT_EQ(agent().text("n_CDKVersion"), "4.1.0");
   ASSERT_EQ(start(), 1);
+  EXPECT_EQ(agent().text("n_CJNIVersion"), "4.1.1.0");
+  EXPECT_EQ(agent().text("n_CDKVersion"), "4.1.0");
   testconnector::behaviour().pollResult = 5;
   EXPECT_EQ(agent().poll(), 5);
   testconnector::behaviour().throwOnPoll = true;
@@ -34,11 +27,11 @@ TEST_F(Lifecycle, ResultsPassThroughAndThrowsBecomeFailures) {
   ASSERT_EQ(messages(80401).size(), 1u);
   EXPECT_EQ(messages(80401)[0].at(5), "poll");
 
-  EXPECT_EQ(agent().getVersion(), "TestConnector 1.0");
+  EXPECT_EQ(agent().text("n_getVersion"), "TestConnector 1.0");
   testconnector::behaviour().version = nullptr;
-  EXPECT_EQ(agent().getVersion(), "");
+  EXPECT_EQ(agent().text("n_getVersion"), "");
   testconnector::behaviour().throwOnGetVersion = true;
-  EXPECT_EQ(agent().getVersion(), "");
+  EXPECT_EQ(agent().text("n_getVersion"), "");
   EXPECT_EQ(messages(80401).back().at(5), "getVersion");
 
   testconnector::behaviour().throwOnTerminate = true;
@@ -47,6 +40,7 @@ TEST_F(Lifecycle, ResultsPassThroughAndThrowsBecomeFailures) {
   // The runtime is gone even though the connector threw.
   EXPECT_EQ(agent().poll(), -1);
   EXPECT_EQ(testconnector::calls().poll, 2);
+  EXPECT_EQ(agent().text("n_CDKVersion"), "4.1.0");
 }
 
 TEST_F(Lifecycle, SuspendAndResumeReachTheConnectorAndSurviveThrows) {
@@ -72,47 +66,38 @@ TEST_F(Lifecycle, SuspendAndResumeReachTheConnectorAndSurviveThrows) {
 
 TEST_F(Lifecycle, WithoutARunningConnectorTheNativesAnswerNothing) {
   for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);  // the second round after a start-up and terminate
     EXPECT_EQ(agent().poll(), -1);
-    EXPECT_EQ(agent().getVersion(), "");
+    EXPECT_EQ(agent().text("n_getVersion"), "");
     EXPECT_EQ(agent().terminate(), -1);
     EXPECT_EQ(agent().subscribeTo("Customer", "Create", 0), -1);
     EXPECT_EQ(agent().updateSubscription("Customer", "Create", 0), -1);
     EXPECT_EQ(agent().cancelSub("Customer", "1.0", "Create"), -1);
     EXPECT_FALSE(agent().isSubscribed("Customer", "Create"));
-    std::string status;
-    EXPECT_EQ(agent().doVerbFor("text", false, &status), -1);
+    EXPECT_EQ(agent().textVerb("text").status, -1);
     agent().suspend();
     agent().resume();
     agent().setTraceLevel(5);
     agent().gotBusObjSpec("spec");
-    const std::optional<std::string> monitors = agent().perfMonitors();
-    ASSERT_TRUE(monitors.has_value());
-    EXPECT_EQ(monitors->substr(0, 2), "#~");
+    EXPECT_EQ(agent().text("n_getPerfMonitors").value_or("").substr(0, 2), "#~");
     EXPECT_EQ(testconnector::calls().poll, 0);
     EXPECT_EQ(testconnector::calls().suspend, 0);
     EXPECT_EQ(testconnector::calls().terminate, round);
-    // Second round: after a start-up and terminate.
     ASSERT_EQ(start(), 1);
     ASSERT_EQ(agent().terminate(), 0);
   }
-}
-
-TEST_F(Lifecycle, SetTraceLevelChangesWhatIsTraced) {
+  // A running connector refuses verb requests without a record.
   ASSERT_EQ(start(), 1);
-  agent().clearLog();
-  agent().setTraceLevel(3);
-  ASSERT_EQ(messages(80405).size(), 1u);
-  EXPECT_EQ(messages(80405)[0].at(5), "3,3");
-  EXPECT_EQ(messages(80405)[0].at(1), "4");
-  agent().subscribeTo("Customer", nullptr, 0);
-  EXPECT_TRUE(traces("BusObjNativeInterface_").empty());
-  agent().setTraceLevel(5);
-  agent().subscribeTo("Customer", nullptr, 0);
-  EXPECT_EQ(traces("BusObjNativeInterface_n_SubscribeTo").size(), 1u);
+  for (bool transactional : {false, true}) {
+    const Outcome outcome = agent().textVerb("Customer", transactional);
+    EXPECT_EQ(outcome.status, -1);
+    if (!transactional) {
+      EXPECT_EQ(outcome.message, std::nullopt);
+    }
+  }
 }
 
-TEST_F(Lifecycle, NothingIsTracedAtLevelZero) {
-  agent().setConfigProp("ConnectorName", "Conn");
+TEST_F(Lifecycle, TraceLevelDecidesWhatIsTraced) {
   ASSERT_EQ(start(), 1);
   agent().poll();
   agent().subscribeTo("Customer", nullptr, 0);
@@ -120,48 +105,40 @@ TEST_F(Lifecycle, NothingIsTracedAtLevelZero) {
   agent().cancelSub("Customer", "1.0", "*");
   agent().suspend();
   agent().resume();
-  agent().terminate();
-  EXPECT_TRUE(agent().rows("traces").empty());
-}
-
-TEST_F(Lifecycle, PerfMonitorListWithoutMonitoringIsNumberSignTilde) {
-  const std::optional<std::string> before = agent().perfMonitors();
-  ASSERT_TRUE(before.has_value());
-  if (*before != "#~") GTEST_SKIP() << "monitors were recorded earlier in this process";
-  ASSERT_EQ(start(), 1);
-  agent().poll();
-  EXPECT_EQ(agent().perfMonitors(), "#~");
+  EXPECT_TRUE(agent().rows("traces").empty());  // nothing at level 0
+  agent().clearLog();
+  agent().setTraceLevel(3);
+  ASSERT_EQ(messages(80405).size(), 1u);
+  EXPECT_EQ(messages(80405)[0].at(1), "4");
+  EXPECT_EQ(messages(80405)[0].at(5), "3,3");
+  agent().subscribeTo("Customer", nullptr, 0);
+  EXPECT_TRUE(traces("BusObjNativeInterface_").empty());
+  agent().setTraceLevel(5);
+  agent().subscribeTo("Customer", nullptr, 0);
+  EXPECT_EQ(traces("BusObjNativeInterface_n_SubscribeTo").size(), 1u);
 }
 
 TEST_F(Lifecycle, PerfMonitorListJoinsTheRecordedMonitors) {
+  // Without monitoring the list is "#~" (unless monitors were recorded
+  // earlier in this process).
+  if (agent().text("n_getPerfMonitors") == "#~") {
+    ASSERT_EQ(start(), 1);
+    agent().poll();
+    EXPECT_EQ(agent().text("n_getPerfMonitors"), "#~");
+    ASSERT_EQ(agent().terminate(), 0);
+  }
+
   agent().setConfigProp("PerfLevel", "1");
   agent().setConfigProp("ConnectorName", "Conn");
   ASSERT_EQ(start(), 1);
   agent().poll();
   agent().poll();
-  const std::string list = agent().perfMonitors().value_or("");
+  const std::string list = agent().text("n_getPerfMonitors").value_or("");
   ASSERT_TRUE(std::regex_match(list, std::regex("#~([^#~]*~[^#~]*~[0-9]+~#)+"))) << list;
-  std::vector<std::string> records;
-  for (std::size_t at = 2; at < list.size();) {
-    const std::size_t end = list.find('#', at);
-    records.push_back(list.substr(at, end - at));
-    at = end + 1;
-  }
-  auto has = [&](const std::string& prefix) {
-    return std::any_of(records.begin(), records.end(),
-                       [&](const std::string& r) { return r.rfind(prefix, 0) == 0; });
-  };
-  EXPECT_TRUE(has("Conn~init~")) << list;
-  EXPECT_TRUE(has("Conn~poll~")) << list;
-  EXPECT_FALSE(has("Conn~doverbfor~")) << list;
-}
-
-TEST_F(Lifecycle, VerbRequestsWithoutARecordAreRefused) {
-  ASSERT_EQ(start(), 1);
-  std::string status;
-  EXPECT_EQ(agent().doVerbFor("Customer", false, &status), -1);
-  EXPECT_EQ(status, "<null>");
-  EXPECT_EQ(agent().doVerbFor("Customer", true, &status), -1);
+  const std::string records = "#" + list.substr(2);  // each record after a '#'
+  EXPECT_NE(records.find("#Conn~init~"), std::string::npos) << list;
+  EXPECT_NE(records.find("#Conn~poll~"), std::string::npos) << list;
+  EXPECT_EQ(records.find("#Conn~doverbfor~"), std::string::npos) << list;
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // Specifications announced by the agent and events sent to it, through a real
 // virtual machine.
 #include <gtest/gtest.h>
-#include <jni.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,42 +16,8 @@
 namespace hbtest {
 namespace {
 
-// A length-prefixed spec: String attributes Name and ObjectEventId, verb
-// Create.
 std::string specText(const std::string& name, const std::string& info = "i") {
-  const std::string E = "\x05";
-  const std::vector<std::string> tokens = {
-      "BusObjSpec", name,    "1.0.0",         info,     "2",     "1",     "Name",   "String",
-      "true",       "false", "false",         E,        "0",     E,       "1.0.0",  "1",
-      "x",          "true",  "ObjectEventId", "String", "false", "false", "false",  E,
-      "0",          E,       "1.0.0",         "1",      "x",     "true",  "Create", E};
-  std::string text;
-  for (const std::string& t : tokens) {
-    char length[32];
-    std::snprintf(length, sizeof length, "%zx#", t.size());
-    text += length + t;
-  }
-  return text;
-}
-
-// n_gotBusObjSpecI18n on a fresh agent object (the native uses the running
-// connector whatever the receiver).
-void gotBusObjSpecI18n(const std::string& bytes) {
-  JNIEnv* env = jniEnv();
-  ASSERT_EQ(env->PushLocalFrame(16), 0);
-  jclass cls = env->FindClass("AppSide_Connector/BusObjNativeInterface");
-  ASSERT_NE(cls, nullptr);
-  jobject receiver = env->NewObject(cls, env->GetMethodID(cls, "<init>", "()V"));
-  ASSERT_FALSE(env->ExceptionCheck());
-  jbyteArray array = env->NewByteArray(static_cast<jsize>(bytes.size()));
-  ASSERT_FALSE(env->ExceptionCheck());
-  env->SetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()),
-                          reinterpret_cast<const jbyte*>(bytes.data()));
-  jmethodID method = env->GetMethodID(cls, "n_gotBusObjSpecI18n", "([B)V");
-  ASSERT_FALSE(env->ExceptionCheck());
-  env->CallVoidMethod(receiver, method, array);
-  EXPECT_FALSE(env->ExceptionCheck());
-  env->PopLocalFrame(nullptr);
+  return specRecord(name, {{"Name", "String"}, {"ObjectEventId", "String"}}, info);
 }
 
 BusObjSpec* registered(const char* name) {
@@ -67,9 +31,9 @@ TEST_F(SpecsAndEvents, SpecsAreTracedWholeAndRegistered) {
   ASSERT_EQ(start(), 1);
   const std::string header = "BusObjNativeInterface_n_gotBusObjSpec got BusObjSpec string:\n";
   const std::string longSpec = specText("JvmText", std::string(6000, 'L'));  // beyond 5120
-  agent().gotBusObjSpec(longSpec.c_str());
-  gotBusObjSpecI18n(specText("JvmBytes") + std::string(1, '\0') + "5#extra");
-  gotBusObjSpecI18n(specText("JvmNoZero"));
+  agent().gotBusObjSpec(longSpec);
+  agent().gotBusObjSpecI18n(specText("JvmBytes") + std::string(1, '\0') + "5#extra");
+  agent().gotBusObjSpecI18n(specText("JvmNoZero"));
   for (const char* name : {"JvmText", "JvmBytes", "JvmNoZero"}) {
     ASSERT_NE(registered(name), nullptr) << name;
     EXPECT_EQ(registered(name)->getAttributeCount(), 2) << name;  // nothing read past the text
@@ -80,7 +44,7 @@ TEST_F(SpecsAndEvents, SpecsAreTracedWholeAndRegistered) {
   EXPECT_EQ(lines[1].at(3), header + specText("JvmBytes") + "\n");
 
   agent().gotBusObjSpec("a#BusObjSpec9#JvmBroken");
-  gotBusObjSpecI18n("ff#short");
+  agent().gotBusObjSpecI18n("ff#short");
   EXPECT_EQ(registered("JvmBroken"), nullptr);
   int refusals = 0;
   for (const Row& row : agent().rows("logs"))
@@ -92,7 +56,7 @@ TEST_F(SpecsAndEvents, TextEventsReachTheAgentOnlyWhenSubscribed) {
   ASSERT_EQ(start(), 1);
   const std::string encoding = ConnectorBase::getEncoding();
   if (encoding != "ascii7" && encoding != "ascii8") GTEST_SKIP() << "encoding fixed earlier";
-  agent().gotBusObjSpec(specText("JvmEvent").c_str());
+  agent().gotBusObjSpec(specText("JvmEvent"));
   std::vector<int> results;
   std::string sent;
   testconnector::behaviour().onPoll = [&] {
