@@ -46,56 +46,21 @@ void failOnException(JNIEnv* env, const char* what) {
   ADD_FAILURE() << "Java exception in " << what;
 }
 
-// Calls a method of target (a static one of cls when target is null); object
-// results survive into the caller's frame.
-jvalue invoke(jobject target, jclass cls, const char* name, const char* signature,
-              std::initializer_list<jvalue> args) {
-  JNIEnv* env = jniEnv();
-  env->PushLocalFrame(16);
-  if (target != nullptr) cls = env->GetObjectClass(target);
-  jmethodID id = target != nullptr ? env->GetMethodID(cls, name, signature)
-                                   : env->GetStaticMethodID(cls, name, signature);
-  jvalue r{};
-  if (id != nullptr) {
-    const jvalue* a = args.begin();
-    switch (std::strchr(signature, ')')[1]) {
-      case 'V':
-        target ? env->CallVoidMethodA(target, id, a) : env->CallStaticVoidMethodA(cls, id, a);
-        break;
-      case 'I':
-        r.i = target ? env->CallIntMethodA(target, id, a) : env->CallStaticIntMethodA(cls, id, a);
-        break;
-      case 'Z':
-        r.z = env->CallBooleanMethodA(target, id, a);
-        break;
-      case 'J':
-        r.j = env->CallLongMethodA(target, id, a);
-        break;
-      default:
-        r.l = target ? env->CallObjectMethodA(target, id, a)
-                     : env->CallStaticObjectMethodA(cls, id, a);
-    }
-  }
-  failOnException(env, name);
-  if (std::strchr(signature, ')')[1] == 'L' || std::strchr(signature, ')')[1] == '[') {
-    r.l = env->PopLocalFrame(r.l);
-  } else {
-    env->PopLocalFrame(nullptr);
-  }
-  return r;
-}
-
-jvalue support(const char* name, const char* signature, std::initializer_list<jvalue> args = {}) {
-  return invoke(nullptr, jniEnv()->FindClass("HbTestSupport"), name, signature, args);
-}
-
 jobject newObject(const char* className, const char* signature,
-                  std::initializer_list<jvalue> args) {
+                  std::initializer_list<jvalue> args = {}) {
   JNIEnv* env = jniEnv();
   jclass cls = env->FindClass(className);
   jobject object = env->NewObjectA(cls, env->GetMethodID(cls, "<init>", signature), args.begin());
   failOnException(env, className);
   return object;
+}
+
+jbyteArray byteArray(const char* bytes, std::size_t length) {
+  JNIEnv* env = jniEnv();
+  jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
+  env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
+                          reinterpret_cast<const jbyte*>(bytes));
+  return array;
 }
 
 }  // namespace
@@ -107,22 +72,7 @@ JNIEnv* jniEnv() {
   return static_cast<JNIEnv*>(env);
 }
 
-jvalue S(const char* text) { return L(text != nullptr ? jniEnv()->NewStringUTF(text) : nullptr); }
-jvalue I(int value) {
-  jvalue v;
-  v.i = value;
-  return v;
-}
-jvalue Z(bool value) {
-  jvalue v;
-  v.z = value ? JNI_TRUE : JNI_FALSE;
-  return v;
-}
-jvalue L(jobject value) {
-  jvalue v;
-  v.l = value;
-  return v;
-}
+jvalue S(const char* text) { return {.l = text ? jniEnv()->NewStringUTF(text) : nullptr}; }
 
 std::optional<std::string> javaText(jobject value) {
   if (value == nullptr) return std::nullopt;
@@ -131,6 +81,34 @@ std::optional<std::string> javaText(jobject value) {
   std::string out(chars);
   env->ReleaseStringUTFChars(static_cast<jstring>(value), chars);
   return out;
+}
+
+jvalue invoke(jobject target, const char* name, const char* signature,
+              std::initializer_list<jvalue> args) {
+  JNIEnv* env = jniEnv();
+  jmethodID id = env->GetMethodID(env->GetObjectClass(target), name, signature);
+  jvalue r{};
+  const jvalue* a = args.begin();
+  if (id != nullptr) {
+    switch (std::strchr(signature, ')')[1]) {
+      case 'V':
+        env->CallVoidMethodA(target, id, a);
+        break;
+      case 'I':
+        r.i = env->CallIntMethodA(target, id, a);
+        break;
+      case 'Z':
+        r.z = env->CallBooleanMethodA(target, id, a);
+        break;
+      case 'J':
+        r.j = env->CallLongMethodA(target, id, a);
+        break;
+      default:
+        r.l = env->CallObjectMethodA(target, id, a);
+    }
+  }
+  failOnException(env, name);
+  return r;
 }
 
 std::string specRecord(const std::string& name,
@@ -149,88 +127,24 @@ std::string specRecord(const std::string& name,
 }
 
 Agent::Agent() {
-  Frame f;
   JNIEnv* env = jniEnv();
-  agent_ = env->NewGlobalRef(newObject("AppSide_Connector/BusObjNativeInterface", "()V", {}));
+  agent_ = env->NewGlobalRef(newObject("AppSide_Connector/BusObjNativeInterface", "()V"));
   settings_ = env->NewGlobalRef(call("settings", "()" HB_SETTINGS).l);
   log_ = env->NewGlobalRef(call("log", "()LAppSide_Connector/UpcallLog;").l);
+  support_ = env->NewGlobalRef(newObject("HbTestSupport", "()V"));
 }
 
 Agent::~Agent() {
-  for (jobject ref : {agent_, settings_, log_}) jniEnv()->DeleteGlobalRef(ref);
+  for (jobject ref : {agent_, settings_, log_, support_}) jniEnv()->DeleteGlobalRef(ref);
 }
-
-jvalue Agent::call(const char* name, const char* signature, std::initializer_list<jvalue> args) {
-  return invoke(agent_, nullptr, name, signature, args);
-}
-
-void Agent::setting(const char* name, const char* signature, std::initializer_list<jvalue> args) {
-  Frame f;
-  invoke(settings_, nullptr, name, signature, args);
-}
-
-jvalue Agent::onLog(const char* name, const char* signature, std::initializer_list<jvalue> args) {
-  return invoke(log_, nullptr, name, signature, args);
-}
-
-int Agent::init(const char* version, const char* dllFileName) {
-  Frame f;
-  return call("n_init", "(" HB_STR HB_STR ")I", {S(version), S(dllFileName)}).i;
-}
-
-std::optional<std::string> Agent::text(const char* native) {
-  Frame f;
-  return javaText(call(native, "()" HB_STR).l);
-}
-
-int Agent::subscribeTo(const char* name, const char* verb, int perf) {
-  Frame f;
-  return call("n_SubscribeTo", "(" HB_STR HB_STR "I)I", {S(name), S(verb), I(perf)}).i;
-}
-
-int Agent::updateSubscription(const char* name, const char* verb, int perf) {
-  Frame f;
-  return call("n_UpdateSubscription", "(" HB_STR HB_STR HB_STR "I)I",
-              {S(name), S(verb), S("ignored"), I(perf)})
-      .i;
-}
-
-int Agent::cancelSub(const char* name, const char* version, const char* verb) {
-  Frame f;
-  return call("n_CancelSub", "(" HB_STR HB_STR HB_STR ")I", {S(name), S(version), S(verb)}).i;
-}
-
-bool Agent::isSubscribed(const char* name, const char* verb) {
-  Frame f;
-  return call("n_isSubscribed", "(" HB_STR HB_STR ")Z", {S(name), S(verb)}).z == JNI_TRUE;
-}
-
-void Agent::gotBusObjSpec(const std::string& text) {
-  Frame f;
-  call("n_gotBusObjSpec", "(" HB_STR ")V", {S(text.c_str())});
-}
-
-namespace {
-
-jbyteArray byteArray(const char* bytes, std::size_t length) {
-  JNIEnv* env = jniEnv();
-  jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
-  env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
-                          reinterpret_cast<const jbyte*>(bytes));
-  return array;
-}
-
-}  // namespace
 
 void Agent::gotBusObjSpecI18n(const std::string& bytes) {
-  Frame f;
-  call("n_gotBusObjSpecI18n", "([B)V", {L(byteArray(bytes.data(), bytes.size()))});
+  call("n_gotBusObjSpecI18n", "([B)V", {{.l = byteArray(bytes.data(), bytes.size())}});
 }
 
 Outcome Agent::verb(const char* content, std::size_t length, bool bytes, bool transactional) {
-  Frame f;
   JNIEnv* env = jniEnv();
-  jobject bucket = newObject("AppSide_Connector/StringBucket", "()V", {});
+  jobject bucket = newObject("AppSide_Connector/StringBucket", "()V");
   jfieldID field = env->GetFieldID(env->GetObjectClass(bucket),
                                    bytes ? "contentinArray" : "content", bytes ? "[B" : HB_STR);
   if (content != nullptr) {
@@ -238,11 +152,11 @@ Outcome Agent::verb(const char* content, std::size_t length, bool bytes, bool tr
         bucket, field,
         bytes ? static_cast<jobject>(byteArray(content, length)) : env->NewStringUTF(content));
   }
-  jobject status = newObject("VqCommon/ReturnStatusDescriptor", "()V", {});
+  jobject status = newObject("VqCommon/ReturnStatusDescriptor", "()V");
   Outcome outcome;
   outcome.status = call(bytes ? "n_DoVerbForI18n" : "n_DoVerbFor",
                         "(LAppSide_Connector/StringBucket;ZLVqCommon/ReturnStatusDescriptor;)I",
-                        {L(bucket), Z(transactional), L(status)})
+                        {{.l = bucket}, {.z = transactional}, {.l = status}})
                        .i;
   jobject after = env->GetObjectField(bucket, field);
   if (!bytes) {
@@ -254,49 +168,39 @@ Outcome Agent::verb(const char* content, std::size_t length, bool bytes, bool tr
                             reinterpret_cast<jbyte*>(out.data()));
     outcome.content = out;
   }
-  outcome.message = javaText(invoke(status, nullptr, "getErrorString", "()" HB_STR, {}).l);
+  outcome.message = javaText(invoke(status, "getErrorString", "()" HB_STR, {}).l);
   return outcome;
 }
 
 std::vector<Row> Agent::rows(const char* list) {
-  Frame f;
-  JNIEnv* env = jniEnv();
+  // One text: records separated by code 30, their fields by code 31.
   jobject records = onLog(list, "()Ljava/util/List;").l;
-  auto flat =
-      static_cast<jobjectArray>(support("flatten", "(Ljava/util/List;)[" HB_STR, {L(records)}).l);
+  const std::string text =
+      javaText(invoke(support_, "flatten", "(Ljava/util/List;)" HB_STR, {{.l = records}}).l)
+          .value_or("");
   std::vector<Row> out;
-  const jsize n = flat != nullptr ? env->GetArrayLength(flat) : 0;
-  for (jsize i = 0; i < n; ++i) {
-    jobject element = env->GetObjectArrayElement(flat, i);
-    const std::string line = javaText(element).value_or("");
-    env->DeleteLocalRef(element);
-    Row row(1);
-    for (char c : line) {
-      if (c == '\x1f') {
-        row.emplace_back();
-      } else {
-        row.back() += c;
-      }
+  for (char c : text) {
+    if (c == '\x1e' || out.empty()) out.emplace_back(1);
+    if (c == '\x1f') {
+      out.back().emplace_back();
+    } else if (c != '\x1e') {
+      out.back().back() += c;
     }
-    out.push_back(std::move(row));
   }
   return out;
 }
 
 bool Agent::takeException() {
   JNIEnv* env = jniEnv();
-  if (!env->ExceptionCheck()) return false;
+  const bool pending = env->ExceptionCheck();
   env->ExceptionClear();
-  return true;
-}
-
-int javaThreadCount() {
-  Frame f;
-  return support("threadCount", "()I").i;
+  return pending;
 }
 
 void AgentTest::SetUp() {
   testconnector::reset();
+  // The harness's own local references live until the end of the test.
+  jniEnv()->PushLocalFrame(4096);
   agent_ = std::make_unique<Agent>();
 }
 
@@ -304,6 +208,7 @@ void AgentTest::TearDown() {
   agent_->terminate();
   testconnector::reset();
   agent_.reset();
+  jniEnv()->PopLocalFrame(nullptr);
 }
 
 std::vector<Row> AgentTest::messages(int id) {

@@ -28,19 +28,13 @@ namespace hbtest {
 // The env of the calling thread (the one that created the VM).
 JNIEnv* jniEnv();
 
-// Pushes a local frame for its lifetime.
-class Frame {
- public:
-  Frame() { jniEnv()->PushLocalFrame(64); }
-  ~Frame() { jniEnv()->PopLocalFrame(nullptr); }
-};
-
-// Argument makers for Agent::call (a null text passes null).
+// A Java string argument (null gives null) and a string result.
 jvalue S(const char* text);
-jvalue I(int value);
-jvalue Z(bool value);
-jvalue L(jobject value);
 std::optional<std::string> javaText(jobject value);
+// Calls a method of target by name and JNI signature; a Java exception fails
+// the current test.
+jvalue invoke(jobject target, const char* name, const char* signature,
+              std::initializer_list<jvalue> args = {});
 
 using hbconnector::test::bars;
 using hbconnector::test::prefixed;
@@ -64,8 +58,8 @@ struct Outcome {
   std::optional<std::string> message;
 };
 
-// A BusObjNativeInterface object with fresh settings and log. Java
-// exceptions thrown by a call fail the current test.
+// A BusObjNativeInterface object with fresh settings and log. Local
+// references it makes live until the end of the test (see AgentTest).
 class Agent {
  public:
   Agent();
@@ -73,54 +67,80 @@ class Agent {
   Agent& operator=(const Agent&) = delete;
   ~Agent();
 
-  // Calls a method of the agent object, its settings or its log by name and
-  // JNI signature; object arguments and results belong to the caller's Frame.
-  jvalue call(const char* name, const char* signature, std::initializer_list<jvalue> args = {});
-  void setting(const char* name, const char* signature, std::initializer_list<jvalue> args);
-  jvalue onLog(const char* name, const char* signature, std::initializer_list<jvalue> args = {});
+  // Calls a method of the agent object, its settings or its log.
+  jvalue call(const char* name, const char* signature, std::initializer_list<jvalue> args = {}) {
+    return invoke(agent_, name, signature, args);
+  }
+  void setting(const char* name, const char* signature, std::initializer_list<jvalue> args) {
+    invoke(settings_, name, signature, args);
+  }
+  jvalue onLog(const char* name, const char* signature, std::initializer_list<jvalue> args = {}) {
+    return invoke(log_, name, signature, args);
+  }
 
   // The native methods.
-  int init(const char* version, const char* dllFileName);
+  int init(const char* version, const char* dllFileName) {
+    return call("n_init", "(" HB_STR HB_STR ")I", {S(version), S(dllFileName)}).i;
+  }
   int terminate() { return call("n_terminate", "()I").i; }
   int poll() { return call("n_poll", "()I").i; }
-  std::optional<std::string> text(const char* native);  // n_getVersion, n_CDKVersion, ...
+  // n_getVersion, n_CDKVersion, n_CJNIVersion or n_getPerfMonitors.
+  std::optional<std::string> text(const char* native) {
+    return javaText(call(native, "()" HB_STR).l);
+  }
   void suspend() { call("n_suspend", "()V"); }
   void resume() { call("n_resume", "()V"); }
-  void setTraceLevel(int level) { call("n_setTraceLevel", "(I)V", {I(level)}); }
-  int subscribeTo(const char* name, const char* verb, int perf);
-  int updateSubscription(const char* name, const char* verb, int perf);
-  int cancelSub(const char* name, const char* version, const char* verb);
-  bool isSubscribed(const char* name, const char* verb);
-  void gotBusObjSpec(const std::string& text);
+  void setTraceLevel(int level) { call("n_setTraceLevel", "(I)V", {{.i = level}}); }
+  int subscribeTo(const char* name, const char* verb, int perf) {
+    return call("n_SubscribeTo", "(" HB_STR HB_STR "I)I", {S(name), S(verb), {.i = perf}}).i;
+  }
+  int updateSubscription(const char* name, const char* verb, int perf) {
+    return call("n_UpdateSubscription", "(" HB_STR HB_STR HB_STR "I)I",
+                {S(name), S(verb), S("ignored"), {.i = perf}})
+        .i;
+  }
+  int cancelSub(const char* name, const char* version, const char* verb) {
+    return call("n_CancelSub", "(" HB_STR HB_STR HB_STR ")I", {S(name), S(version), S(verb)}).i;
+  }
+  bool isSubscribed(const char* name, const char* verb) {
+    return call("n_isSubscribed", "(" HB_STR HB_STR ")Z", {S(name), S(verb)}).z == JNI_TRUE;
+  }
+  void gotBusObjSpec(const std::string& text) {
+    call("n_gotBusObjSpec", "(" HB_STR ")V", {S(text.c_str())});
+  }
   void gotBusObjSpecI18n(const std::string& bytes);
   // n_DoVerbForI18n when bytes, else n_DoVerbFor (content given in modified
   // UTF-8); a null content leaves the bucket empty.
   Outcome verb(const char* content, std::size_t length, bool bytes, bool transactional = false);
+  Outcome byteVerb(const std::string& content) {
+    return verb(content.data(), content.size(), true);
+  }
   Outcome textVerb(const std::string& content, bool transactional = false) {
     return verb(content.c_str(), content.size(), false, transactional);
-  }
-  Outcome byteVerb(const std::string& content, bool transactional = false) {
-    return verb(content.data(), content.size(), true, transactional);
   }
 
   // Settings.
   void setConfigProp(const char* name, const char* value) {
-    Frame f;
     setting("setConfigProp", "(" HB_STR HB_STR ")" HB_SETTINGS, {S(name), S(value)});
   }
+  void setDeltaSupport(const char* type, const char* answer) {
+    setting("setDeltaSupport", "(" HB_STR HB_STR ")" HB_SETTINGS, {S(type), S(answer)});
+  }
   void setFailing(const char* method, bool failing) {
-    Frame f;
-    setting("setFailing", "(" HB_STR "Z)" HB_SETTINGS, {S(method), Z(failing)});
+    setting("setFailing", "(" HB_STR "Z)" HB_SETTINGS, {S(method), {.z = failing}});
   }
 
   // The log: "logs" (text, type), "traces" (connector, level, delimiter, text,
   // extra), "messages" (id, type, extra, flag, count, params, text), "events"
-  // (text, bytes in hexadecimal, encoding), "syncCalls", "lookups" (method, name).
+  // (text, bytes in hexadecimal, encoding), "syncCalls" (name, object,
+  // status), "lookups" (method, name).
   std::vector<Row> rows(const char* list);
   void clearLog() { onLog("clear", "()V"); }
-  void setRecording(bool on) { onLog("setRecording", "(Z)V", {Z(on)}); }
+  void setRecording(bool on) { onLog("setRecording", "(Z)V", {{.z = on}}); }
   long long upcallCount() { return onLog("upcallCount", "()J").j; }
 
+  // Live Java threads (including attached native threads).
+  int threadCount() { return invoke(support_, "threadCount", "()I").i; }
   // Whether a Java exception is pending (it is cleared).
   bool takeException();
 
@@ -128,13 +148,13 @@ class Agent {
   jobject agent_ = nullptr;
   jobject settings_ = nullptr;
   jobject log_ = nullptr;
+  jobject support_ = nullptr;  // an HbTestSupport
 };
 
-// Live Java threads (including attached native threads).
-int javaThreadCount();
-
-// Each test gets a fresh agent object and a reset test connector; a
-// connector still running at the end is terminated.
+// Each test gets a fresh agent object and a reset test connector, and runs
+// in a local frame of its own (the test thread never returns to Java, so
+// nothing else would free the harness's references); a connector still
+// running at the end is terminated.
 class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override;

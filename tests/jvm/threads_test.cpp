@@ -42,7 +42,7 @@ TEST_F(Threads, ConnectorThreadsLogAndTraceThroughTheUpcalls) {
 
 TEST_F(Threads, ShortLivedNativeThreadsAreDetachedWhenTheyEnd) {
   ASSERT_EQ(start(), 1);
-  const int baseline = javaThreadCount();
+  const int baseline = agent().threadCount();
   constexpr int kThreads = 1000;
   constexpr int kBatch = 50;
   for (int done = 0; done < kThreads; done += kBatch) {
@@ -53,7 +53,7 @@ TEST_F(Threads, ShortLivedNativeThreadsAreDetachedWhenTheyEnd) {
   int logs = 0;
   for (const Row& row : agent().rows("logs")) logs += row.at(0) == "t" ? 1 : 0;
   EXPECT_EQ(logs, kThreads);
-  EXPECT_LE(javaThreadCount(), baseline + 2);
+  EXPECT_LE(agent().threadCount(), baseline + 2);
 }
 
 TEST_F(Threads, AMillionUpcallsInOneNativeFrame) {

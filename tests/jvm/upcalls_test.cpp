@@ -21,13 +21,10 @@ using Upcalls = AgentTest;
 
 TEST_F(Upcalls, AgentAnswersReachConnectorCode) {
   agent().setConfigProp("Long", "abcdefghijklmnopqrst");
-  for (const auto& [type, answer] : {std::pair<const char*, const char*>{"Customer", "true"},
-                                     {"Order", "TRUE"},
-                                     {"Item", nullptr},
-                                     {"Long", "true but much longer than the answer buffer"}}) {
-    Frame f;
-    agent().setting("setDeltaSupport", "(" HB_STR HB_STR ")" HB_SETTINGS, {S(type), S(answer)});
-  }
+  agent().setDeltaSupport("Customer", "true");
+  agent().setDeltaSupport("Order", "TRUE");
+  agent().setDeltaSupport("Item", nullptr);
+  agent().setDeltaSupport("Long", "true but much longer than the answer buffer");
   ASSERT_EQ(start(), 1);
   agent().clearLog();
   std::vector<std::string> seen;
@@ -83,7 +80,6 @@ TEST_F(Upcalls, AgentAnswersReachConnectorCode) {
 }
 
 TEST_F(Upcalls, AnotherEncodingUsesTheByteArrayLookupsAndEvents) {
-  Frame f;
   agent().setting("setEncoding", "(" HB_STR ")" HB_SETTINGS, {S("UTF-8")});
   agent().setConfigProp("Name", "h\xC3\xA9llo w\xC3\xB6rld");
   ASSERT_EQ(start(), 1);

@@ -44,11 +44,8 @@ class VerbTest : public AgentTest {
     verbconnector::install();
     agent().setConfigProp("ConnectorName", "VerbConn");
     ASSERT_EQ(agent().init("4.1.0", HB_TEST_VERB_CONNECTOR_LIBRARY), 1);
-    for (const char* type : {"Customer", "Account"}) {
-      Frame f;
-      agent().setting("setDeltaSupport", "(" HB_STR HB_STR ")" HB_SETTINGS,
-                      {S(type), S(type[0] == 'A' ? "true" : "false")});
-    }
+    agent().setDeltaSupport("Customer", "false");
+    agent().setDeltaSupport("Account", "true");
     agent().gotBusObjSpec(specRecord("Customer", {{"CustId", "String"},
                                                   {"Name", "String"},
                                                   {"City", "String"},
@@ -341,7 +338,7 @@ TEST_F(VerbTest, StatusMessageIsTracedAndAFailingLookupDoesNotStopTheRequest) {
 }
 
 TEST_F(VerbTest, EventsFromNativeThreadsGetIdsAndFollowSubscriptions) {
-  agent().setting("setEventAnswer", "(I)" HB_SETTINGS, {I(5)});
+  agent().setting("setEventAnswer", "(I)" HB_SETTINGS, {{.i = 5}});
   ASSERT_EQ(agent().subscribeTo("Customer", "Create", 0), 0);
   agent().clearLog();
 
@@ -372,11 +369,8 @@ TEST_F(VerbTest, EventsFromNativeThreadsGetIdsAndFollowSubscriptions) {
 
 TEST_F(VerbTest, SynchronousRequestsTakeTheAgentsAnswer) {
   const std::string answer = record(false, customer("Retrieve", "C1|Zoe|Oslo|3"));
-  {
-    Frame f;
-    agent().setting("setConsumeSyncReply", "(" HB_STR HB_STR ")" HB_SETTINGS,
-                    {S(answer.c_str()), S(bars("ReturnStatusDescriptor|1|done|", '\x04').c_str())});
-  }
+  agent().setting("setConsumeSyncReply", "(" HB_STR HB_STR ")" HB_SETTINGS,
+                  {S(answer.c_str()), S(bars("ReturnStatusDescriptor|1|done|", '\x04').c_str())});
   BusinessObject bo("Customer");
   bo.setAttrValue(0, const_cast<char*>("C1"), STRING);
   bo.setVerb("Retrieve");
