@@ -111,16 +111,18 @@ jvalue invoke(jobject target, const char* name, const char* signature,
   return r;
 }
 
-std::string specRecord(const std::string& name,
-                       const std::vector<std::pair<std::string, std::string>>& attrs,
+std::string specRecord(const std::string& name, const std::string& attrs,
                        const std::string& appInfo) {
   const char* e = "\x05";
-  hbconnector::test::Tokens t = {"BusObjSpec", name, "1.0.0", appInfo, std::to_string(attrs.size()),
+  const hbconnector::test::Tokens names = split(attrs);
+  hbconnector::test::Tokens t = {"BusObjSpec", name, "1.0.0", appInfo, std::to_string(names.size()),
                                  "4"};
-  for (const auto& [attr, type] : attrs) {
-    const bool key = &attr == &attrs.front().first;
-    t.insert(t.end(), {attr, type, key ? "true" : "false", "false", "false", e, "255", e, "1.0.0",
-                       "1", "null", "true"});
+  for (const std::string& attr : names) {
+    const std::size_t colon = attr.find(':');
+    t.insert(t.end(),
+             {attr.substr(0, colon), colon == std::string::npos ? "String" : attr.substr(colon + 1),
+              &attr == &names[0] ? "true" : "false", "false", "false", e, "255", e, "1.0.0", "1",
+              "null", "true"});
   }
   for (const char* verb : {"Create", "Retrieve", "Update", "Delete"}) t.insert(t.end(), {verb, e});
   return prefixed(t);

@@ -41,9 +41,9 @@ using hbconnector::test::prefixed;
 using hbconnector::test::split;
 
 // A length-prefixed specification record with the verbs Create, Retrieve,
-// Update and Delete; attributes are {name, type}, the first one the key.
-std::string specRecord(const std::string& name,
-                       const std::vector<std::pair<std::string, std::string>>& attrs,
+// Update and Delete. attrs lists "Name" or "Name:Type" (String when no type)
+// separated by '|'; the first one is the key.
+std::string specRecord(const std::string& name, const std::string& attrs,
                        const std::string& appInfo = "\x05");
 
 // One flattened record of the agent's log: its fields in declaration order.

@@ -17,7 +17,7 @@ namespace hbtest {
 namespace {
 
 std::string specText(const std::string& name, const std::string& info = "i") {
-  return specRecord(name, {{"Name", "String"}, {"ObjectEventId", "String"}}, info);
+  return specRecord(name, "Name|ObjectEventId", info);
 }
 
 BusObjSpec* registered(const char* name) {

@@ -10,32 +10,22 @@ namespace {
 
 using Subscriptions = AgentTest;
 
-TEST_F(Subscriptions, WildcardUpdateCancelAndMissingArgumentRules) {
+// The table's own rules are tested natively; here each native passes its
+// arguments through in order and refuses missing ones without a change.
+TEST_F(Subscriptions, TheNativesPassTheirArgumentsThroughAndRefuseMissingOnes) {
   ASSERT_EQ(start(), 1);
-  EXPECT_EQ(agent().subscribeTo("Customer", nullptr, 0), 0);
-  EXPECT_TRUE(agent().isSubscribed("Customer", "Update"));
+  EXPECT_EQ(agent().subscribeTo("Customer", nullptr, 0), 0);  // a null verb is every verb
   EXPECT_TRUE(agent().isSubscribed("Customer", "AnyVerb"));
   EXPECT_FALSE(agent().isSubscribed("Customer", nullptr));
   EXPECT_FALSE(agent().isSubscribed("customer", "Update"));
-  // The wildcard already answers for Update: nothing is added, so there is
-  // no Update entry to cancel.
-  EXPECT_EQ(agent().updateSubscription("Customer", "Update", 3), 0);
-  EXPECT_EQ(agent().cancelSub("Customer", "1.0", "Update"), -1);
-  EXPECT_EQ(agent().cancelSub("Customer", "1.0", "*"), 0);
-  EXPECT_FALSE(agent().isSubscribed("Customer", "Update"));
-  EXPECT_EQ(agent().cancelSub("Nobody", "1.0", "Create"), -1);
-
-  EXPECT_EQ(agent().subscribeTo("Order", "Create", 0), 0);
-  EXPECT_EQ(agent().subscribeTo("Order", "Create", 9), 0);
-  EXPECT_TRUE(agent().isSubscribed("Order", "Create"));
-  EXPECT_FALSE(agent().isSubscribed("Order", "Delete"));
   EXPECT_EQ(agent().updateSubscription("Order", "Delete", 1), 0);
   EXPECT_TRUE(agent().isSubscribed("Order", "Delete"));
-  EXPECT_EQ(agent().cancelSub("Order", "1.0", "Create"), 0);
-  EXPECT_EQ(agent().cancelSub("Order", "1.0", "Create"), -1);
-  EXPECT_TRUE(agent().isSubscribed("Order", "Delete"));
+  EXPECT_FALSE(agent().isSubscribed("Order", "Create"));
+  EXPECT_EQ(agent().cancelSub("Order", "1.0", "Delete"), 0);
+  EXPECT_EQ(agent().cancelSub("Order", "1.0", "Delete"), -1);
+  EXPECT_EQ(agent().cancelSub("Customer", "1.0", "*"), 0);
+  EXPECT_FALSE(agent().isSubscribed("Customer", "Update"));
 
-  // Required arguments missing change nothing.
   EXPECT_EQ(agent().subscribeTo(nullptr, "Create", 0), -1);
   EXPECT_EQ(agent().updateSubscription("Customer", nullptr, 0), -1);
   EXPECT_EQ(agent().subscribeTo("Customer", "Create", 0), 0);

@@ -86,7 +86,7 @@ TEST_F(Upcalls, AnotherEncodingUsesTheByteArrayLookupsAndEvents) {
   if (std::string(ConnectorBase::getEncoding()) != "UTF-8") {
     GTEST_SKIP() << "the agent's encoding was fixed earlier in this process";
   }
-  agent().gotBusObjSpec(specRecord("JvmUtf", {{"Key", "String"}, {"ObjectEventId", "String"}}));
+  agent().gotBusObjSpec(specRecord("JvmUtf", "Key|ObjectEventId"));
   agent().clearLog();
   int stored = -2, answer = -2;
   std::string value, sent;

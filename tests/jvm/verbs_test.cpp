@@ -46,16 +46,10 @@ class VerbTest : public AgentTest {
     ASSERT_EQ(agent().init("4.1.0", HB_TEST_VERB_CONNECTOR_LIBRARY), 1);
     agent().setDeltaSupport("Customer", "false");
     agent().setDeltaSupport("Account", "true");
-    agent().gotBusObjSpec(specRecord("Customer", {{"CustId", "String"},
-                                                  {"Name", "String"},
-                                                  {"City", "String"},
-                                                  {"Revision", "Integer"},
-                                                  {"ObjectEventId", "String"}}));
-    agent().gotBusObjSpec(specRecord("Account", {{"AcctId", "String"},
-                                                 {"Owner", "String"},
-                                                 {"Balance", "Double"},
-                                                 {"ObjectEventId", "String"}}));
-    agent().gotBusObjSpec(specRecord("Orphan", {{"Id", "String"}, {"ObjectEventId", "String"}}));
+    agent().gotBusObjSpec(
+        specRecord("Customer", "CustId|Name|City|Revision:Integer|ObjectEventId"));
+    agent().gotBusObjSpec(specRecord("Account", "AcctId|Owner|Balance:Double|ObjectEventId"));
+    agent().gotBusObjSpec(specRecord("Orphan", "Id|ObjectEventId"));
     agent().clearLog();
   }
 
