@@ -3,8 +3,7 @@
 // One virtual machine per process (HotSpot cannot create a second), created
 // on first use with -Xcheck:jni, the agent classes on the class path and the
 // library named by -Dhbconnector.library. The test's main thread stays
-// attached; every Agent call runs on it, inside a local frame of its own (the
-// thread never returns to Java, so nothing else would free local references).
+// attached; every Agent call runs on it.
 #ifndef HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 #define HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 
