@@ -26,23 +26,21 @@ namespace jvm = hbconnector::detail::jvm;
 // Live Java threads, counting native threads attached to the VM; -1 when a
 // call failed.
 int threadCount(JNIEnv* env) {
+  if (env->PushLocalFrame(8) != 0) return -1;
+  int count = -1;
   jclass factory = env->FindClass("java/lang/management/ManagementFactory");
-  if (env->ExceptionCheck()) return -1;
-  jmethodID getBean =
-      env->GetStaticMethodID(factory, "getThreadMXBean", "()Ljava/lang/management/ThreadMXBean;");
-  if (env->ExceptionCheck()) return -1;
-  jobject bean = env->CallStaticObjectMethod(factory, getBean);
-  if (env->ExceptionCheck()) return -1;
-  jclass beanClass = env->FindClass("java/lang/management/ThreadMXBean");
-  if (env->ExceptionCheck()) return -1;
-  jmethodID getCount = env->GetMethodID(beanClass, "getThreadCount", "()I");
-  if (env->ExceptionCheck()) return -1;
-  const jint count = env->CallIntMethod(bean, getCount);
-  const bool failed = env->ExceptionCheck();
-  env->DeleteLocalRef(beanClass);
-  env->DeleteLocalRef(bean);
-  env->DeleteLocalRef(factory);
-  return failed ? -1 : count;
+  jmethodID getBean = factory ? env->GetStaticMethodID(factory, "getThreadMXBean",
+                                                       "()Ljava/lang/management/ThreadMXBean;")
+                              : nullptr;
+  jobject bean = getBean ? env->CallStaticObjectMethod(factory, getBean) : nullptr;
+  jclass beanClass = bean && !env->ExceptionCheck()
+                         ? env->FindClass("java/lang/management/ThreadMXBean")
+                         : nullptr;
+  jmethodID getCount = beanClass ? env->GetMethodID(beanClass, "getThreadCount", "()I") : nullptr;
+  if (getCount != nullptr) count = env->CallIntMethod(bean, getCount);
+  if (env->ExceptionCheck()) count = -1;
+  env->PopLocalFrame(nullptr);
+  return count;
 }
 
 TEST(JvmFallback, TheLibraryFindsAVmItWasNeverToldAboutAndDetachesItsThreads) {

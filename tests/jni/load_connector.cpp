@@ -79,11 +79,6 @@ class LoadHandler : public BOHandlerBase {
   }
 };
 
-int publish(BusinessObject& bo) {
-  SubscriptionHandlerCPP* handler = ConnectorBase::getSubscriptionHandler();
-  return handler != nullptr ? handler->gotApplEvent(bo) : -100;
-}
-
 class LoadConnector : public ConnectorBase {
  public:
   BOHandlerBase* getBOHandlerForBO(const char*) override { return &handler_; }
@@ -107,23 +102,16 @@ class LoadConnector : public ConnectorBase {
     const bool bulk = std::strcmp(mode, "bulk") == 0;
     int result = -100;
     std::thread publisher([&result, bulk] {
-      if (bulk) {
-        BusinessObject event("Bulk");
-        event.setAttrValue("Id", const_cast<char*>("B1"), STRING);
-        event.setVerb("Create");
-        for (int k = 0; k < kBulkItems; ++k) {
-          auto* item = new BusinessObject("Item");
-          const std::string id = "I" + std::to_string(k);
-          item->setAttrValue("Id", const_cast<char*>(id.c_str()), STRING);
-          event.setAttrValue("Items", item, OBJECT);
-        }
-        result = publish(event);
-      } else {
-        BusinessObject event("Item");
-        event.setAttrValue("Id", const_cast<char*>("E"), STRING);
-        event.setVerb("Create");
-        result = publish(event);
+      BusinessObject event(bulk ? "Bulk" : "Item");
+      event.setAttrValue("Id", const_cast<char*>(bulk ? "B1" : "E"), STRING);
+      event.setVerb("Create");
+      for (int k = 0; bulk && k < kBulkItems; ++k) {
+        auto* item = new BusinessObject("Item");
+        item->setAttrValue("Id", const_cast<char*>(("I" + std::to_string(k)).c_str()), STRING);
+        event.setAttrValue("Items", item, OBJECT);
       }
+      SubscriptionHandlerCPP* handler = ConnectorBase::getSubscriptionHandler();
+      result = handler != nullptr ? handler->gotApplEvent(event) : -100;
     });
     publisher.join();
     return result;

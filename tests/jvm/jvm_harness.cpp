@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "test_connector.hpp"
@@ -24,18 +24,12 @@ JavaVM* createVm() {
   static std::string classPath =
       std::string("-Djava.class.path=") + HB_TEST_AGENT_JAR + ":" + HB_TEST_SUPPORT_JAR;
   static std::string library = std::string("-Dhbconnector.library=") + HB_TEST_LIBRARY;
-  JavaVMOption options[] = {
-      {const_cast<char*>(classPath.c_str()), nullptr},
-      {const_cast<char*>(library.c_str()), nullptr},
-      {const_cast<char*>("-Xcheck:jni"), nullptr},
-      {const_cast<char*>("-Xmx512m"), nullptr},
-      {const_cast<char*>("-XX:+UseSerialGC"), nullptr},
-  };
-  JavaVMInitArgs args{};
-  args.version = JNI_VERSION_1_8;
-  args.nOptions = sizeof options / sizeof options[0];
-  args.options = options;
-  args.ignoreUnrecognized = JNI_FALSE;
+  JavaVMOption options[] = {{classPath.data(), nullptr},
+                            {library.data(), nullptr},
+                            {const_cast<char*>("-Xcheck:jni"), nullptr},
+                            {const_cast<char*>("-Xmx512m"), nullptr},
+                            {const_cast<char*>("-XX:+UseSerialGC"), nullptr}};
+  JavaVMInitArgs args{JNI_VERSION_1_8, 5, options, JNI_FALSE};
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;
   if (JNI_CreateJavaVM(&vm, reinterpret_cast<void**>(&env), &args) != JNI_OK) {
@@ -45,18 +39,6 @@ JavaVM* createVm() {
   return vm;
 }
 
-// Every harness call runs in its own local frame, so the test thread (which
-// never returns to Java) does not collect local references.
-class Frame {
- public:
-  Frame() : env_(jniEnv()) { env_->PushLocalFrame(64); }
-  ~Frame() { env_->PopLocalFrame(nullptr); }
-  JNIEnv* env() const { return env_; }
-
- private:
-  JNIEnv* env_;
-};
-
 void failOnException(JNIEnv* env, const char* what) {
   if (!env->ExceptionCheck()) return;
   env->ExceptionDescribe();
@@ -64,21 +46,22 @@ void failOnException(JNIEnv* env, const char* what) {
   ADD_FAILURE() << "Java exception in " << what;
 }
 
-jclass findClass(JNIEnv* env, const char* name) {
-  jclass cls = env->FindClass(name);
-  failOnException(env, name);
-  return cls;
+jobject newObject(const char* className, const char* signature,
+                  std::initializer_list<jvalue> args = {}) {
+  JNIEnv* env = jniEnv();
+  jclass cls = env->FindClass(className);
+  jobject object = env->NewObjectA(cls, env->GetMethodID(cls, "<init>", signature), args.begin());
+  failOnException(env, className);
+  return object;
 }
 
-std::optional<std::string> text(JNIEnv* env, jobject value) {
-  if (value == nullptr) return std::nullopt;
-  const char* chars = env->GetStringUTFChars(static_cast<jstring>(value), nullptr);
-  std::string out(chars);
-  env->ReleaseStringUTFChars(static_cast<jstring>(value), chars);
-  return out;
+jbyteArray byteArray(const char* bytes, std::size_t length) {
+  JNIEnv* env = jniEnv();
+  jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
+  env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
+                          reinterpret_cast<const jbyte*>(bytes));
+  return array;
 }
-
-constexpr char AGENT_CLASS[] = "AppSide_Connector/BusObjNativeInterface";
 
 }  // namespace
 
@@ -89,286 +72,137 @@ JNIEnv* jniEnv() {
   return static_cast<JNIEnv*>(env);
 }
 
+jvalue S(const char* text) { return {.l = text ? jniEnv()->NewStringUTF(text) : nullptr}; }
+
+std::optional<std::string> javaText(jobject value) {
+  if (value == nullptr) return std::nullopt;
+  JNIEnv* env = jniEnv();
+  const char* chars = env->GetStringUTFChars(static_cast<jstring>(value), nullptr);
+  std::string out(chars);
+  env->ReleaseStringUTFChars(static_cast<jstring>(value), chars);
+  return out;
+}
+
+jvalue invoke(jobject target, const char* name, const char* signature,
+              std::initializer_list<jvalue> args) {
+  JNIEnv* env = jniEnv();
+  jmethodID id = env->GetMethodID(env->GetObjectClass(target), name, signature);
+  jvalue r{};
+  const jvalue* a = args.begin();
+  if (id != nullptr) {
+    switch (std::strchr(signature, ')')[1]) {
+      case 'V':
+        env->CallVoidMethodA(target, id, a);
+        break;
+      case 'I':
+        r.i = env->CallIntMethodA(target, id, a);
+        break;
+      case 'Z':
+        r.z = env->CallBooleanMethodA(target, id, a);
+        break;
+      case 'J':
+        r.j = env->CallLongMethodA(target, id, a);
+        break;
+      default:
+        r.l = env->CallObjectMethodA(target, id, a);
+    }
+  }
+  failOnException(env, name);
+  return r;
+}
+
+std::string specRecord(const std::string& name, const std::string& attrs,
+                       const std::string& appInfo) {
+  const char* e = "\x05";
+  const hbconnector::test::Tokens names = split(attrs);
+  hbconnector::test::Tokens t = {"BusObjSpec", name, "1.0.0", appInfo, std::to_string(names.size()),
+                                 "4"};
+  for (const std::string& attr : names) {
+    const std::size_t colon = attr.find(':');
+    t.insert(t.end(),
+             {attr.substr(0, colon), colon == std::string::npos ? "String" : attr.substr(colon + 1),
+              &attr == &names[0] ? "true" : "false", "false", "false", e, "255", e, "1.0.0", "1",
+              "null", "true"});
+  }
+  for (const char* verb : {"Create", "Retrieve", "Update", "Delete"}) t.insert(t.end(), {verb, e});
+  return prefixed(t);
+}
+
 Agent::Agent() {
-  Frame f;
-  JNIEnv* env = f.env();
-  jclass cls = findClass(env, AGENT_CLASS);
-  jobject agent = env->NewObject(cls, env->GetMethodID(cls, "<init>", "()V"));
-  failOnException(env, "new BusObjNativeInterface");
-  agent_ = env->NewGlobalRef(agent);
-  jobject settings = env->CallObjectMethod(
-      agent, env->GetMethodID(cls, "settings", "()LAppSide_Connector/AgentSettings;"));
-  failOnException(env, "settings");
-  settings_ = env->NewGlobalRef(settings);
-  jobject log =
-      env->CallObjectMethod(agent, env->GetMethodID(cls, "log", "()LAppSide_Connector/UpcallLog;"));
-  failOnException(env, "log");
-  log_ = env->NewGlobalRef(log);
-  failOnException(env, "agent set-up");
+  JNIEnv* env = jniEnv();
+  agent_ = env->NewGlobalRef(newObject("AppSide_Connector/BusObjNativeInterface", "()V"));
+  settings_ = env->NewGlobalRef(call("settings", "()" HB_SETTINGS).l);
+  log_ = env->NewGlobalRef(call("log", "()LAppSide_Connector/UpcallLog;").l);
+  support_ = env->NewGlobalRef(newObject("HbTestSupport", "()V"));
 }
 
 Agent::~Agent() {
+  for (jobject ref : {agent_, settings_, log_, support_}) jniEnv()->DeleteGlobalRef(ref);
+}
+
+void Agent::gotBusObjSpecI18n(const std::string& bytes) {
+  call("n_gotBusObjSpecI18n", "([B)V", {{.l = byteArray(bytes.data(), bytes.size())}});
+}
+
+Outcome Agent::verb(const char* content, std::size_t length, bool bytes, bool transactional) {
   JNIEnv* env = jniEnv();
-  env->DeleteGlobalRef(agent_);
-  env->DeleteGlobalRef(settings_);
-  env->DeleteGlobalRef(log_);
-}
-
-namespace {
-
-jmethodID agentMethod(JNIEnv* env, const char* name, const char* signature) {
-  jclass cls = findClass(env, AGENT_CLASS);
-  jmethodID id = env->GetMethodID(cls, name, signature);
-  failOnException(env, name);
-  return id;
-}
-
-jstring str(JNIEnv* env, const char* s) { return s != nullptr ? env->NewStringUTF(s) : nullptr; }
-
-}  // namespace
-
-int Agent::init(const char* version, const char* dllFileName) {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jint r = env->CallIntMethod(
-      agent_, agentMethod(env, "n_init", "(Ljava/lang/String;Ljava/lang/String;)I"),
-      str(env, version), str(env, dllFileName));
-  failOnException(env, "n_init");
-  return r;
-}
-
-#define HB_INT_NATIVE(Method, name)                                           \
-  int Agent::Method() {                                                       \
-    Frame f;                                                                  \
-    JNIEnv* env = f.env();                                                    \
-    const jint r = env->CallIntMethod(agent_, agentMethod(env, name, "()I")); \
-    failOnException(env, name);                                               \
-    return r;                                                                 \
+  jobject bucket = newObject("AppSide_Connector/StringBucket", "()V");
+  jfieldID field = env->GetFieldID(env->GetObjectClass(bucket),
+                                   bytes ? "contentinArray" : "content", bytes ? "[B" : HB_STR);
+  if (content != nullptr) {
+    env->SetObjectField(
+        bucket, field,
+        bytes ? static_cast<jobject>(byteArray(content, length)) : env->NewStringUTF(content));
   }
-HB_INT_NATIVE(terminate, "n_terminate")
-HB_INT_NATIVE(poll, "n_poll")
-#undef HB_INT_NATIVE
-
-#define HB_STRING_NATIVE(Method, name)                                                         \
-  std::optional<std::string> Agent::Method() {                                                 \
-    Frame f;                                                                                   \
-    JNIEnv* env = f.env();                                                                     \
-    jobject r = env->CallObjectMethod(agent_, agentMethod(env, name, "()Ljava/lang/String;")); \
-    failOnException(env, name);                                                                \
-    return text(env, r);                                                                       \
+  jobject status = newObject("VqCommon/ReturnStatusDescriptor", "()V");
+  Outcome outcome;
+  outcome.status = call(bytes ? "n_DoVerbForI18n" : "n_DoVerbFor",
+                        "(LAppSide_Connector/StringBucket;ZLVqCommon/ReturnStatusDescriptor;)I",
+                        {{.l = bucket}, {.z = transactional}, {.l = status}})
+                       .i;
+  jobject after = env->GetObjectField(bucket, field);
+  if (!bytes) {
+    outcome.content = javaText(after);
+  } else if (after != nullptr) {
+    auto array = static_cast<jbyteArray>(after);
+    std::string out(static_cast<std::size_t>(env->GetArrayLength(array)), '\0');
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(out.size()),
+                            reinterpret_cast<jbyte*>(out.data()));
+    outcome.content = out;
   }
-HB_STRING_NATIVE(getVersion, "n_getVersion")
-HB_STRING_NATIVE(cdkVersion, "n_CDKVersion")
-HB_STRING_NATIVE(cjniVersion, "n_CJNIVersion")
-HB_STRING_NATIVE(perfMonitors, "n_getPerfMonitors")
-#undef HB_STRING_NATIVE
-
-void Agent::suspend() {
-  Frame f;
-  f.env()->CallVoidMethod(agent_, agentMethod(f.env(), "n_suspend", "()V"));
-  failOnException(f.env(), "n_suspend");
-}
-
-void Agent::resume() {
-  Frame f;
-  f.env()->CallVoidMethod(agent_, agentMethod(f.env(), "n_resume", "()V"));
-  failOnException(f.env(), "n_resume");
-}
-
-void Agent::setTraceLevel(int level) {
-  Frame f;
-  f.env()->CallVoidMethod(agent_, agentMethod(f.env(), "n_setTraceLevel", "(I)V"), level);
-  failOnException(f.env(), "n_setTraceLevel");
-}
-
-int Agent::subscribeTo(const char* name, const char* verb, int perf) {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jint r = env->CallIntMethod(
-      agent_, agentMethod(env, "n_SubscribeTo", "(Ljava/lang/String;Ljava/lang/String;I)I"),
-      str(env, name), str(env, verb), perf);
-  failOnException(env, "n_SubscribeTo");
-  return r;
-}
-
-int Agent::updateSubscription(const char* name, const char* verb, int perf) {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jint r =
-      env->CallIntMethod(agent_,
-                         agentMethod(env, "n_UpdateSubscription",
-                                     "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)I"),
-                         str(env, name), str(env, verb), str(env, "ignored"), perf);
-  failOnException(env, "n_UpdateSubscription");
-  return r;
-}
-
-int Agent::cancelSub(const char* name, const char* version, const char* verb) {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jint r = env->CallIntMethod(
-      agent_,
-      agentMethod(env, "n_CancelSub", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)I"),
-      str(env, name), str(env, version), str(env, verb));
-  failOnException(env, "n_CancelSub");
-  return r;
-}
-
-bool Agent::isSubscribed(const char* name, const char* verb) {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jboolean r = env->CallBooleanMethod(
-      agent_, agentMethod(env, "n_isSubscribed", "(Ljava/lang/String;Ljava/lang/String;)Z"),
-      str(env, name), str(env, verb));
-  failOnException(env, "n_isSubscribed");
-  return r == JNI_TRUE;
-}
-
-int Agent::doVerbFor(const char* content, bool transactional, std::string* statusMessage) {
-  Frame f;
-  JNIEnv* env = f.env();
-  jclass bucketClass = findClass(env, "AppSide_Connector/StringBucket");
-  jobject bucket =
-      env->NewObject(bucketClass, env->GetMethodID(bucketClass, "<init>", "(Ljava/lang/String;)V"),
-                     str(env, content));
-  jclass statusClass = findClass(env, "VqCommon/ReturnStatusDescriptor");
-  jobject status = env->NewObject(statusClass, env->GetMethodID(statusClass, "<init>", "()V"));
-  const jint r = env->CallIntMethod(
-      agent_,
-      agentMethod(env, "n_DoVerbFor",
-                  "(LAppSide_Connector/StringBucket;ZLVqCommon/ReturnStatusDescriptor;)I"),
-      bucket, transactional ? JNI_TRUE : JNI_FALSE, status);
-  failOnException(env, "n_DoVerbFor");
-  jobject message = env->CallObjectMethod(
-      status, env->GetMethodID(statusClass, "getErrorString", "()Ljava/lang/String;"));
-  failOnException(env, "getErrorString");
-  if (statusMessage != nullptr) *statusMessage = text(env, message).value_or("<null>");
-  return r;
-}
-
-void Agent::gotBusObjSpec(const char* spec) {
-  Frame f;
-  f.env()->CallVoidMethod(agent_, agentMethod(f.env(), "n_gotBusObjSpec", "(Ljava/lang/String;)V"),
-                          str(f.env(), spec));
-  failOnException(f.env(), "n_gotBusObjSpec");
-}
-
-namespace {
-
-void callSettings(jobject settings, const char* name, const char* signature, ...) {
-  Frame f;
-  JNIEnv* env = f.env();
-  jclass cls = env->GetObjectClass(settings);
-  jmethodID id = env->GetMethodID(cls, name, signature);
-  failOnException(env, name);
-  va_list args;
-  va_start(args, signature);
-  env->CallObjectMethodV(settings, id, args);
-  va_end(args);
-  failOnException(env, name);
-}
-
-}  // namespace
-
-void Agent::setConfigProp(const char* name, const char* value) {
-  Frame f;
-  callSettings(settings_, "setConfigProp",
-               "(Ljava/lang/String;Ljava/lang/String;)LAppSide_Connector/AgentSettings;",
-               str(f.env(), name), str(f.env(), value));
-}
-
-void Agent::setEncoding(const char* encoding) {
-  Frame f;
-  callSettings(settings_, "setEncoding", "(Ljava/lang/String;)LAppSide_Connector/AgentSettings;",
-               str(f.env(), encoding));
-}
-
-void Agent::setDeltaSupport(const char* typeName, const char* answer) {
-  Frame f;
-  callSettings(settings_, "setDeltaSupport",
-               "(Ljava/lang/String;Ljava/lang/String;)LAppSide_Connector/AgentSettings;",
-               str(f.env(), typeName), str(f.env(), answer));
-}
-
-void Agent::setFailing(const char* method, bool failing) {
-  Frame f;
-  callSettings(settings_, "setFailing", "(Ljava/lang/String;Z)LAppSide_Connector/AgentSettings;",
-               str(f.env(), method), failing ? JNI_TRUE : JNI_FALSE);
-}
-
-void Agent::setRecording(bool recording) {
-  Frame f;
-  JNIEnv* env = f.env();
-  env->CallVoidMethod(log_, env->GetMethodID(env->GetObjectClass(log_), "setRecording", "(Z)V"),
-                      recording ? JNI_TRUE : JNI_FALSE);
-  failOnException(env, "setRecording");
-}
-
-void Agent::clearLog() {
-  Frame f;
-  JNIEnv* env = f.env();
-  env->CallVoidMethod(log_, env->GetMethodID(env->GetObjectClass(log_), "clear", "()V"));
-  failOnException(env, "clear");
-}
-
-long long Agent::upcallCount() {
-  Frame f;
-  JNIEnv* env = f.env();
-  const jlong n =
-      env->CallLongMethod(log_, env->GetMethodID(env->GetObjectClass(log_), "upcallCount", "()J"));
-  failOnException(env, "upcallCount");
-  return n;
+  outcome.message = javaText(invoke(status, "getErrorString", "()" HB_STR, {}).l);
+  return outcome;
 }
 
 std::vector<Row> Agent::rows(const char* list) {
-  Frame f;
-  JNIEnv* env = f.env();
-  jobject records = env->CallObjectMethod(
-      log_, env->GetMethodID(env->GetObjectClass(log_), list, "()Ljava/util/List;"));
-  failOnException(env, list);
-  jclass support = findClass(env, "HbTestSupport");
-  auto flat = static_cast<jobjectArray>(env->CallStaticObjectMethod(
-      support, env->GetStaticMethodID(support, "flatten", "(Ljava/util/List;)[Ljava/lang/String;"),
-      records));
-  failOnException(env, "flatten");
+  // One text: records separated by code 30, their fields by code 31.
+  jobject records = onLog(list, "()Ljava/util/List;").l;
+  const std::string text =
+      javaText(invoke(support_, "flatten", "(Ljava/util/List;)" HB_STR, {{.l = records}}).l)
+          .value_or("");
   std::vector<Row> out;
-  const jsize n = flat != nullptr ? env->GetArrayLength(flat) : 0;
-  for (jsize i = 0; i < n; ++i) {
-    jobject element = env->GetObjectArrayElement(flat, i);
-    const std::string line = text(env, element).value_or("");
-    env->DeleteLocalRef(element);
-    Row row;
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t end = line.find('\x1f', start);
-      row.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
+  for (char c : text) {
+    if (c == '\x1e' || out.empty()) out.emplace_back(1);
+    if (c == '\x1f') {
+      out.back().emplace_back();
+    } else if (c != '\x1e') {
+      out.back().back() += c;
     }
-    out.push_back(std::move(row));
   }
   return out;
 }
 
 bool Agent::takeException() {
   JNIEnv* env = jniEnv();
-  if (!env->ExceptionCheck()) return false;
+  const bool pending = env->ExceptionCheck();
   env->ExceptionClear();
-  return true;
-}
-
-int javaThreadCount() {
-  Frame f;
-  JNIEnv* env = f.env();
-  jclass support = findClass(env, "HbTestSupport");
-  const jint n =
-      env->CallStaticIntMethod(support, env->GetStaticMethodID(support, "threadCount", "()I"));
-  failOnException(env, "threadCount");
-  return n;
+  return pending;
 }
 
 void AgentTest::SetUp() {
   testconnector::reset();
+  // The harness's own local references live until the end of the test.
+  jniEnv()->PushLocalFrame(4096);
   agent_ = std::make_unique<Agent>();
 }
 
@@ -376,9 +210,8 @@ void AgentTest::TearDown() {
   agent_->terminate();
   testconnector::reset();
   agent_.reset();
+  jniEnv()->PopLocalFrame(nullptr);
 }
-
-int AgentTest::start(const char* version) { return agent_->init(version, connectorLibrary()); }
 
 std::vector<Row> AgentTest::messages(int id) {
   std::vector<Row> out;
@@ -402,10 +235,5 @@ std::vector<Row> AgentTest::traces(const std::string& prefix) {
   }
   return out;
 }
-
-const char* connectorLibrary() { return HB_TEST_CONNECTOR_LIBRARY; }
-const char* unstampedLibrary() { return HB_TEST_UNSTAMPED_LIBRARY; }
-const char* oldStampLibrary() { return HB_TEST_STAMP_299_LIBRARY; }
-const char* exactThreeLibrary() { return HB_TEST_STAMP_300_LIBRARY; }
 
 }  // namespace hbtest

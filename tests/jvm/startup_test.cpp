@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "jvm_harness.hpp"
 #include "test_connector.hpp"
@@ -20,19 +20,15 @@ TEST_F(Startup, CompatibleLibraryRunsTheConnectorAndReturnsItsInitResult) {
   EXPECT_EQ(start(), 7);
   EXPECT_EQ(testconnector::calls().init, 1);
   EXPECT_EQ(testconnector::calls().initVersion, "4.1.0");
-  EXPECT_TRUE(messages(17017).empty());
-  EXPECT_TRUE(messages(17203).empty());
-  EXPECT_TRUE(messages(17204).empty());
-  std::vector<std::string> asked;
-  for (const Row& row : agent().rows("lookups")) asked.push_back(row.at(1));
-  EXPECT_NE(std::find(asked.begin(), asked.end(), "ConnectorName"), asked.end());
-  EXPECT_NE(std::find(asked.begin(), asked.end(), "AgentTraceLevel"), asked.end());
-  EXPECT_NE(std::find(asked.begin(), asked.end(), "PerfLevel"), asked.end());
-
+  for (int id : {17017, 17203, 17204}) EXPECT_TRUE(messages(id).empty()) << id;
+  std::string asked;
+  for (const Row& row : agent().rows("lookups")) asked += row.at(1) + ",";
+  for (const char* name : {"ConnectorName,", "AgentTraceLevel,", "PerfLevel,"}) {
+    EXPECT_NE(asked.find(name), std::string::npos) << name;
+  }
   testconnector::behaviour().terminateResult = 3;
   EXPECT_EQ(agent().terminate(), 3);
   EXPECT_EQ(testconnector::calls().terminate, 1);
-
   // A second start-up after terminate; "4.1" fills the point with 0.
   EXPECT_EQ(start("4.1"), 7);
   EXPECT_EQ(testconnector::calls().init, 2);
@@ -41,10 +37,9 @@ TEST_F(Startup, CompatibleLibraryRunsTheConnectorAndReturnsItsInitResult) {
 TEST_F(Startup, OtherAgentVersionsReport17017AndLeaveTheRuntimeInPlace) {
   for (const char* version : {"4.2.0", "4.1.1", "garbage"}) {
     agent().clearLog();
-    EXPECT_EQ(agent().init(version, connectorLibrary()), -1) << version;
-    const std::vector<Row> reported = messages(17017);
-    ASSERT_EQ(reported.size(), 1u) << version;
-    EXPECT_EQ(reported[0], (Row{"17017", "7", "<null>", "1", "0", "", "[17017] (type 7)"}));
+    EXPECT_EQ(start(version), -1) << version;
+    EXPECT_EQ(messages(17017),
+              (std::vector<Row>{{"17017", "7", "<null>", "1", "0", "", "[17017] (type 7)"}}));
     EXPECT_TRUE(logged("[17017] (type 7)"));
     // The runtime exists although the connector was not initialised.
     EXPECT_EQ(agent().subscribeTo("Customer", "Create", 0), 0);
@@ -54,74 +49,65 @@ TEST_F(Startup, OtherAgentVersionsReport17017AndLeaveTheRuntimeInPlace) {
   EXPECT_EQ(testconnector::calls().init, 0);
 }
 
-TEST_F(Startup, LibraryWithoutAStampReports17203WithItsFileName) {
-  const std::string missing = "/nonexistent/dir/libconnector.so";
-  for (const std::string& file : {std::string(unstampedLibrary()), missing}) {
+TEST_F(Startup, UnstampedOrIncompatibleLibrariesAreRefusedWithTheirFileName) {
+  // No stamp (or no file) reports 17203 with the file name; a stamp below
+  // 4.0 reports 17204 with the file, its stamp and the library's version.
+  const std::pair<std::string, std::string> cases[] = {{HB_TEST_UNSTAMPED_LIBRARY, ""},
+                                                       {"/nonexistent/dir/libconnector.so", ""},
+                                                       {HB_TEST_STAMP_299_LIBRARY, "2.9.9"},
+                                                       {HB_TEST_STAMP_300_LIBRARY, "3.0.0"}};
+  for (const auto& [file, stamp] : cases) {
+    SCOPED_TRACE(file);
     agent().clearLog();
-    EXPECT_EQ(agent().init("4.1.0", file.c_str()), -1) << file;
-    const std::vector<Row> reported = messages(17203);
-    ASSERT_EQ(reported.size(), 1u) << file;
+    EXPECT_EQ(agent().init("4.1.0", file.c_str()), -1);
+    const int id = stamp.empty() ? 17203 : 17204;
+    const std::vector<Row> reported = messages(id);
+    ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0].at(1), "7");
     EXPECT_EQ(reported[0].at(3), "1");
-    EXPECT_EQ(reported[0].at(4), "0");
-    EXPECT_EQ(reported[0].at(5), file);
-    EXPECT_TRUE(logged("[17203] (type 7) " + file));
+    EXPECT_EQ(reported[0].at(4), stamp.empty() ? "0" : "5");
+    EXPECT_EQ(reported[0].at(5), stamp.empty() ? file : file + "," + stamp + ",4.1.0");
+    if (stamp.empty()) {
+      EXPECT_TRUE(logged("[17203] (type 7) " + file));
+    }
+    EXPECT_TRUE(messages(stamp.empty() ? 17204 : 17203).empty());
     agent().terminate();
   }
   EXPECT_EQ(testconnector::calls().init, 0);
 }
 
-TEST_F(Startup, IncompatibleStampsReport17204WithFileValueAndCdkVersion) {
-  const std::pair<std::string, std::string> cases[] = {{oldStampLibrary(), "2.9.9"},
-                                                       {exactThreeLibrary(), "3.0.0"}};
-  for (const auto& [file, stamp] : cases) {
-    agent().clearLog();
-    EXPECT_EQ(agent().init("4.1.0", file.c_str()), -1) << file;
-    const std::vector<Row> reported = messages(17204);
-    ASSERT_EQ(reported.size(), 1u) << file;
-    EXPECT_EQ(reported[0].at(1), "7");
-    EXPECT_EQ(reported[0].at(4), "5");
-    EXPECT_EQ(reported[0].at(5), file + "," + stamp + ",4.1.0");
-    EXPECT_TRUE(messages(17203).empty());
-    agent().terminate();
-  }
-  EXPECT_EQ(testconnector::calls().init, 0);
-}
-
-TEST_F(Startup, BareFileNameIsFoundAmongTheLoadedLibraries) {
-  const std::string path = connectorLibrary();
-  const std::string base = path.substr(path.rfind('/') + 1);
+TEST_F(Startup, BareFileNameIsFoundAmongTheLoadedLibrariesAndMissingArgumentsAreRefused) {
+  const std::string path = HB_TEST_CONNECTOR_LIBRARY;
   char cwd[PATH_MAX];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir("/"), 0);  // so the bare name cannot be opened as given
-  const int result = agent().init("4.1.0", base.c_str());
+  const int result = agent().init("4.1.0", path.substr(path.rfind('/') + 1).c_str());
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(messages(17203).empty());
+  ASSERT_EQ(agent().terminate(), 0);
+
+  EXPECT_EQ(agent().init(nullptr, HB_TEST_CONNECTOR_LIBRARY), -1);
+  EXPECT_EQ(agent().init("4.1.0", nullptr), -1);
+  EXPECT_EQ(testconnector::calls().init, 1);
+  EXPECT_EQ(agent().poll(), -1);
+  EXPECT_EQ(testconnector::calls().poll, 0);
 }
 
 TEST_F(Startup, ThrowingInitComposes80401WithoutLoggingIt) {
   testconnector::behaviour().throwOnInit = true;
   EXPECT_EQ(start(), -1);
-  const std::vector<Row> composed = messages(80401);
-  ASSERT_EQ(composed.size(), 1u);
-  EXPECT_EQ(composed[0], (Row{"80401", "6", "<null>", "1", "1", "init", "[80401] (type 6) init"}));
+  EXPECT_EQ(
+      messages(80401),
+      (std::vector<Row>{{"80401", "6", "<null>", "1", "1", "init", "[80401] (type 6) init"}}));
   EXPECT_FALSE(logged("[80401] (type 6) init"));
-}
-
-TEST_F(Startup, MissingArgumentsLeaveTheConnectorStopped) {
-  EXPECT_EQ(agent().init(nullptr, connectorLibrary()), -1);
-  EXPECT_EQ(agent().init("4.1.0", nullptr), -1);
-  EXPECT_EQ(testconnector::calls().init, 0);
-  EXPECT_EQ(agent().poll(), -1);
-  EXPECT_EQ(testconnector::calls().poll, 0);
 }
 
 TEST_F(Startup, StartUpTraceLinesCarryTheConnectorName) {
   agent().setConfigProp("AgentTraceLevel", "5");
   agent().setConfigProp("ConnectorName", "Conn");
   ASSERT_EQ(start(), 1);
-  const std::string lib = connectorLibrary();
+  const std::string lib = HB_TEST_CONNECTOR_LIBRARY;
   EXPECT_EQ(traces("Connector dll name is"),
             (std::vector<Row>{{"Conn", "1", ",", "Connector dll name is " + lib, "<null>"}}));
   EXPECT_EQ(traces("Present CDK"),
@@ -154,7 +140,7 @@ TEST_F(Startup, AFailingAgentMethodNeverBreaksStartUp) {
   // exception is described at the end of n_init, and nothing reaches Java.
   agent().setFailing("generateMsg", true);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(agent().init("4.2.0", connectorLibrary()), -1);
+  EXPECT_EQ(start("4.2.0"), -1);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Error: Java Exception occurred while in native method."), std::string::npos);
   EXPECT_NE(err.find("agent method generateMsg failed on request"), std::string::npos);

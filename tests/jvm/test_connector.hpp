@@ -12,29 +12,18 @@
 namespace testconnector {
 
 struct Behaviour {
-  int initResult = 1;
-  int pollResult = 0;
-  int terminateResult = 0;
+  int initResult = 1, pollResult = 0, terminateResult = 0;
   const char* version = "TestConnector 1.0";
-  // The named operation throws instead of answering.
-  bool throwOnInit = false;
-  bool throwOnPoll = false;
-  bool throwOnTerminate = false;
-  bool throwOnGetVersion = false;
-  bool throwOnSuspend = false;
-  bool throwOnResume = false;
+  // The named operation throws (each a different type) instead of answering.
+  bool throwOnInit = false, throwOnPoll = false, throwOnTerminate = false;
+  bool throwOnGetVersion = false, throwOnSuspend = false, throwOnResume = false;
   // Runs inside pollForEvents (inside the n_poll native frame).
   std::function<void()> onPoll;
 };
 
 struct Calls {
-  int init = 0;
-  int poll = 0;
-  int terminate = 0;
-  int suspend = 0;
-  int resume = 0;
-  // The version text the last init received.
-  std::string initVersion;
+  int init = 0, poll = 0, terminate = 0, suspend = 0, resume = 0;
+  std::string initVersion;  // the version text the last init received
 };
 
 // Resets the behaviour and the call counts.

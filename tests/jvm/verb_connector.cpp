@@ -36,50 +36,28 @@ std::string textOf(const void* value) {
   return value != nullptr ? static_cast<const char*>(value) : "";
 }
 
-// The key of bo: its key values joined by "+".
-std::string keyOf(const BusinessObject& bo) {
-  std::string key;
-  for (int i = 0; i < bo.getAttrCount(); ++i) {
-    const AttrSpec* attr = bo.getAttrSpec(i);
-    if (attr->isObjectType() || !attr->isKey()) continue;
-    if (!key.empty()) key += '+';
-    key += textOf(bo.getAttrValue(i));
-  }
-  return key;
-}
-
-// Simple non-key attributes that bo sets (blank included), by name.
-Row valuesOf(const BusinessObject& bo) {
-  Row row;
-  for (int i = 0; i < bo.getAttrCount(); ++i) {
-    const AttrSpec* attr = bo.getAttrSpec(i);
-    if (attr->isObjectType() || attr->isKey()) continue;
-    if (const void* value = bo.getAttrValue(i)) row[attr->getName()] = textOf(value);
-  }
-  return row;
-}
-
-Call describe(const BusinessObject& bo) {
-  Call call;
-  call.type = bo.getName();
-  call.verb = bo.getVerb() != nullptr ? bo.getVerb() : "<null>";
-  call.delta = bo.isDelta();
-  for (int i = 0; i < bo.getAttrCount(); ++i) {
-    const AttrSpec* attr = bo.getAttrSpec(i);
-    if (attr->isObjectType()) continue;
-    const void* value = bo.getAttrValue(i);
-    call.values += std::string(attr->getName()) + "=" + (value ? textOf(value) : "<ignore>") + ";";
-  }
-  return call;
-}
-
 class TableHandler : public BOHandlerBase {
  public:
   int doVerbFor(BusinessObject& bo, ReturnStatusDescriptor* status) override {
     Behaviour behaviour;
+    Call call{bo.getVerb() != nullptr ? bo.getVerb() : "<null>", bo.isDelta(), ""};
+    std::string key;  // the key values joined by "+"
+    Row row;          // the simple non-key values the object sets (blank included)
+    for (int i = 0; i < bo.getAttrCount(); ++i) {
+      const AttrSpec* attr = bo.getAttrSpec(i);
+      if (attr->isObjectType()) continue;
+      const void* value = bo.getAttrValue(i);
+      call.values +=
+          std::string(attr->getName()) + "=" + (value ? textOf(value) : "<ignore>") + ";";
+      if (attr->isKey()) {
+        key += (key.empty() ? "" : "+") + textOf(value);
+      } else if (value != nullptr) {
+        row[attr->getName()] = textOf(value);
+      }
+    }
     {
       std::lock_guard<std::mutex> lock(stateMutex);
-      theCalls.push_back(describe(bo));
+      theCalls.push_back(call);
       behaviour = theBehaviour;
     }
     switch (behaviour.toThrow) {
@@ -97,13 +75,13 @@ class TableHandler : public BOHandlerBase {
       case Throw::kOther:
         throw OddFailure{};
     }
-    const int result = perform(bo, status);
+    std::string message;
+    const int result = perform(bo, call.verb, key, std::move(row), &message);
+    status->setErrorString(message.c_str());
     return behaviour.result.value_or(result);
   }
 
  private:
-  // Types with a "Revision" attribute get it counted up by every Create and
-  // full Update, in the row and in the object that goes back to the agent.
   static void stampRevision(BusinessObject& bo, Row& row, int revision) {
     const int index = bo.getSpec()->getAttributeIndex(kRevision);
     if (index < 0) return;
@@ -111,56 +89,48 @@ class TableHandler : public BOHandlerBase {
     bo.setAttrValue(index, const_cast<char*>(row[kRevision].c_str()), bo.getAttrType(index));
   }
 
-  static int answer(ReturnStatusDescriptor* status, const std::string& message, int result) {
-    status->setErrorString(message.c_str());
-    return result;
-  }
-
-  static int perform(BusinessObject& bo, ReturnStatusDescriptor* status) {
-    const std::string verb = bo.getVerb() != nullptr ? bo.getVerb() : "";
-    const std::string key = keyOf(bo);
+  static int perform(BusinessObject& bo, const std::string& verb, const std::string& key,
+                     Row values, std::string* message) {
     std::lock_guard<std::mutex> lock(stateMutex);
     std::map<std::string, Row>& rows = theTables[bo.getName()];
     auto found = rows.find(key);
     if (verb == "Create") {
-      if (found != rows.end()) return answer(status, "exists " + key, -2);
-      Row& row = rows[key];
-      row = valuesOf(bo);
-      stampRevision(bo, row, 1);
-      return answer(status, "created " + key, 1);
+      *message = (found != rows.end() ? "exists " : "created ") + key;
+      if (found != rows.end()) return -2;
+      stampRevision(bo, rows[key] = values, 1);
+      return 1;
     }
-    if (found == rows.end()) return answer(status, "missing " + key, -2);
+    *message = "missing " + key;
+    if (found == rows.end()) return -2;
+    Row& row = found->second;
     if (verb == "Retrieve") {
       for (int i = 0; i < bo.getAttrCount(); ++i) {
         const AttrSpec* attr = bo.getAttrSpec(i);
         if (attr->isObjectType() || attr->isKey()) continue;
-        auto value = found->second.find(attr->getName());
-        if (value == found->second.end()) {
-          bo.setAttrValue(i, IGNORE_VALUE, attr->getType());
-        } else if (value->second.empty()) {
-          bo.setAttrValue(i, BLANK_VALUE, attr->getType());
-        } else {
-          bo.setAttrValue(i, const_cast<char*>(value->second.c_str()), attr->getType());
-        }
+        auto value = row.find(attr->getName());
+        bo.setAttrValue(i,
+                        value == row.end()      ? IGNORE_VALUE
+                        : value->second.empty() ? BLANK_VALUE
+                                                : const_cast<char*>(value->second.c_str()),
+                        attr->getType());
       }
-      return answer(status, "retrieved " + key, 1);
-    }
-    if (verb == "Update") {
-      if (bo.isDelta()) {
-        for (auto& [name, value] : valuesOf(bo)) found->second[name] = value;
-        return answer(status, "patched " + key, 1);
-      }
-      const auto old = found->second.find(kRevision);
-      const int next = old != found->second.end() ? std::stoi(old->second) + 1 : 1;
-      found->second = valuesOf(bo);
-      stampRevision(bo, found->second, next);
-      return answer(status, "updated " + key, 1);
-    }
-    if (verb == "Delete") {
+      *message = "retrieved " + key;
+    } else if (verb == "Update" && bo.isDelta()) {
+      for (auto& [name, value] : values) row[name] = value;
+      *message = "patched " + key;
+    } else if (verb == "Update") {
+      const auto old = row.find(kRevision);
+      const int next = old != row.end() ? std::stoi(old->second) + 1 : 1;
+      stampRevision(bo, row = values, next);
+      *message = "updated " + key;
+    } else if (verb == "Delete") {
       rows.erase(found);
-      return answer(status, "deleted " + key, 1);
+      *message = "deleted " + key;
+    } else {
+      *message = "cannot " + verb;
+      return -3;
     }
-    return answer(status, "cannot " + verb, -3);
+    return 1;
   }
 };
 

@@ -4,7 +4,8 @@
 // table keyed by the object's key values. Create inserts, Retrieve fills the
 // object from its row, Update replaces the row (or, for a delta, changes only
 // the values the delta sets), Delete removes it. Each verb leaves a status
-// message naming what it did ("created C1", "missing C9", ...).
+// message naming what it did ("created C1", "missing C9", ...). Types with a
+// "Revision" attribute get it counted up by every Create and full Update.
 //
 // The connector object is made by install(), not when the library is loaded,
 // so it does not displace the connector of other tests in the same process;
@@ -29,14 +30,12 @@ enum class Throw { kNothing, kInt, kCharPointer, kConstCharPointer, kOther };
 struct Behaviour {
   Throw toThrow = Throw::kNothing;
   int thrownInt = 7;
-  // Returned instead of the handler's own result, after the work is done.
-  std::optional<int> result;
+  std::optional<int> result;  // returned instead of the handler's own, after the work
 };
 
-// One doVerbFor call as the handler saw it: type, verb, delta flag, and every
+// One doVerbFor call as the handler saw it: verb, delta flag, and every
 // simple value "name=value;" in attribute order ("<ignore>" for unset ones).
 struct Call {
-  std::string type;
   std::string verb;
   bool delta = false;
   std::string values;
@@ -58,8 +57,8 @@ HB_VERB_CONNECTOR_EXPORT void putRow(const std::string& type, const std::string&
 // Publishes an application event the way connector code does, from a new
 // native thread: an object of `type` with its first attribute set to key, the
 // verb, and an ObjectEventId when eventId is not null, handed to the
-// subscription handler's gotApplEvent. Waits for the thread; returns the
-// result and stores the ObjectEventId the object held afterwards.
+// subscription handler's gotApplEvent. Returns the result and stores the
+// ObjectEventId the object held afterwards.
 HB_VERB_CONNECTOR_EXPORT int publishFromThread(const char* type, const char* key, const char* verb,
                                                const char* eventId, std::string* idAfter);
 

@@ -46,11 +46,7 @@ public final class HbLoadTest {
     }
 
     private static String tokens(String... values) {
-        StringBuilder out = new StringBuilder();
-        for (String v : values) {
-            out.append(v).append(D);
-        }
-        return out.toString();
+        return String.join(String.valueOf(D), values) + D;
     }
 
     private static byte[] prefixed(String... values) {
@@ -61,65 +57,49 @@ public final class HbLoadTest {
         return out.toString().getBytes(StandardCharsets.UTF_8);
     }
 
-    private static String item(String id, String verb) {
-        return tokens("BusinessObject", "Item", "1.0.0", "false", verb, "en_US", "3", id, "VqIgnore",
-                      "VqIgnore");
+    private static String[] itemTokens(String id, String verb) {
+        return new String[] {"BusinessObject", "Item", "1.0.0", "false", verb, "en_US", "3", id, "VqIgnore",
+                             "VqIgnore"};
     }
 
     /** A chain of Node records, levels deep. */
     private static String chain(int levels) {
         StringBuilder out = new StringBuilder();
         for (int level = 1; level <= levels; ++level) {
-            out.append(tokens("BusinessObject", "Node", "1.0.0", "false",
-                              level == 1 ? "Retrieve" : "null", "en_US", "3", "n" + level));
-            out.append(tokens(level < levels ? "1" : "0"));
+            out.append(tokens("BusinessObject", "Node", "1.0.0", "false", level == 1 ? "Retrieve" : "null",
+                              "en_US", "3", "n" + level, level < levels ? "1" : "0"));
         }
-        for (int level = 1; level <= levels; ++level) {
-            out.append(tokens("VqIgnore"));
-        }
-        return out.toString();
+        return out.append(tokens("VqIgnore").repeat(levels)).toString();
     }
 
-    /** A length-prefixed spec record; each attribute is {name, type, key, cardinality}. */
-    private static byte[] spec(String name, String[]... attrs) {
-        List<String> t = new ArrayList<>(List.of("BusObjSpec", name, "1.0.0", "\u0005",
-                                                 Integer.toString(attrs.length), "4"));
+    /** A length-prefixed spec record: key Id or Name, a second attribute, ObjectEventId. */
+    private static byte[] spec(String name, String key, String attr, String type, String cardinality) {
+        List<String> t = new ArrayList<>(List.of("BusObjSpec", name, "1.0.0", "\u0005", "3", "4"));
+        String[][] attrs = {{key, "String", "true", "1"}, {attr, type, "false", cardinality},
+                            {"ObjectEventId", "String", "false", "1"}};
         for (String[] a : attrs) {
-            t.addAll(List.of(a[0], a[1], a[2], "false", "false", "\u0005", "0", "\u0005", "1.0.0",
-                             a[3], "Containment", "false"));
+            t.addAll(List.of(a[0], a[1], a[2], "false", "false", "\u0005", "0", "\u0005", "1.0.0", a[3],
+                             "Containment", "false"));
         }
         for (String verb : List.of("Create", "Retrieve", "Update", "Delete")) {
-            t.add(verb);
-            t.add("\u0005");
+            t.addAll(List.of(verb, "\u0005"));
         }
         return prefixed(t.toArray(new String[0]));
     }
 
-    private static final class Call {
-        int result;
-        String content;
-        byte[] bytes;
-        String message;
-    }
-
-    private static Call verb(BusObjNativeInterface agent, String text) {
-        StringBucket bucket = new StringBucket(text);
-        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
-        Call call = new Call();
-        call.result = agent.n_DoVerbFor(bucket, false, status);
-        call.content = bucket.content;
-        call.message = status.getErrorString();
-        return call;
-    }
-
-    private static Call verbBytes(BusObjNativeInterface agent, byte[] bytes) {
-        StringBucket bucket = new StringBucket(bytes);
-        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
-        Call call = new Call();
-        call.result = agent.n_DoVerbForI18n(bucket, false, status);
-        call.bytes = bucket.contentinArray;
-        call.message = status.getErrorString();
-        return call;
+    /** One verb request: a String goes through n_DoVerbFor, a byte[] through n_DoVerbForI18n. */
+    private record Call(int result, String content, byte[] bytes, String message) {
+        static Call of(BusObjNativeInterface agent, Object request) {
+            ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+            if (request instanceof byte[] b) {
+                StringBucket bucket = new StringBucket(b);
+                int r = agent.n_DoVerbForI18n(bucket, false, status);
+                return new Call(r, null, bucket.contentinArray, status.getErrorString());
+            }
+            StringBucket bucket = new StringBucket((String) request);
+            int r = agent.n_DoVerbFor(bucket, false, status);
+            return new Call(r, bucket.content, null, status.getErrorString());
+        }
     }
 
     private static int count(String text, String part) {
@@ -134,36 +114,36 @@ public final class HbLoadTest {
         return ManagementFactory.getThreadMXBean().getThreadCount();
     }
 
+    private static long millisSince(long start) {
+        return (System.nanoTime() - start) / 1_000_000;
+    }
+
     private static void deepRecords(BusObjNativeInterface agent) {
         long start = System.nanoTime();
-        Call atCap = verb(agent, chain(CAP));
+        Call atCap = Call.of(agent, chain(CAP));
         check(atCap.result == 1 && "depth=100".equals(atCap.message),
               "record at the cap: " + atCap.result + " " + atCap.message);
         check(count(atCap.content, "BusinessObject" + D) == CAP, "record at the cap written back");
-        long capMillis = (System.nanoTime() - start) / 1_000_000;
+        long capMillis = millisSince(start);
         start = System.nanoTime();
         String past = chain(CAP + 1);
-        Call pastCap = verb(agent, past);
-        long pastMillis = (System.nanoTime() - start) / 1_000_000;
-        check(pastCap.result == -1 && past.equals(pastCap.content),
-              "record past the cap: " + pastCap.result);
+        Call pastCap = Call.of(agent, past);
+        long pastMillis = millisSince(start);
+        check(pastCap.result == -1 && past.equals(pastCap.content), "record past the cap: " + pastCap.result);
         check(pastMillis < 1000, "record past the cap took " + pastMillis + " ms");
-        System.out.println("deep: " + CAP + " levels read and written in " + capMillis + " ms; "
-                           + (CAP + 1) + " levels refused (result " + pastCap.result + ") in "
-                           + pastMillis + " ms");
+        System.out.println("deep: " + CAP + " levels read and written in " + capMillis + " ms; " + (CAP + 1)
+                           + " levels refused in " + pastMillis + " ms");
     }
 
     private static void bulkRecords(BusObjNativeInterface agent) {
-        StringBuilder text = new StringBuilder(tokens("BusinessObject", "Bulk", "1.0.0", "false",
-                                                      "Retrieve", "en_US", "3", "B0",
-                                                      Integer.toString(BULK), "false"));
+        StringBuilder text = new StringBuilder(tokens("BusinessObject", "Bulk", "1.0.0", "false", "Retrieve",
+                                                      "en_US", "3", "B0", Integer.toString(BULK), "false"));
         for (int k = 0; k < BULK; ++k) {
-            text.append(item("I" + k, "null"));
+            text.append(tokens(itemTokens("I" + k, "null")));
         }
-        text.append(tokens("VqIgnore"));
         long start = System.nanoTime();
-        Call call = verb(agent, text.toString());
-        long millis = (System.nanoTime() - start) / 1_000_000;
+        Call call = Call.of(agent, text.append(tokens("VqIgnore")).toString());
+        long millis = millisSince(start);
         check(call.result == 1 && ("items=" + BULK).equals(call.message),
               "bulk request: " + call.result + " " + call.message);
         check(call.content != null && count(call.content, D + "seen" + D) == BULK,
@@ -173,8 +153,8 @@ public final class HbLoadTest {
         agent.settings().setConfigProp("LoadPollMode", "event");
         check(polled == 0, "bulk event answered " + polled);
         check(bulkEventItems.get() == BULK, "bulk event carried " + bulkEventItems.get() + " items");
-        System.out.println("bulk: " + BULK + " children in and out in " + millis
-                           + " ms; an event of " + bulkEventItems.get() + " children");
+        System.out.println("bulk: " + BULK + " children in and out in " + millis + " ms; an event of "
+                           + bulkEventItems.get() + " children");
     }
 
     private static void worker(BusObjNativeInterface agent, int t, long[] done) {
@@ -182,28 +162,22 @@ public final class HbLoadTest {
         for (int i = 0; i < CALLS; ++i) {
             String id = "T" + t + "-" + i;
             switch (i % 10) {
-                case 0 -> {
-                    Call c = verb(agent, item(id, "Create"));
-                    check(c.result == 1 && ("Create " + id).equals(c.message)
-                          && c.content.contains(D + "Create" + D), "create " + id);
-                }
-                case 1 -> {
-                    Call c = verb(agent, item(id, "Retrieve"));
-                    check(c.result == 1 && ("Retrieve " + id).equals(c.message), "retrieve " + id);
+                case 0, 1 -> {
+                    String verb = i % 10 == 0 ? "Create" : "Retrieve";
+                    Call c = Call.of(agent, tokens(itemTokens(id, verb)));
+                    check(c.result == 1 && (verb + " " + id).equals(c.message)
+                          && c.content.contains(D + verb + D + "en_US"), verb + " " + id);
                 }
                 case 2 -> {
-                    Call c = verbBytes(agent, prefixed("BusinessObject", "Item", "1.0.0", "false",
-                                                       "Update", "en_US", "3", id, "VqIgnore",
-                                                       "VqIgnore"));
+                    Call c = Call.of(agent, prefixed(itemTokens(id, "Update")));
                     check(c.result == 1 && ("Update " + id).equals(c.message) && c.bytes != null
                           && new String(c.bytes, StandardCharsets.UTF_8).contains("6#Update"),
                           "update bytes " + id);
                 }
                 case 3 -> {
-                    Call c = verb(agent, item(id, "Delete"));
-                    check(c.result == -3 && c.message != null
-                          && c.message.endsWith("cannot delete " + id), "delete " + id + ": "
-                          + c.message);
+                    Call c = Call.of(agent, tokens(itemTokens(id, "Delete")));
+                    check(c.result == -3 && c.message != null && c.message.endsWith("cannot delete " + id),
+                          "delete " + id + ": " + c.message);
                 }
                 case 4 -> {
                     check(agent.n_SubscribeTo(own, "Create", i) == 0, "subscribe " + own);
@@ -215,14 +189,8 @@ public final class HbLoadTest {
                     check(!agent.n_isSubscribed(own, "Create"), "cancelled " + own);
                     agent.n_CancelSub("Churn", "1.0.0", null);
                 }
-                case 6, 9 -> {
-                    int r = agent.n_poll();
-                    check(r == 0, "poll answered " + r);
-                }
-                case 7 -> {
-                    String list = agent.n_getPerfMonitors();
-                    check(list != null, "perf monitors");
-                }
+                case 6, 9 -> check(agent.n_poll() == 0, "poll");
+                case 7 -> check(agent.n_getPerfMonitors() != null, "perf monitors");
                 default -> {
                     check(agent.n_UpdateSubscription("Churn", "Update", "x", i) == 0, "update sub");
                     agent.n_isSubscribed("Item", "Create");
@@ -249,15 +217,9 @@ public final class HbLoadTest {
             });
         System.load(args[0]);
         check(agent.n_init("4.1.0", args[0]) == 1, "n_init");
-        agent.n_gotBusObjSpecI18n(spec("Item", new String[] {"Id", "String", "true", "1"},
-                                       new String[] {"Label", "String", "false", "1"},
-                                       new String[] {"ObjectEventId", "String", "false", "1"}));
-        agent.n_gotBusObjSpecI18n(spec("Bulk", new String[] {"Id", "String", "true", "1"},
-                                       new String[] {"Items", "Item", "false", "n"},
-                                       new String[] {"ObjectEventId", "String", "false", "1"}));
-        agent.n_gotBusObjSpecI18n(spec("Node", new String[] {"Name", "String", "true", "1"},
-                                       new String[] {"Next", "Node", "false", "1"},
-                                       new String[] {"ObjectEventId", "String", "false", "1"}));
+        agent.n_gotBusObjSpecI18n(spec("Item", "Id", "Label", "String", "1"));
+        agent.n_gotBusObjSpecI18n(spec("Bulk", "Id", "Items", "Item", "n"));
+        agent.n_gotBusObjSpecI18n(spec("Node", "Name", "Next", "Node", "1"));
         check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
         check(agent.n_SubscribeTo("Bulk", "Create", 0) == 0, "subscribe Bulk");
         agent.log().setRecording(false);
@@ -271,25 +233,19 @@ public final class HbLoadTest {
         long start = System.nanoTime();
         for (int t = 0; t < THREADS; ++t) {
             final int index = t;
-            Thread worker = new Thread(() -> worker(agent, index, done), "load-" + t);
-            workers.add(worker);
-            worker.start();
+            workers.add(new Thread(() -> worker(agent, index, done), "load-" + t));
+            workers.get(t).start();
         }
         for (Thread worker : workers) {
             worker.join();
         }
-        long millis = (System.nanoTime() - start) / 1_000_000;
-        long calls = 0;
-        for (long n : done) {
-            calls += n;
-        }
+        long millis = millisSince(start);
+        long calls = java.util.Arrays.stream(done).sum();
         long polls = (long) THREADS * (CALLS / 10) * 2;
         check(calls == (long) THREADS * CALLS, "calls made: " + calls);
-        check(events.get() - eventsBefore == polls,
-              "events received " + (events.get() - eventsBefore) + " of " + polls);
-        System.out.println("load: " + THREADS + " threads x " + CALLS + " calls = " + calls
-                           + " native calls in " + millis + " ms; " + polls
-                           + " events published from native threads");
+        check(events.get() - eventsBefore == polls, "events received " + (events.get() - eventsBefore) + " of " + polls);
+        System.out.println("load: " + THREADS + " threads x " + CALLS + " calls = " + calls + " native calls in "
+                           + millis + " ms; " + polls + " events published from native threads");
 
         int baseline = threadCount();
         agent.settings().setConfigProp("LoadPollMode", "loggers");
@@ -301,14 +257,12 @@ public final class HbLoadTest {
             Thread.sleep(50);
             after = threadCount();
         }
-        check(after <= baseline, "threads after 1000 short native threads: " + after
-              + ", baseline " + baseline);
-        System.out.println("threads: baseline " + baseline + ", after 1000 short native threads "
-                           + after + " (" + logged + " upcalls)");
+        check(after <= baseline, "threads after 1000 short native threads: " + after + ", baseline " + baseline);
+        System.out.println("threads: baseline " + baseline + ", after 1000 short native threads " + after + " ("
+                           + logged + " upcalls)");
 
         check(agent.n_terminate() == 0, "n_terminate");
-        System.out.println(failures.get() == 0 ? "LOAD TEST PASSED" : "LOAD TEST FAILED: "
-                           + failures.get() + " checks");
+        System.out.println(failures.get() == 0 ? "LOAD TEST PASSED" : "LOAD TEST FAILED: " + failures.get() + " checks");
         System.out.println("MAIN-END " + System.currentTimeMillis());
         if (failures.get() != 0) {
             System.exit(1);

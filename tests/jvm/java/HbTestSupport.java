@@ -4,44 +4,32 @@ import java.util.List;
 
 /** Helpers that let the native JVM tests read the agent's records simply. */
 public final class HbTestSupport {
-    /** Separates the fields of one flattened record. */
-    public static final char FIELD_SEPARATOR = '\u001f';
-
-    private HbTestSupport() {}
-
     /**
-     * Each record as its components joined by FIELD_SEPARATOR: null is
-     * "<null>", a byte array its bytes in hexadecimal.
+     * The records as one text: records separated by '\u001e', the components
+     * of each by '\u001f'; null is "<null>", a byte array its bytes in hexadecimal.
      */
-    public static String[] flatten(List<? extends Record> records) throws ReflectiveOperationException {
-        String[] rows = new String[records.size()];
-        for (int i = 0; i < rows.length; ++i) {
-            Record r = records.get(i);
-            StringBuilder row = new StringBuilder();
+    public String flatten(List<? extends Record> records) throws ReflectiveOperationException {
+        StringBuilder out = new StringBuilder();
+        for (Record r : records) {
+            if (out.length() > 0) {
+                out.append('\u001e');
+            }
             RecordComponent[] components = r.getClass().getRecordComponents();
             for (int c = 0; c < components.length; ++c) {
-                if (c > 0) {
-                    row.append(FIELD_SEPARATOR);
-                }
                 Object value = components[c].getAccessor().invoke(r);
-                if (value == null) {
-                    row.append("<null>");
-                } else if (value instanceof byte[] bytes) {
+                out.append(c > 0 ? "\u001f" : "");
+                if (value instanceof byte[] bytes) {
                     for (byte b : bytes) {
-                        row.append(String.format("%02x", b & 0xff));
+                        out.append(String.format("%02x", b & 0xff));
                     }
                 } else {
-                    row.append(value);
+                    out.append(value == null ? "<null>" : value);
                 }
             }
-            rows[i] = row.toString();
         }
-        return rows;
+        return out.toString();
     }
 
     /** Live Java threads, counting native threads attached to the VM. */
-    public static int threadCount() { return ManagementFactory.getThreadMXBean().getThreadCount(); }
-
-    /** The UTF-8 byte length of a string (what the native side holds). */
-    public static int utf8Length(String s) { return s.getBytes(java.nio.charset.StandardCharsets.UTF_8).length; }
+    public int threadCount() { return ManagementFactory.getThreadMXBean().getThreadCount(); }
 }
