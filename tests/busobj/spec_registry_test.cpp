@@ -13,6 +13,7 @@
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/version.hpp"
 #include "support/spec_builder.hpp"
+#include "support/threads.hpp"
 
 namespace hbconnector::test {
 namespace {
@@ -176,16 +177,7 @@ TEST(SpecRegistryTest, AddIfAbsentLetsExactlyOneOfManyRacingSpecsIn) {
     const std::string name = "Race" + std::to_string(round);
     std::vector<BusObjSpec*> offered, answers(kThreads);
     for (int t = 0; t < kThreads; ++t) offered.push_back(pool.make(name));
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) std::this_thread::yield();
-        answers[t] = table.addSpecIfAbsent(offered[t]);
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    runTogether(kThreads, [&](int t) { answers[t] = table.addSpecIfAbsent(offered[t]); });
     BusObjSpec* held = table.findSpec(name.c_str());
     ASSERT_NE(std::find(offered.begin(), offered.end(), held), offered.end());
     for (BusObjSpec* answer : answers) ASSERT_EQ(answer, held) << name;

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "hbconnector/business_object.hpp"
@@ -15,6 +13,7 @@
 #include "support/fake_agent.hpp"
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
+#include "support/threads.hpp"
 
 namespace hbconnector::test {
 namespace {
@@ -147,16 +146,7 @@ TEST_F(SerializerTest, ThreadsReadingOneNewTypeAtOnceShareOneRegisteredSpec) {
                         "Containment|false|")},
                   '\x04');
     std::vector<std::unique_ptr<BusinessObject>> read(kThreads);
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) std::this_thread::yield();
-        read[t] = combined(text);
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    runTogether(kThreads, [&](int t) { read[t] = combined(text); });
     // Every object points at the one registered spec; a spec that lost the
     // race was never registered and was released (the leak checker of the
     // sanitizer runs sees any that was not).
