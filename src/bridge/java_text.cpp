@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace hbconnector::detail {
 namespace {
 
@@ -36,19 +40,33 @@ void appendThreeBytes(std::string* out, std::uint32_t unit) {
 
 }  // namespace
 
-bool isModifiedUtf8(const char* text) {
+bool isModifiedUtf8(const char* text) { return isModifiedUtf8(text, std::strlen(text)); }
+
+bool isModifiedUtf8(const char* text, std::size_t length) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  // Records are mostly ASCII: skip whole 8-byte groups without a high bit,
-  // within the text's own bytes.
-  const std::size_t length = std::strlen(text);
   const unsigned char* const end = p + length;
+  // Records are mostly ASCII: skip whole groups without a high bit, within
+  // the text's own bytes, and check byte by byte only from the first group
+  // that has one. A zero byte inside the text is caught there as well.
+#if defined(__SSE2__)
+  while (end - p >= 64) {
+    const auto* blocks = reinterpret_cast<const __m128i*>(p);
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(_mm_loadu_si128(blocks), _mm_loadu_si128(blocks + 1)),
+                     _mm_or_si128(_mm_loadu_si128(blocks + 2), _mm_loadu_si128(blocks + 3)));
+    if (_mm_movemask_epi8(any) != 0) break;
+    p += 64;
+  }
+#endif
   while (end - p >= 8) {
     std::uint64_t group;
     std::memcpy(&group, p, sizeof group);
     if ((group & 0x8080808080808080ULL) != 0) break;
     p += 8;
   }
-  while (*p != 0) {
+  while (p != end) {
+    // A sequence may not run over the end: the continuation checks stop at
+    // the terminating zero, which is no continuation byte.
     const std::size_t n = sequenceLength(p);
     if (n == 0) return false;
     p += n;

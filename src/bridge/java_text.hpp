@@ -16,6 +16,9 @@ namespace hbconnector::detail {
 
 // Whether the zero-terminated text is well-formed modified UTF-8.
 bool isModifiedUtf8(const char* text);
+// The same for the first `length` bytes of text, which must be followed by a
+// zero byte (a zero byte among them makes the text malformed).
+bool isModifiedUtf8(const char* text, std::size_t length);
 
 // The text in modified UTF-8: well-formed sequences are kept, a four-byte
 // sequence becomes its surrogate pair, and every byte that starts no

@@ -128,7 +128,12 @@ ByteArrayElements::~ByteArrayElements() {
 
 LocalRef<jstring> newString(JNIEnv* env, const char* text) {
   if (text == nullptr) return {};
-  if (isModifiedUtf8(text)) return {env, env->NewStringUTF(text)};
+  return newString(env, text, std::strlen(text));
+}
+
+LocalRef<jstring> newString(JNIEnv* env, const char* text, std::size_t length) {
+  if (text == nullptr) return {};
+  if (isModifiedUtf8(text, length)) return {env, env->NewStringUTF(text)};
   const std::string repaired = toModifiedUtf8(text);
   return {env, env->NewStringUTF(repaired.c_str())};
 }

@@ -155,6 +155,9 @@ class ByteArrayElements {
 // A new Java string from any native text (made well-formed first, see
 // java_text.hpp); null for a null text or when the VM has no memory.
 LocalRef<jstring> newString(JNIEnv* env, const char* text);
+// The same when the text's length (its bytes before the terminating zero) is
+// already known.
+LocalRef<jstring> newString(JNIEnv* env, const char* text, std::size_t length);
 
 }  // namespace hbconnector::detail::jvm
 

@@ -86,6 +86,30 @@ TEST(JavaTextTest, RepairKeepsWellFormedTextAndMendsTheRest) {
   }
 }
 
+TEST(JavaTextTest, CheckFindsEveryByteOutsideTheAsciiGroups) {
+  // Long ASCII runs are skipped in groups: a sequence at any offset, including
+  // one that straddles a group or sits in the short tail, must still be seen.
+  const std::string ascii(200, 'a');
+  for (std::size_t at = 0; at < ascii.size(); ++at) {
+    const struct {
+      const char* bytes;
+      bool wellFormed;
+    } inserts[] = {{"\xFF", false}, {"\xC3", false},    {"\xE2\x82", false},
+                   {"\x80", false}, {"\xC3\xA9", true}, {"\xE2\x82\xAC", true}};
+    for (const auto& [inserted, wellFormed] : inserts) {
+      std::string text = ascii;
+      text.insert(at, inserted);
+      const auto copy = exactCopy(text.c_str());
+      EXPECT_EQ(isModifiedUtf8(copy.get()), wellFormed) << at << " " << inserted;
+      EXPECT_EQ(isModifiedUtf8(copy.get(), text.size()), wellFormed) << at << " " << inserted;
+    }
+  }
+  // With a length, a zero byte among the counted bytes is no well-formed text.
+  const std::string withZero = ascii + std::string(1, '\0') + ascii;
+  EXPECT_FALSE(isModifiedUtf8(withZero.c_str(), withZero.size()));
+  EXPECT_TRUE(isModifiedUtf8(withZero.c_str(), ascii.size()));
+}
+
 TEST(JavaTextTest, CutsBeforeASplitCharacter) {
   const char* text = "ab\xE2\x82\xAC";
   EXPECT_EQ(characterBoundary(text, 5), 5u);
