@@ -25,8 +25,11 @@
 // 80401 to 80403). In all these cases the bucket is untouched.
 #include <jni.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bridge/jni_state.hpp"
@@ -40,6 +43,7 @@
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/transaction_busobj.hpp"
+#include "serial/busobj_record.hpp"
 
 namespace hbconnector::detail::natives {
 namespace {
@@ -145,6 +149,7 @@ template <typename Object>
 bool storeText(const Request& request, const Object& bo) {
   std::unique_ptr<StringMessage> written(bo.toStringMessage());
   const char* text = written->getText();
+  std::size_t length = static_cast<std::size_t>(written->getLength());
   std::unique_ptr<char[]> converted;
   if (request.ascii8) {
     converted.reset(ascii8ToUtf8(text));
@@ -153,9 +158,12 @@ bool storeText(const Request& request, const Object& bo) {
       return false;
     }
     text = converted.get();
+    length = std::strlen(text);
   }
   settle(request.env);
-  jvm::LocalRef<jstring> value = jvm::newString(request.env, text);
+  // getLength stops at INT_MAX: past that the text is measured again.
+  if (length == INT_MAX) length = std::strlen(text);
+  jvm::LocalRef<jstring> value = jvm::newString(request.env, text, length);
   if (value) request.env->SetObjectField(request.bucket, request.field, value.get());
   return true;
 }
@@ -175,12 +183,13 @@ bool storeBytes(const Request& request, const Object& bo) {
   return true;
 }
 
-// Steps shared by both forms once the reader exists: build the object, run
-// its verb, pass the message, write the object back for 1 and -5.
-template <typename Object, bool kBytes>
-int runRequest(const Request& request, std::unique_ptr<StringMessage> reader) {
-  auto bo = std::make_unique<Object>(*reader);
-  reader.reset();
+// Steps shared by both forms once the reader exists: build the object, let
+// go of what it was read from (done), run its verb, pass the message, write
+// the object back for 1 and -5.
+template <typename Object, bool kBytes, typename Done>
+int runRequest(const Request& request, StringMessage& reader, Done&& done) {
+  auto bo = std::make_unique<Object>(reader);
+  done();
   ReturnStatusDescriptor status;
   bool threw = false;
   const int result = performVerb(*bo, status, &threw);
@@ -193,10 +202,10 @@ int runRequest(const Request& request, std::unique_ptr<StringMessage> reader) {
   return result;
 }
 
-template <bool kBytes>
-int dispatch(const Request& request, std::unique_ptr<StringMessage> reader, bool transactional) {
-  return transactional ? runRequest<TransactionBusinessObject, kBytes>(request, std::move(reader))
-                       : runRequest<BusinessObject, kBytes>(request, std::move(reader));
+template <bool kBytes, typename Done>
+int dispatch(const Request& request, StringMessage& reader, bool transactional, Done&& done) {
+  return transactional ? runRequest<TransactionBusinessObject, kBytes>(request, reader, done)
+                       : runRequest<BusinessObject, kBytes>(request, reader, done);
 }
 
 // The bucket field's ID, or null (its lookup error cleared by the final check).
@@ -212,29 +221,36 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
                   bucketField(env, CONTENT_FIELD, "Ljava/lang/String;")};
   if (request.field == nullptr) return -1;
 
-  std::unique_ptr<StringMessage> reader;
-  {
-    jvm::LocalRef<jstring> content(
-        env, static_cast<jstring>(env->GetObjectField(bucket, request.field)));
-    if (!content) return -1;
-    jvm::UtfChars chars(env, content.get());
-    if (!chars) return -1;
-    char encoding[kEncodingSize] = {};
-    current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
-    settle(env);
-    request.ascii8 = std::string(encoding) == ASCII8;
-    if (request.ascii8) {
-      std::unique_ptr<char[]> converted(utf8ToAscii8(chars.get()));
-      if (!converted) {
-        upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
-        return -1;
-      }
-      reader = std::make_unique<StringMessage>(converted.get());
-    } else {
-      reader = std::make_unique<StringMessage>(chars.get());
+  std::optional<jvm::LocalRef<jstring>> content(
+      std::in_place, env, static_cast<jstring>(env->GetObjectField(bucket, request.field)));
+  if (!*content) return -1;
+  std::optional<jvm::UtfChars> chars(std::in_place, env, content->get());
+  if (!*chars) return -1;
+  char encoding[kEncodingSize] = {};
+  current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
+  settle(env);
+  request.ascii8 = std::string(encoding) == ASCII8;
+  if (request.ascii8) {
+    std::unique_ptr<char[]> converted(utf8ToAscii8(chars->get()));
+    if (!converted) {
+      upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
+      return -1;
     }
-  }  // the characters and the content reference are released here
-  return dispatch<false>(request, std::move(reader), transactional != JNI_FALSE);
+    chars.reset();
+    content.reset();
+    StringMessage reader(converted.get());
+    converted.reset();
+    return dispatch<false>(request, reader, transactional != JNI_FALSE, [] {});
+  }
+  // The object is read straight from the agent's characters (no copy); they
+  // and the content reference are released as soon as it is built.
+  StringMessage reader(1);
+  std::optional<RecordTokens::LentText> lent(std::in_place, reader, chars->get(), chars->length());
+  return dispatch<false>(request, reader, transactional != JNI_FALSE, [&] {
+    lent.reset();
+    chars.reset();
+    content.reset();
+  });
 }
 
 int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
@@ -257,7 +273,7 @@ int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject s
     reader = std::make_unique<StringMessageI18N>(bytes.data() != nullptr ? bytes.data() : "",
                                                  static_cast<std::size_t>(length));
   }  // the array and the content reference are released here
-  return dispatch<true>(request, std::move(reader), transactional != JNI_FALSE);
+  return dispatch<true>(request, *reader, transactional != JNI_FALSE, [&] { reader.reset(); });
 }
 
 }  // namespace

@@ -176,6 +176,29 @@ RecordTokens::~RecordTokens() {
   if (arena_ != nullptr) arena_->release();
 }
 
+RecordTokens::LentText::LentText(StringMessage& message, const char* text, std::size_t length)
+    : message_(message),
+      own_(message.text_),
+      ownAllocated_(message.allocated_),
+      ownCapacity_(message.capacity_) {
+  // Nothing writes through text_ while it is lent: reading takes tokens from
+  // it directly or from the message's own reading copy.
+  message.text_ = const_cast<char*>(text);
+  message.length_ = length;
+  message.allocated_ = length + 1;
+  message.capacity_ = length + 1;
+  message.resetTokenizer();
+}
+
+RecordTokens::LentText::~LentText() {
+  message_.text_ = own_;
+  message_.text_[0] = '\0';
+  message_.length_ = 0;
+  message_.allocated_ = ownAllocated_;
+  message_.capacity_ = ownCapacity_;
+  message_.resetTokenizer();
+}
+
 bool RecordTokens::nextPrefixedByMessage(TokenView* token) {
   auto& prefixed = static_cast<StringMessageI18N&>(message_);
   prefixed.position_ = position_;

@@ -105,6 +105,26 @@ class RecordTokens {
   // the text that remains; others are heap objects.
   BusinessObject* newChild();
 
+  // Lends a message text it does not own while this object lives, so that a
+  // record held elsewhere (the agent's characters) is read without copying it
+  // first. `text` has `length` bytes followed by a zero byte and must stay
+  // unchanged while lent. The message must be exactly a StringMessage; it is
+  // only read meanwhile (appending would free the lent text). When this
+  // object goes, the message gets back its own text, empty, reading reset.
+  class LentText {
+   public:
+    LentText(StringMessage& message, const char* text, std::size_t length);
+    ~LentText();
+    LentText(const LentText&) = delete;
+    LentText& operator=(const LentText&) = delete;
+
+   private:
+    StringMessage& message_;
+    char* own_;
+    std::size_t ownAllocated_;
+    std::size_t ownCapacity_;
+  };
+
  private:
   enum class Mode { kDelimited, kLengthPrefixed, kVirtual };
 
