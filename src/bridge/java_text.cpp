@@ -47,7 +47,7 @@ bool isModifiedUtf8(const char* text, std::size_t length) {
   const unsigned char* const end = p + length;
   // Records are mostly ASCII: skip whole groups without a high bit, within
   // the text's own bytes, and check byte by byte only from the first group
-  // that has one. A zero byte inside the text is caught there as well.
+  // that has one.
 #if defined(__SSE2__)
   while (end - p >= 64) {
     const auto* blocks = reinterpret_cast<const __m128i*>(p);

@@ -16,8 +16,8 @@ namespace hbconnector::detail {
 
 // Whether the zero-terminated text is well-formed modified UTF-8.
 bool isModifiedUtf8(const char* text);
-// The same for the first `length` bytes of text, which must be followed by a
-// zero byte (a zero byte among them makes the text malformed).
+// The same for a text whose length is known: `length` bytes without a zero
+// byte, followed by the terminating zero.
 bool isModifiedUtf8(const char* text, std::size_t length);
 
 // The text in modified UTF-8: well-formed sequences are kept, a four-byte
