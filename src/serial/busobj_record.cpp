@@ -456,7 +456,7 @@ void RecordWriter::entries(const BusObjSpec& spec, void* const* slots, bool with
         if (text[0] == '\0') {
           token(kBlankToken, sizeof(kBlankToken) - 1);
         } else {
-          token(text, std::strlen(text));
+          valueToken(text, std::strlen(text));
         }
       }
       continue;

@@ -202,6 +202,14 @@ TEST_F(RecordPathsTest, WriterMatchesChildRecordsWrittenOneByOne) {
   StringMessage in(bars(orderTokens(60)).c_str());
   BusinessObject order(in);
   ASSERT_NE(order.getSpec(), nullptr);
+  // Values of lines around the one-, two- and three-digit length prefixes,
+  // and large enough to make the buffer grow in the middle of a line.
+  auto* lines = static_cast<BusObjArray*>(order.getAttrValues()[2]);
+  const std::size_t sizes[] = {1, 15, 16, 17, 255, 256, 257, 1000, 5000};
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    const std::string value(sizes[k], static_cast<char>('a' + k));
+    ASSERT_TRUE(lines->getObject(static_cast<int>(k))->setAttrValue(1, txt(value.c_str()), STRING));
+  }
   for (bool lengthPrefixed : {false, true}) {
     std::unique_ptr<StringMessage> reference = writeNested(order, lengthPrefixed);
     std::unique_ptr<StringMessage> written(lengthPrefixed ? order.toStringMessageI18N()
