@@ -126,14 +126,21 @@ void BusObjArray::markVerbsAgainst(const BusObjArray* old, BusinessObject* paren
   std::vector<int> oldMatch(static_cast<std::size_t>(oldCount), -1);
   // Old is only read (unless it is this very array), so one index serves.
   std::optional<KeyIndex> index;
-  if (old != nullptr && old != this) index.emplace(old->slots_, oldCount);
+  std::optional<KeyIndex::Probes> probes;
+  if (old != nullptr && old != this) {
+    index.emplace(old->slots_, oldCount);
+    // Only this array's elements change below (verbs, replacements), so
+    // their keys can be hashed before the loop.
+    if (index->usable()) probes.emplace(*index, slots_, newCount);
+  }
 
   for (int k = 0; k < newCount; ++k) {
     BusinessObject* element = getObject(k);
     if (element == nullptr) continue;
     int j = -1;
-    if (index && index->usable()) {
-      j = index->find(element, old->slots_);
+    if (probes) {
+      probes->prefetch(k, old->slots_, oldCount);
+      j = probes->find(k, old->slots_);
     } else if (old != nullptr) {
       j = old->findByKeys(element);
     }
@@ -161,6 +168,14 @@ void BusObjArray::markVerbsAgainst(const BusObjArray* old, BusinessObject* paren
   }
 
   for (int k = 0; k < newCount; ++k) {
+    if (index) {
+      // Each pair's keys are compared again below: fetch the pairs ahead.
+      for (int stage = 0, ahead = k + 12; stage < 3; ++stage, ahead -= 4) {
+        if (ahead >= newCount || newMatch[static_cast<std::size_t>(ahead)] < 0) continue;
+        index->prefetchPair(slots_[ahead], old->slots_[newMatch[static_cast<std::size_t>(ahead)]],
+                            stage);
+      }
+    }
     const int j = newMatch[static_cast<std::size_t>(k)];
     if (j < 0) continue;
     BusinessObject* element = getObject(k);
@@ -215,15 +230,23 @@ void BusObjArray::mergeDelta(const BusObjArray* delta, BusinessObject* parent) {
   // The index follows every change below; a delta that is this very array
   // changes under its own reading and is matched the plain way.
   std::optional<KeyIndex> index;
-  if (delta != this) index.emplace(slots_, count_);
-  const auto find = [&](const BusinessObject* element) {
-    return index && index->usable() ? index->find(element, slots_) : findByKeys(element);
-  };
+  std::optional<KeyIndex::Probes> probes;
   const int count = delta->getObjectCount();
+  if (delta != this) {
+    index.emplace(slots_, count_);
+    // The delta's elements are only read (or given "Create"), so their keys
+    // can be hashed before the loop.
+    probes.emplace(*index, delta->slots_, count);
+  }
+  const auto find = [&](int t) {
+    if (!index || !index->usable()) return findByKeys(delta->slots_[t]);
+    probes->prefetch(t, slots_, count_);
+    return probes->find(t, slots_);
+  };
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);
     if (element == nullptr) continue;
-    const int j = find(element);
+    const int j = find(t);
     if (j < 0) {
       markCreate(*element);
       if (BusinessObject* copy = copyWithParent(*element, parent)) {
@@ -325,19 +348,23 @@ void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
 // leaves it (same elements, same count, same capacity).
 void BusObjArray::applyDeltaIndexed(const BusObjArray* delta, BusinessObject* parent) {
   KeyIndex index(slots_, count_);
+  const int count = delta->getObjectCount();
+  // The delta's elements are only read (or given "Create"): hashed up front.
+  const KeyIndex::Probes probes(index, delta->slots_, count);
   std::vector<int> gone;  // positions emptied by removals, ascending order not required
   const int startCapacity = capacity_;
   int liveCount = count_;
   int mostLive = count_;
-  const auto find = [&](const BusinessObject* element) {
+  const auto find = [&](int t) {
     // Emptied slots hold null, which findByKeys skips like a removed element.
-    return index.usable() ? index.find(element, slots_) : findByKeys(element);
+    if (!index.usable()) return findByKeys(delta->slots_[t]);
+    probes.prefetch(t, slots_, count_);
+    return probes.find(t, slots_);
   };
-  const int count = delta->getObjectCount();
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);
     if (element == nullptr) continue;
-    const int j = find(element);
+    const int j = find(t);
     if (j < 0) {
       markCreate(*element);
       if (BusinessObject* copy = copyWithParent(*element, parent)) {

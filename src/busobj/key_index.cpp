@@ -12,6 +12,15 @@ namespace {
 constexpr std::uint64_t kFnvOffset = 14695981039346656037ULL;
 constexpr std::uint64_t kFnvPrime = 1099511628211ULL;
 
+// Probes between two stages of fetching ahead: far enough for a miss to
+// arrive while the probes in between are handled, near enough that what
+// arrived is still cached.
+constexpr int kAhead = 4;
+
+inline void fetch(const void* address) {
+  if (address != nullptr) __builtin_prefetch(address);
+}
+
 }  // namespace
 
 KeyIndex::KeyIndex(BusinessObject* const* slots, int count) {
@@ -19,7 +28,98 @@ KeyIndex::KeyIndex(BusinessObject* const* slots, int count) {
   while (size < static_cast<std::size_t>(count) * 2 + 2) size *= 2;
   table_.resize(size);
   next_.reserve(static_cast<std::size_t>(count) + static_cast<std::size_t>(count) / 4 + 1);
-  for (int k = 0; k < count && usable_; ++k) added(k, slots);
+  // The first present element gives the spec, so that the rest can be hashed
+  // in one pass ahead of their insertion.
+  int k = 0;
+  for (; k < count && usable_ && spec_ == nullptr; ++k) added(k, slots);
+  if (k >= count || !usable_) return;
+  const Probes probes(*this, slots + k, count - k);
+  const std::size_t mask = table_.size() - 1;
+  for (int t = 0; k + t < count && usable_; ++t) {
+    if (t + kAhead < count - k && probes.states_[t + kAhead] == Probes::kHashed) {
+      fetch(&table_[probes.hashes_[t + kAhead] & mask]);
+    }
+    if (probes.states_[t] == Probes::kHashed) {
+      addHashed(k + t, probes.hashes_[t], slots);
+    } else {
+      added(k + t, slots);
+    }
+  }
+}
+
+void KeyIndex::prefetchElement(const BusinessObject* element, int stage) const {
+  if (element == nullptr) return;
+  if (stage == 0) {
+    fetch(element);
+    return;
+  }
+  void* const* values = element->getAttrValues();
+  if (stage == 1) {
+    fetch(values);
+  } else if (values != nullptr && firstKey_ >= 0 && element->getSpec() == spec_) {
+    fetch(values[firstKey_]);
+  }
+}
+
+void KeyIndex::prefetchPair(const BusinessObject* a, const BusinessObject* b, int stage) const {
+  prefetchElement(a, stage);
+  prefetchElement(b, stage);
+}
+
+KeyIndex::Probes::Probes(const KeyIndex& index, BusinessObject* const* probes, int count)
+    : index_(index),
+      probes_(probes),
+      count_(count > 0 ? count : 0),
+      hashes_(static_cast<std::size_t>(count_)),
+      states_(static_cast<std::size_t>(count_), kPlain) {
+  if (index.spec_ == nullptr) return;
+  for (int t = 0; t < count_; ++t) {
+    for (int stage = 0; stage < 3; ++stage) {
+      const int ahead = t + (3 - stage) * kAhead;
+      if (ahead < count_) index.prefetchElement(probes[ahead], stage);
+    }
+    const BusinessObject* probe = probes[t];
+    // What find() would answer -1 for without hashing, or look up the plain way.
+    if (probe == nullptr || probe->getAttrValues() == nullptr) {
+      states_[t] = kNoMatch;
+    } else if (probe->getSpec() == index.spec_) {
+      states_[t] = index.hashKeys(probe, &hashes_[t]) ? kHashed : kNoMatch;
+    }
+  }
+}
+
+void KeyIndex::Probes::prefetch(int t, BusinessObject* const* slots, int slotCount) const {
+  const std::size_t mask = index_.table_.size() - 1;
+  // Stage 0 fetches the table entry; each later stage reads what the one
+  // before fetched kAhead lookups earlier.
+  for (int stage = 0; stage < 4; ++stage) {
+    const int ahead = t + (4 - stage) * kAhead;
+    if (ahead >= count_ || states_[ahead] != kHashed) continue;
+    const Entry& entry = index_.table_[hashes_[ahead] & mask];
+    if (stage == 0) {
+      fetch(&entry);
+      continue;
+    }
+    // The probe's keys are compared with the indexed element's: both chains.
+    index_.prefetchElement(probes_[ahead], stage - 1);
+    if (entry.head < 0 || entry.head >= slotCount) continue;
+    index_.prefetchElement(slots[entry.head], stage - 1);
+  }
+}
+
+int KeyIndex::Probes::find(int t, BusinessObject* const* slots) const {
+  switch (states_[t]) {
+    case kNoMatch:
+      return -1;
+    case kHashed: {
+      if (index_.spec_ == nullptr) return -1;
+      const Entry* entry = index_.findEntry(probes_[t], hashes_[t], slots);
+      return entry != nullptr ? entry->head : -1;
+    }
+    case kPlain:
+      break;
+  }
+  return index_.find(probes_[t], slots);
 }
 
 bool KeyIndex::accept(const BusinessObject* element) {
@@ -31,6 +131,7 @@ bool KeyIndex::accept(const BusinessObject* element) {
       // Keys are simple values; keysEqual skips a key flag on a child attribute.
       if (attrs[i].isKey() && !attrs[i].isObjectType()) keyAttributes_.push_back(i);
     }
+    if (!keyAttributes_.empty()) firstKey_ = keyAttributes_.front();
     return true;
   }
   if (spec != spec_) usable_ = false;
@@ -110,6 +211,14 @@ void KeyIndex::added(int position, BusinessObject* const* slots) {
   if (!accept(element)) return;
   std::uint64_t hash;
   if (!hashKeys(element, &hash)) return;
+  addHashed(position, hash, slots);
+}
+
+void KeyIndex::addHashed(int position, std::uint64_t hash, BusinessObject* const* slots) {
+  if (static_cast<std::size_t>(position) >= next_.size()) {
+    next_.resize(static_cast<std::size_t>(position) + 1, -1);
+  }
+  const BusinessObject* element = slots[position];
   if (Entry* entry = findEntry(element, hash, slots)) {
     next_[entry->tail] = position;
     entry->tail = position;

@@ -49,6 +49,39 @@ class KeyIndex {
   // place; only a different spec matters.
   void replacing(const BusinessObject* element);
 
+  // Many lookups in a row. On arrays larger than the cache every lookup waits
+  // for a chain of misses: the probe, its slot array, its key text, then the
+  // table entry, the indexed element, its slot array and its key text. Probes
+  // hashes all probes first, fetching each probe's memory a few probes ahead;
+  // prefetch(t) then starts the table side of probe t's lookup a few lookups
+  // ahead. The chains of successive probes overlap instead of following one
+  // another; the answers are those of find(probe).
+  class Probes {
+   public:
+    // probes must not change (nor their keys) while the lookups run; the
+    // index may. A probe hashed before the index had a spec, or of another
+    // spec than the index's, is looked up the plain way.
+    Probes(const KeyIndex& index, BusinessObject* const* probes, int count);
+    // Fetches ahead for the lookups after probe t in an array of slotCount slots.
+    void prefetch(int t, BusinessObject* const* slots, int slotCount) const;
+    // find(probes[t], slots).
+    int find(int t, BusinessObject* const* slots) const;
+
+   private:
+    friend class KeyIndex;
+    enum State : unsigned char { kPlain, kNoMatch, kHashed };
+    const KeyIndex& index_;
+    BusinessObject* const* probes_;
+    int count_;
+    std::vector<std::uint64_t> hashes_;
+    std::vector<State> states_;
+  };
+
+  // Fetches ahead what keysEqual(a, b) reads, in three stages to be called a
+  // few pairs apart (0: the objects, 1: their slot arrays, 2: the first key
+  // texts), so the misses of successive pairs overlap.
+  void prefetchPair(const BusinessObject* a, const BusinessObject* b, int stage) const;
+
  private:
   struct Entry {
     std::uint64_t hash = 0;
@@ -67,10 +100,16 @@ class KeyIndex {
   Entry* findEntry(const BusinessObject* element, std::uint64_t hash,
                    BusinessObject* const* slots) const;
   void insertEntry(const Entry& entry);
+  // added() for an element whose keys hash to hash.
+  void addHashed(int position, std::uint64_t hash, BusinessObject* const* slots);
+  // Fetches the memory of element that hashing it reads (stage 0: the
+  // object, 1: its slot array, 2: its first key text).
+  void prefetchElement(const BusinessObject* element, int stage) const;
 
   bool usable_ = true;
   const BusObjSpec* spec_ = nullptr;
   std::vector<int> keyAttributes_;
+  int firstKey_ = -1;  // the first of keyAttributes_, or -1
   std::vector<Entry> table_;
   std::size_t used_ = 0;
   std::vector<int> next_;  // per position: the next position of the same key
