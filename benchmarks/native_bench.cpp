@@ -379,6 +379,41 @@ void treeOperation(benchmark::State& state, TreeOp op) {
   state.counters["children"] = n;
 }
 
+// The matching step alone with the container a user would otherwise pick: an
+// std::unordered_map of the old lines' key texts, built inside the loop as
+// the key index is, every new line looked up and its key compared with the
+// match's. Not comparable in absolute time (it sets no verbs and copies
+// nothing); its growth per 10x children shows what the cache sizes of the
+// machine do to any structure of separately allocated elements.
+void treeMatchPeer(benchmark::State& state) {
+  registerSpecs();
+  const int n = static_cast<int>(state.range(0));
+  DeltaInputs inputs = makeDeltaInputs(n);
+  const auto* oldLines = static_cast<BusObjArray*>(inputs.oldImage->getAttrValue("Lines"));
+  const auto* newLines = static_cast<BusObjArray*>(inputs.newImage->getAttrValue("Lines"));
+  const auto keyOf = [](const BusinessObject* line) {
+    return static_cast<const char*>(line->getAttrValues()[0]);
+  };
+  for (auto _ : state) {
+    std::unordered_map<std::string_view, int> index;
+    index.reserve(static_cast<std::size_t>(oldLines->getObjectCount()));
+    for (int k = 0; k < oldLines->getObjectCount(); ++k) {
+      index.emplace(keyOf(oldLines->getObject(k)), k);
+    }
+    int matched = 0;
+    for (int k = 0; k < newLines->getObjectCount(); ++k) {
+      const char* key = keyOf(newLines->getObject(k));
+      const auto found = index.find(key);
+      if (found != index.end() &&
+          std::strcmp(keyOf(oldLines->getObject(found->second)), key) == 0) {
+        ++matched;
+      }
+    }
+    benchmark::DoNotOptimize(matched);
+  }
+  state.counters["children"] = n;
+}
+
 // ---- lookups ---------------------------------------------------------------------
 
 std::vector<std::string> typeNames(int n) {
@@ -519,6 +554,13 @@ void registerAll() {
           ->Unit(benchmark::kMillisecond)
           ->MinTime(0.2);
     }
+  }
+  for (int64_t n : {1000, 10000, 100000}) {
+    if (n > maxChildren) continue;
+    benchmark::RegisterBenchmark("tree/unordered_map_match", treeMatchPeer)
+        ->Arg(n)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2);
   }
   for (int64_t n : {10, 1000}) {
     benchmark::RegisterBenchmark("lookup/registry", registryFind)->Arg(n);
