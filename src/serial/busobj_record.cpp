@@ -393,9 +393,17 @@ void RecordWriter::number(int value) {
 }
 
 const char* RecordWriter::version(const Version* version) {
-  const Version fallback;
-  const Version& v = version != nullptr ? *version : fallback;
-  const int parts[3] = {v.getMajor(), v.getMinor(), v.getPoint()};
+  int parts[3];
+  if (version != nullptr) {
+    parts[0] = version->getMajor();
+    parts[1] = version->getMinor();
+    parts[2] = version->getPoint();
+  } else {
+    const Version fallback;
+    parts[0] = fallback.getMajor();
+    parts[1] = fallback.getMinor();
+    parts[2] = fallback.getPoint();
+  }
   if (cachedVersion_ == nullptr || cachedVersion_ != version ||
       std::memcmp(parts, cachedParts_, sizeof parts) != 0) {
     std::snprintf(versionText_, sizeof versionText_, "%d.%d.%d", parts[0], parts[1], parts[2]);
@@ -408,9 +416,7 @@ const char* RecordWriter::version(const Version* version) {
 void RecordWriter::record(const BusinessObject& bo) {
   const BusObjSpec* spec = bo.getSpec();
   const int count = spec->getAttributeCount() > 0 ? spec->getAttributeCount() : 0;
-  token(kBusObjTag, sizeof(kBusObjTag) - 1);
-  token(spec->getName());
-  token(version(spec->getVersion()));
+  recordHead(*spec);
   if (bo.isDelta()) {
     token(kTrueToken, sizeof(kTrueToken) - 1);
   } else {
@@ -420,6 +426,39 @@ void RecordWriter::record(const BusinessObject& bo) {
   token(bo.getLocale());
   number(count);
   if (count > 0) entries(*spec, bo.getAttrValues(), true);
+}
+
+void RecordWriter::recordHead(const BusObjSpec& spec) {
+  const Version* specVersion = spec.getVersion();
+  if (depth_ == 0) {
+    // Tokens of the outermost record follow the capacity rule one by one.
+    token(kBusObjTag, sizeof(kBusObjTag) - 1);
+    token(spec.getName());
+    token(version(specVersion));
+    return;
+  }
+  // The children of an array mostly share one spec: its head is encoded once
+  // and appended in one piece while spec, name and version stay the same.
+  if (&spec == headSpec_ && spec.getName() == headName_ && specVersion == headVersion_ &&
+      (specVersion == nullptr || (specVersion->getMajor() == headParts_[0] &&
+                                  specVersion->getMinor() == headParts_[1] &&
+                                  specVersion->getPoint() == headParts_[2]))) {
+    out_.appendBytes(head_.data(), head_.size());
+    return;
+  }
+  const std::size_t start = out_.length_;
+  token(kBusObjTag, sizeof(kBusObjTag) - 1);
+  token(spec.getName());
+  token(version(specVersion));
+  head_.assign(out_.text_ + start, out_.length_ - start);
+  headSpec_ = &spec;
+  headName_ = spec.getName();
+  headVersion_ = specVersion;
+  if (specVersion != nullptr) {
+    headParts_[0] = specVersion->getMajor();
+    headParts_[1] = specVersion->getMinor();
+    headParts_[2] = specVersion->getPoint();
+  }
 }
 
 void RecordWriter::child(const BusinessObject& bo) {

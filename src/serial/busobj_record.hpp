@@ -329,6 +329,8 @@ class RecordWriter {
   }
   static constexpr char kHexDigits[] = "0123456789abcdef";
   void child(const BusinessObject& bo);
+  // The tag, type name and version tokens that open a record of spec.
+  void recordHead(const BusObjSpec& spec);
 
   StringMessage& out_;
   bool lengthPrefixed_;
@@ -338,6 +340,13 @@ class RecordWriter {
   const Version* cachedVersion_ = nullptr;
   int cachedParts_[3] = {0, 0, 0};
   char versionText_[48] = {};
+  // The encoded head tokens of the last spec written in a nested record,
+  // the same for every record of that spec (name and version as they were).
+  const BusObjSpec* headSpec_ = nullptr;
+  const char* headName_ = nullptr;
+  const Version* headVersion_ = nullptr;
+  int headParts_[3] = {0, 0, 0};
+  std::string head_;
 };
 
 // The "%d.%d.%d" text of version (of the default version when null), valid
