@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "bridge/agent_port.hpp"
@@ -91,23 +93,85 @@ JNIEnv* env() {
 
 bool attachedByLibrary() { return attachGuard.attachedTo != nullptr; }
 
+namespace {
+
+// The buffer a thread keeps for the characters of its next string.
+struct KeptBuffer {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+  bool inUse = false;
+};
+thread_local KeptBuffer keptBuffer;
+
+}  // namespace
+
 UtfChars::UtfChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
-  if (text_ == nullptr) return;
-  chars_ = env_->GetStringUTFChars(text_, nullptr);
+  if (text == nullptr) return;
+  const jsize units = env->GetStringLength(text);
+  if (units < 0) return;
+  // At most three bytes per UTF-16 unit (a surrogate is encoded on its own,
+  // U+0000 as C0 80), and the terminating zero.
+  const std::size_t needed = static_cast<std::size_t>(units) * 3 + 1;
+  if (!keptBuffer.inUse && needed <= kKeptBufferBytes) {
+    if (keptBuffer.size < needed) {
+      keptBuffer.data.reset(new (std::nothrow) char[needed]);
+      keptBuffer.size = keptBuffer.data ? needed : 0;
+    }
+    if (keptBuffer.data) {
+      chars_ = keptBuffer.data.get();
+      source_ = Source::kThreadBuffer;
+      keptBuffer.inUse = true;
+    }
+  }
+  if (chars_ == nullptr) {
+    chars_ = new (std::nothrow) char[needed];
+    source_ = Source::kOwnBuffer;
+  }
+  if (chars_ == nullptr) {
+    // The virtual machine measures first and needs only the exact length.
+    chars_ = const_cast<char*>(env->GetStringUTFChars(text, nullptr));
+    source_ = chars_ != nullptr ? Source::kVirtualMachine : Source::kNone;
+    if (chars_ != nullptr) length_ = std::strlen(chars_);
+    return;
+  }
+  chars_[0] = '\0';
+  env->GetStringUTFRegion(text, 0, units, chars_);
+  if (env->ExceptionCheck()) {
+    // Left pending for the caller, as a failing GetStringUTFChars leaves its error.
+    release();
+    return;
+  }
   // Modified UTF-8 has no zero byte inside (U+0000 is written C0 80), so the
-  // terminating zero gives the length without the virtual machine walking
-  // the string a second time.
-  if (chars_ != nullptr) length_ = std::strlen(chars_);
+  // terminating zero gives the length.
+  length_ = std::strlen(chars_);
 }
 
 UtfChars::UtfChars(UtfChars&& other) noexcept
     : env_(other.env_),
       text_(other.text_),
       chars_(std::exchange(other.chars_, nullptr)),
-      length_(other.length_) {}
+      length_(other.length_),
+      source_(std::exchange(other.source_, Source::kNone)) {}
 
-UtfChars::~UtfChars() {
-  if (chars_ != nullptr) env_->ReleaseStringUTFChars(text_, chars_);
+UtfChars::~UtfChars() { release(); }
+
+void UtfChars::release() {
+  switch (source_) {
+    case Source::kThreadBuffer:
+      keptBuffer.inUse = false;
+      break;
+    case Source::kOwnBuffer:
+      delete[] chars_;
+      break;
+    case Source::kVirtualMachine:
+      env_->ReleaseStringUTFChars(text_, chars_);
+      break;
+    case Source::kNone:
+      break;
+  }
+  chars_ = nullptr;
+  length_ = 0;
+  source_ = Source::kNone;
 }
 
 ByteArrayElements::ByteArrayElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {

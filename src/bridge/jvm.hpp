@@ -109,7 +109,15 @@ class GlobalRef {
 };
 
 // The modified UTF-8 characters of a Java string (null for a null string or
-// when the VM has no memory), released when the owner goes.
+// when no memory is left), released when the owner goes.
+//
+// They are copied out with GetStringUTFRegion into a buffer sized for the
+// longest possible encoding (three bytes per UTF-16 unit), not taken with
+// GetStringUTFChars: the latter first walks the whole string to measure its
+// encoding, which on long texts costs more than the conversion itself. Each
+// thread keeps one buffer of up to kKeptBufferBytes for its next string; a
+// longer string, or one taken while that buffer is in use, gets its own. When
+// no buffer of that size can be had, GetStringUTFChars still serves.
 class UtfChars {
  public:
   UtfChars(JNIEnv* env, jstring text);
@@ -124,11 +132,18 @@ class UtfChars {
   // Byte length of the characters, without the terminating zero.
   std::size_t length() const { return length_; }
 
+  static constexpr std::size_t kKeptBufferBytes = std::size_t{1} << 20;
+
  private:
-  JNIEnv* env_;
-  jstring text_;
-  const char* chars_ = nullptr;
+  enum class Source { kNone, kThreadBuffer, kOwnBuffer, kVirtualMachine };
+
+  void release();
+
+  JNIEnv* env_ = nullptr;
+  jstring text_ = nullptr;
+  char* chars_ = nullptr;
   std::size_t length_ = 0;
+  Source source_ = Source::kNone;
 };
 
 // The elements of a Java byte array, released (mode 0) when the owner goes.

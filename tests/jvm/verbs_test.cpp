@@ -237,6 +237,23 @@ TEST_F(VerbTest, Ascii8ConvertsTwoByteSequencesBothWaysButOnlyWhenSpelledExactly
   EXPECT_EQ(o.content, record(false, customer("Create", "C8|Ren\xC3\xA9|Paris|1")));
 }
 
+TEST_F(VerbTest, TextOfEveryEncodedLengthAndSizeComesThroughByteForByte) {
+  // Modified UTF-8 of one to three bytes per unit: U+00E9, U+20AC, U+0000 (C0
+  // 80) and U+1F600 as its two surrogates of three bytes each. Texts past the
+  // buffer a thread keeps (a million bytes) get one of their own, and the
+  // kept buffer serves again after them.
+  const std::string mixed = "R\xC3\xA9n\xE2\x82\xAC\xC0\x80\xED\xA0\xBD\xED\xB8\x80!";
+  const std::string names[] = {mixed, std::string(400000, 'n') + mixed, "Ann", mixed};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name.size());
+    Outcome o = send(false, customer("Create", "C9|" + name + "|Paris|VqIgnore"));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.content, record(false, customer("Create", "C9|" + name + "|Paris|1")));
+    EXPECT_EQ(verbconnector::table("Customer").at("C9").at("Name"), name);
+    verbconnector::reset();
+  }
+}
+
 TEST_F(VerbTest, ThrowingConnectorsGiveMinusOneAMessageAndAnUntouchedBucket) {
   verbconnector::putRow("Customer", "C9", {{"Name", "Ann"}});
   const std::string sent = customer("Retrieve", "C9|VqIgnore|VqIgnore|VqIgnore");
