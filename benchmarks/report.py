@@ -169,12 +169,18 @@ def main():
                                  ("n_DoVerbForI18n", "jni/n_DoVerbForI18n/S",
                                   "jni/bytes_echo/S")):
             a, b = jvm.get(ours), jvm.get(peer)
-            rows.append([what + " " + ours[-1], fmt_time(a), fmt_time(b), ratio(a, b)])
+            region = jvm.get(peer.replace("string_echo", "string_echo_region")) \
+                if "string_echo" in peer else None
+            rows.append([what + " " + ours[-1], fmt_time(a), fmt_time(b), ratio(a, b),
+                         fmt_time(region), ratio(a, region)])
         for key in sorted(jvm):
             if key.startswith("jni/empty") or key.startswith("jni/lookup"):
-                rows.append([key, fmt_time(jvm[key]), "-", "-"])
-        table("JNI round trip (handler returns 1 unchanged) next to a raw echo of the same text",
-              ["request", "ours", "raw echo", "ours/echo"], rows)
+                rows.append([key, fmt_time(jvm[key]), "-", "-", "-", "-"])
+        table("JNI round trip (handler returns 1 unchanged) next to a raw echo of the same text "
+              "(the String echo with GetStringUTFChars, and with GetStringUTFRegion as the "
+              "library reads)",
+              ["request", "ours", "raw echo", "ours/echo", "echo via region", "ours/region echo"],
+              rows)
 
 
 if __name__ == "__main__":

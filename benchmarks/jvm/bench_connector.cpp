@@ -80,6 +80,17 @@ JNIEXPORT jstring JNICALL Java_hbbench_HbBench_echoString(JNIEnv* env, jclass, j
   return copy;
 }
 
+JNIEXPORT jstring JNICALL Java_hbbench_HbBench_echoStringRegion(JNIEnv* env, jclass,
+                                                                jstring text) {
+  // A buffer for the longest encoding (three bytes per UTF-16 unit), kept
+  // for the next call, so the virtual machine does not measure the text first.
+  static thread_local std::vector<char> chars;
+  const jsize units = env->GetStringLength(text);
+  chars.resize(static_cast<std::size_t>(units) * 3 + 1);
+  env->GetStringUTFRegion(text, 0, units, chars.data());
+  return env->NewStringUTF(chars.data());
+}
+
 JNIEXPORT jbyteArray JNICALL Java_hbbench_HbBench_echoBytes(JNIEnv* env, jclass, jbyteArray bytes) {
   const jsize length = env->GetArrayLength(bytes);
   jbyte* elements = env->GetByteArrayElements(bytes, nullptr);

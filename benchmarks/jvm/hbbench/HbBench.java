@@ -21,6 +21,8 @@ public final class HbBench {
 
     static native String echoString(String text);
 
+    static native String echoStringRegion(String text);
+
     static native byte[] echoBytes(byte[] bytes);
 
     static native void empty();
@@ -70,26 +72,29 @@ public final class HbBench {
     private static String only = "";
 
     private static void compare(String oursName, Call ours, String peerName, Call peer) {
-        if (!oursName.contains(only)) return;
-        // Warm-up: compile both paths.
+        compare(new String[] {oursName, peerName}, new Call[] {ours, peer});
+    }
+
+    /** Times calls[0] (ours) and its peers in alternating rounds; prints each median round. */
+    private static void compare(String[] names, Call[] calls) {
+        if (!names[0].contains(only)) return;
+        // Warm-up: compile every path.
         for (int i = 0; i < 3; i++) {
-            timeRound(ours, calibrate(ours));
-            timeRound(peer, calibrate(peer));
+            for (Call call : calls) timeRound(call, calibrate(call));
         }
-        long n = calibrate(ours);
-        long m = calibrate(peer);
-        double[] a = new double[ROUNDS];
-        double[] b = new double[ROUNDS];
-        double[] ca = new double[ROUNDS];
-        double[] cb = new double[ROUNDS];
+        long[] n = new long[calls.length];
+        for (int k = 0; k < calls.length; k++) n[k] = calibrate(calls[k]);
+        double[][] wall = new double[calls.length][ROUNDS];
+        double[][] cpu = new double[calls.length][ROUNDS];
         for (int r = 0; r < ROUNDS; r++) {
-            a[r] = timeRound(ours, n);
-            ca[r] = lastCpu;
-            b[r] = timeRound(peer, m);
-            cb[r] = lastCpu;
+            for (int k = 0; k < calls.length; k++) {
+                wall[k][r] = timeRound(calls[k], n[k]);
+                cpu[k][r] = lastCpu;
+            }
         }
-        System.out.printf("%s %.1f %.1f%n", oursName, median(a), median(ca));
-        System.out.printf("%s %.1f %.1f%n", peerName, median(b), median(cb));
+        for (int k = 0; k < calls.length; k++) {
+            System.out.printf("%s %.1f %.1f%n", names[k], median(wall[k]), median(cpu[k]));
+        }
     }
 
     /** args[0], when given, runs only the measurements whose name contains it. */
@@ -120,10 +125,14 @@ public final class HbBench {
                 throw new IllegalStateException("n_DoVerbForI18n " + shape + " answered " + result);
             }
 
-            compare("jni/n_DoVerbFor/" + shape, () -> {
-                bucket.content = text;
-                agent.n_DoVerbFor(bucket, false, status);
-            }, "jni/string_echo/" + shape, () -> sink = echoString(text));
+            // Two echoes: the usual GetStringUTFChars one, and one that copies the
+            // characters out with GetStringUTFRegion as the library does.
+            compare(new String[] {"jni/n_DoVerbFor/" + shape, "jni/string_echo/" + shape,
+                                  "jni/string_echo_region/" + shape},
+                    new Call[] {() -> {
+                        bucket.content = text;
+                        agent.n_DoVerbFor(bucket, false, status);
+                    }, () -> sink = echoString(text), () -> sink = echoStringRegion(text)});
             compare("jni/n_DoVerbForI18n/" + shape, () -> {
                 bucket.contentinArray = bytes;
                 agent.n_DoVerbForI18n(bucket, false, status);
