@@ -224,7 +224,8 @@ void pairedRead(benchmark::State& state, Shape shape, bool lengthPrefixed, bool 
   std::unique_ptr<StringMessage> message(lengthPrefixed
                                              ? new StringMessageI18N(text.data(), text.size())
                                              : new StringMessage(text.c_str()));
-  double ours = 0, simd = 0;
+  const std::string& jsonText = document(shape).json;
+  double ours = 0, simd = 0, rapid = 0;
   for (auto _ : state) {
     const double t0 = threadCpuNanos();
     simdjson::dom::element root;
@@ -240,13 +241,23 @@ void pairedRead(benchmark::State& state, Shape shape, bool lengthPrefixed, bool 
       benchmark::DoNotOptimize(bo.getSpec());
     }
     const double t2 = threadCpuNanos();
+    {
+      rapidjson::Document doc;
+      doc.Parse(jsonText.c_str(), jsonText.size());
+      if (doc.HasParseError()) fail("rapidjson parse");
+      benchmark::DoNotOptimize(doc.MemberCount());
+    }
+    const double t3 = threadCpuNanos();
     simd += t1 - t0;
     ours += t2 - t1;
+    rapid += t3 - t2;
   }
   const double n = static_cast<double>(state.iterations());
   state.counters["ours_ns"] = ours / n;
   state.counters["simdjson_ns"] = simd / n;
+  state.counters["rapidjson_ns"] = rapid / n;
   state.counters["ratio"] = ours / simd;
+  state.counters["rapidjson_ratio"] = rapid / ours;
 }
 
 void oursWrite(benchmark::State& state, Shape shape, bool lengthPrefixed) {

@@ -114,10 +114,14 @@ def main():
                 c = counters.get("paired/%s_%s/%s" % (enc, kind, s))
                 if c:
                     rows.append(["read %s (%s)" % (enc, label), s, fmt_time(c["ours_ns"]),
-                                 fmt_time(c["simdjson_ns"]), "%.2f" % c["ratio"]])
-    table("Read next to simdjson's DOM parse in the same loop (one after the other; "
-          "the ratio of their CPU times)",
-          ["step", "shape", "ours", "simdjson DOM", "ours/simdjson"], rows)
+                                 fmt_time(c["simdjson_ns"]), "%.2f" % c["ratio"],
+                                 fmt_time(c.get("rapidjson_ns")),
+                                 "%.2f" % c["rapidjson_ratio"] if "rapidjson_ratio" in c
+                                 else "-"])
+    table("Read next to simdjson's and RapidJSON's DOM parses in the same loop (one after "
+          "the other; the ratios of their CPU times)",
+          ["step", "shape", "ours", "simdjson DOM", "ours/simdjson", "RapidJSON",
+           "RapidJSON/ours"], rows)
 
     rows = []
     for enc in ("delimited", "prefixed"):
