@@ -516,6 +516,75 @@ void unorderedMapSubscribed(benchmark::State& state) {
   }
 }
 
+// Ours and the map in the same loop: a batch of 4096 lookups each, one after
+// the other (thread CPU time), so that a change of load falls on both; the
+// counters give the mean time per lookup and their ratio.
+template <typename Ours, typename Peer>
+void pairedBatches(benchmark::State& state, Ours&& ours, Peer&& peer) {
+  double oursNs = 0, peerNs = 0;
+  for (auto _ : state) {
+    const double t0 = threadCpuNanos();
+    for (std::size_t k = 0; k < 4096; ++k) ours(k);
+    const double t1 = threadCpuNanos();
+    for (std::size_t k = 0; k < 4096; ++k) peer(k);
+    const double t2 = threadCpuNanos();
+    oursNs += t1 - t0;
+    peerNs += t2 - t1;
+  }
+  const double n = static_cast<double>(state.iterations()) * 4096;
+  state.counters["ours_ns"] = oursNs / n;
+  state.counters["map_ns"] = peerNs / n;
+  state.counters["ratio"] = oursNs / peerNs;
+}
+
+void pairedRegistryFind(benchmark::State& state) {
+  const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
+  BusObjSpecTable table;
+  std::vector<std::unique_ptr<BusObjSpec>> specs;
+  PeerMap<void*> map;
+  for (const std::string& n : names) {
+    specs.push_back(std::make_unique<BusObjSpec>());
+    char* copy = new char[n.size() + 1];
+    std::memcpy(copy, n.c_str(), n.size() + 1);
+    specs.back()->setName(copy);
+    table.addSpec(specs.back().get());
+    map.emplace(n, specs.back().get());
+  }
+  const std::vector<const char*> order = probeOrder(names);
+  pairedBatches(
+      state, [&](std::size_t k) { benchmark::DoNotOptimize(table.findSpec(order[k & 4095])); },
+      [&](std::size_t k) {
+        auto found = map.find(std::string_view(order[k & 4095]));
+        benchmark::DoNotOptimize(found);
+      });
+}
+
+void pairedSubscribed(benchmark::State& state) {
+  const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
+  SubscriptionHandlerCPP handler;
+  PeerMap<std::vector<std::string>> map;
+  for (const std::string& n : names) {
+    for (const char* verb : kVerbs) handler.subscribeTo(n.c_str(), verb);
+    map[n] = {kVerbs[0], kVerbs[1], kVerbs[2]};
+  }
+  const std::vector<const char*> order = probeOrder(names);
+  pairedBatches(
+      state,
+      [&](std::size_t k) {
+        benchmark::DoNotOptimize(handler.isSubscribed(order[k & 4095], kVerbs[k % 3]));
+      },
+      [&](std::size_t k) {
+        auto found = map.find(std::string_view(order[k & 4095]));
+        bool subscribed = false;
+        if (found != map.end()) {
+          for (const std::string& verb : found->second) {
+            if (verb == kVerbs[k % 3] || verb == "*") subscribed = true;
+          }
+        }
+        benchmark::DoNotOptimize(subscribed);
+      });
+}
+
 void registerAll() {
   for (Shape shape : kShapes) {
     benchmark::RegisterBenchmark(name("tokenize", "floor_memchr", shape).c_str(), floorDelimited,
@@ -578,6 +647,8 @@ void registerAll() {
     benchmark::RegisterBenchmark("lookup/unordered_map", unorderedMapFind)->Arg(n);
     benchmark::RegisterBenchmark("subscribed/ours", isSubscribed)->Arg(n);
     benchmark::RegisterBenchmark("subscribed/unordered_map", unorderedMapSubscribed)->Arg(n);
+    benchmark::RegisterBenchmark("paired_lookup/registry", pairedRegistryFind)->Arg(n);
+    benchmark::RegisterBenchmark("paired_lookup/subscribed", pairedSubscribed)->Arg(n);
   }
 }
 
