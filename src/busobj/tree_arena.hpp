@@ -58,8 +58,20 @@ inline void copyBytes(char* to, const char* from, std::size_t n) {
     std::memcpy(tail, from + n - 8, 8);
     std::memcpy(to, head, 8);
     std::memcpy(to + n - 8, tail, 8);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else if (n >= 4) {
+    char head[4], tail[4];
+    std::memcpy(head, from, 4);
+    std::memcpy(tail, from + n - 4, 4);
+    std::memcpy(to, head, 4);
+    std::memcpy(to + n - 4, tail, 4);
+  } else if (n >= 2) {
+    char head[2], tail[2];
+    std::memcpy(head, from, 2);
+    std::memcpy(tail, from + n - 2, 2);
+    std::memcpy(to, head, 2);
+    std::memcpy(to + n - 2, tail, 2);
+  } else if (n == 1) {
+    to[0] = from[0];
   }
 }
 
