@@ -451,10 +451,9 @@ struct TransparentHash {
 template <typename Value>
 using PeerMap = std::unordered_map<std::string, Value, TransparentHash, std::equal_to<>>;
 
-void registryFind(benchmark::State& state) {
-  const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
-  BusObjSpecTable table;
-  std::vector<std::unique_ptr<BusObjSpec>> specs;
+// One spec per name, owned by specs and registered in table.
+void addSpecs(const std::vector<std::string>& names, BusObjSpecTable& table,
+              std::vector<std::unique_ptr<BusObjSpec>>& specs) {
   for (const std::string& n : names) {
     specs.push_back(std::make_unique<BusObjSpec>());
     char* copy = new char[n.size() + 1];
@@ -462,6 +461,13 @@ void registryFind(benchmark::State& state) {
     specs.back()->setName(copy);
     table.addSpec(specs.back().get());
   }
+}
+
+void registryFind(benchmark::State& state) {
+  const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
+  BusObjSpecTable table;
+  std::vector<std::unique_ptr<BusObjSpec>> specs;
+  addSpecs(names, table, specs);
   const std::vector<const char*> order = probeOrder(names);
   std::size_t i = 0;
   for (auto _ : state) {
@@ -497,6 +503,19 @@ void isSubscribed(benchmark::State& state) {
   }
 }
 
+// What isSubscribed answers, from a map of names to their verbs.
+bool mapSubscribed(const PeerMap<std::vector<std::string>>& map, const char* name,
+                   const char* verb) {
+  auto found = map.find(std::string_view(name));
+  bool subscribed = false;
+  if (found != map.end()) {
+    for (const std::string& stored : found->second) {
+      if (stored == verb || stored == "*") subscribed = true;
+    }
+  }
+  return subscribed;
+}
+
 void unorderedMapSubscribed(benchmark::State& state) {
   const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
   PeerMap<std::vector<std::string>> map;
@@ -505,14 +524,7 @@ void unorderedMapSubscribed(benchmark::State& state) {
   std::size_t i = 0;
   for (auto _ : state) {
     const std::size_t k = i++;
-    auto found = map.find(std::string_view(order[k & 4095]));
-    bool subscribed = false;
-    if (found != map.end()) {
-      for (const std::string& verb : found->second) {
-        if (verb == kVerbs[k % 3] || verb == "*") subscribed = true;
-      }
-    }
-    benchmark::DoNotOptimize(subscribed);
+    benchmark::DoNotOptimize(mapSubscribed(map, order[k & 4095], kVerbs[k % 3]));
   }
 }
 
@@ -541,15 +553,9 @@ void pairedRegistryFind(benchmark::State& state) {
   const std::vector<std::string> names = typeNames(static_cast<int>(state.range(0)));
   BusObjSpecTable table;
   std::vector<std::unique_ptr<BusObjSpec>> specs;
+  addSpecs(names, table, specs);
   PeerMap<void*> map;
-  for (const std::string& n : names) {
-    specs.push_back(std::make_unique<BusObjSpec>());
-    char* copy = new char[n.size() + 1];
-    std::memcpy(copy, n.c_str(), n.size() + 1);
-    specs.back()->setName(copy);
-    table.addSpec(specs.back().get());
-    map.emplace(n, specs.back().get());
-  }
+  for (std::size_t k = 0; k < names.size(); ++k) map.emplace(names[k], specs[k].get());
   const std::vector<const char*> order = probeOrder(names);
   pairedBatches(
       state, [&](std::size_t k) { benchmark::DoNotOptimize(table.findSpec(order[k & 4095])); },
@@ -574,14 +580,7 @@ void pairedSubscribed(benchmark::State& state) {
         benchmark::DoNotOptimize(handler.isSubscribed(order[k & 4095], kVerbs[k % 3]));
       },
       [&](std::size_t k) {
-        auto found = map.find(std::string_view(order[k & 4095]));
-        bool subscribed = false;
-        if (found != map.end()) {
-          for (const std::string& verb : found->second) {
-            if (verb == kVerbs[k % 3] || verb == "*") subscribed = true;
-          }
-        }
-        benchmark::DoNotOptimize(subscribed);
+        benchmark::DoNotOptimize(mapSubscribed(map, order[k & 4095], kVerbs[k % 3]));
       });
 }
 

@@ -41,35 +41,30 @@ class BusinessObject;
 
 namespace hbconnector::detail {
 
+// Copies n bytes, kWidth <= n <= 2 * kWidth, as two moves of kWidth bytes
+// that overlap in the middle.
+template <std::size_t kWidth>
+inline void copyOverlapping(char* to, const char* from, std::size_t n) {
+  char head[kWidth], tail[kWidth];
+  std::memcpy(head, from, kWidth);
+  std::memcpy(tail, from + n - kWidth, kWidth);
+  std::memcpy(to, head, kWidth);
+  std::memcpy(to + n - kWidth, tail, kWidth);
+}
+
 // Copies n bytes. Short texts (most values) take a few moves instead of a
 // call; every access stays inside the n bytes of either side.
 inline void copyBytes(char* to, const char* from, std::size_t n) {
   if (n > 32) {
     std::memcpy(to, from, n);
   } else if (n >= 16) {
-    char head[16], tail[16];
-    std::memcpy(head, from, 16);
-    std::memcpy(tail, from + n - 16, 16);
-    std::memcpy(to, head, 16);
-    std::memcpy(to + n - 16, tail, 16);
+    copyOverlapping<16>(to, from, n);
   } else if (n >= 8) {
-    char head[8], tail[8];
-    std::memcpy(head, from, 8);
-    std::memcpy(tail, from + n - 8, 8);
-    std::memcpy(to, head, 8);
-    std::memcpy(to + n - 8, tail, 8);
+    copyOverlapping<8>(to, from, n);
   } else if (n >= 4) {
-    char head[4], tail[4];
-    std::memcpy(head, from, 4);
-    std::memcpy(tail, from + n - 4, 4);
-    std::memcpy(to, head, 4);
-    std::memcpy(to + n - 4, tail, 4);
+    copyOverlapping<4>(to, from, n);
   } else if (n >= 2) {
-    char head[2], tail[2];
-    std::memcpy(head, from, 2);
-    std::memcpy(tail, from + n - 2, 2);
-    std::memcpy(to, head, 2);
-    std::memcpy(to + n - 2, tail, 2);
+    copyOverlapping<2>(to, from, n);
   } else if (n == 1) {
     to[0] = from[0];
   }
