@@ -235,11 +235,11 @@ void BusObjArray::mergeDelta(const BusObjArray* delta, BusinessObject* parent) {
   if (delta != this) {
     index.emplace(slots_, count_);
     // The delta's elements are only read (or given "Create"), so their keys
-    // can be hashed before the loop.
-    probes.emplace(*index, delta->slots_, count);
+    // can be hashed before the loop. An index unusable now stays so.
+    if (index->usable()) probes.emplace(*index, delta->slots_, count);
   }
   const auto find = [&](int t) {
-    if (!index || !index->usable()) return findByKeys(delta->slots_[t]);
+    if (!probes || !index->usable()) return findByKeys(delta->slots_[t]);
     probes->prefetch(t, slots_, count_);
     return probes->find(t, slots_);
   };
@@ -349,17 +349,19 @@ void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
 void BusObjArray::applyDeltaIndexed(const BusObjArray* delta, BusinessObject* parent) {
   KeyIndex index(slots_, count_);
   const int count = delta->getObjectCount();
-  // The delta's elements are only read (or given "Create"): hashed up front.
-  const KeyIndex::Probes probes(index, delta->slots_, count);
+  // The delta's elements are only read (or given "Create"): hashed up front
+  // while the index can answer (an unusable index stays so).
+  std::optional<KeyIndex::Probes> probes;
+  if (index.usable()) probes.emplace(index, delta->slots_, count);
   std::vector<int> gone;  // positions emptied by removals, ascending order not required
   const int startCapacity = capacity_;
   int liveCount = count_;
   int mostLive = count_;
   const auto find = [&](int t) {
     // Emptied slots hold null, which findByKeys skips like a removed element.
-    if (!index.usable()) return findByKeys(delta->slots_[t]);
-    probes.prefetch(t, slots_, count_);
-    return probes.find(t, slots_);
+    if (!probes || !index.usable()) return findByKeys(delta->slots_[t]);
+    probes->prefetch(t, slots_, count_);
+    return probes->find(t, slots_);
   };
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);

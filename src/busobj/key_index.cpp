@@ -112,7 +112,6 @@ int KeyIndex::Probes::find(int t, BusinessObject* const* slots) const {
     case kNoMatch:
       return -1;
     case kHashed: {
-      if (index_.spec_ == nullptr) return -1;
       const Entry* entry = index_.findEntry(probes_[t], hashes_[t], slots);
       return entry != nullptr ? entry->head : -1;
     }

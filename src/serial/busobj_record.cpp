@@ -430,16 +430,12 @@ void RecordWriter::record(const BusinessObject& bo) {
 
 void RecordWriter::recordHead(const BusObjSpec& spec) {
   const Version* specVersion = spec.getVersion();
-  if (depth_ == 0) {
-    // Tokens of the outermost record follow the capacity rule one by one.
-    token(kBusObjTag, sizeof(kBusObjTag) - 1);
-    token(spec.getName());
-    token(version(specVersion));
-    return;
-  }
-  // The children of an array mostly share one spec: its head is encoded once
-  // and appended in one piece while spec, name and version stay the same.
-  if (&spec == headSpec_ && spec.getName() == headName_ && specVersion == headVersion_ &&
+  // The children of an array mostly share one spec: the head of a nested
+  // record is encoded once and appended in one piece while spec, name and
+  // version stay the same. Tokens of the outermost record go one by one, for
+  // the capacity rule.
+  if (depth_ > 0 && &spec == headSpec_ && spec.getName() == headName_ &&
+      specVersion == headVersion_ &&
       (specVersion == nullptr || (specVersion->getMajor() == headParts_[0] &&
                                   specVersion->getMinor() == headParts_[1] &&
                                   specVersion->getPoint() == headParts_[2]))) {
@@ -450,6 +446,7 @@ void RecordWriter::recordHead(const BusObjSpec& spec) {
   token(kBusObjTag, sizeof(kBusObjTag) - 1);
   token(spec.getName());
   token(version(specVersion));
+  if (depth_ == 0) return;
   head_.assign(out_.text_ + start, out_.length_ - start);
   headSpec_ = &spec;
   headName_ = spec.getName();
