@@ -87,6 +87,22 @@ public final class InputCheckTests extends TestCase {
                     .get(0).maxLength());
         });
 
+        test("a missing HbConnector library file is named before the virtual machine tries it", () -> {
+            write("types.spec", "spec Customer 1.0.0 {\n  attr Id String\n}\n");
+            Path none = dir.resolve("no-such-libHbConnector.so");
+            String before = System.setProperty("hbconnector.library", none.toString());
+            try {
+                exitsWith(2, "cannot load the HbConnector library " + none + ": the file does not exist",
+                        hbagent(write("s.scenario", "properties agent.properties\nstart\n").toString()));
+            } finally {
+                if (before == null) {
+                    System.clearProperty("hbconnector.library");
+                } else {
+                    System.setProperty("hbconnector.library", before);
+                }
+            }
+        });
+
         test("a scenario without steps fails with exit status 2", () -> {
             write("types.spec", "spec Customer 1.0.0 {\n  attr Id String\n}\n");
             exitsWith(2, "empty.scenario: the scenario has no steps",
