@@ -60,9 +60,6 @@ final class Messages {
         return new Messages(Collections.unmodifiableMap(texts));
     }
 
-    /** The message numbers the catalogue knows. */
-    java.util.Set<Integer> ids() { return texts.keySet(); }
-
     /** The text with placeholders, or null. */
     String text(int id) { return texts.get(id); }
 

@@ -1,12 +1,10 @@
 package hbagent;
 
-import java.io.StringReader;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.Set;
 import java.util.TreeMap;
-import java.util.TreeSet;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import java.util.stream.Stream;
@@ -60,23 +58,6 @@ public final class MessageTests extends TestCase {
             check(missing.length() == 0, "no catalogue text for:" + missing);
         });
 
-        test("the scan finds named and literal numbers and skips other constants", () -> {
-            Path dir = Files.createTempDirectory("hbagent-scan");
-            Path file = dir.resolve("a.cpp");
-            Files.writeString(file, String.join("\n",
-                    "constexpr int kMsgFirst = 111;",
-                    "inline constexpr int MSG_SECOND = 222;",
-                    "constexpr int kBufferSize = 333;",
-                    "constexpr std::size_t kMsgBufSize = 5120;",
-                    "void f() { reportMsg(444, 7, \"x\"); generateMsg( 555 , 6, 0, 0); }"));
-            try {
-                equal(Set.of(111, 222, 444, 555), idsInSources(dir).keySet());
-            } finally {
-                Files.delete(file);
-                Files.delete(dir);
-            }
-        });
-
         test("composed texts keep the number and put the parameters in place", () -> {
             Messages m = Messages.bundled();
             equal("[17203] the connector library /opt/c/libx.so carries no framework version stamp; build it with"
@@ -97,14 +78,6 @@ public final class MessageTests extends TestCase {
                     m.explain(62, "Create"));
             equal("[99999] (no text in the message catalogue) a,b", m.explain(99999, "a,b"));
             equal("[99999] (no text in the message catalogue)", m.explain(99999, ""));
-        });
-
-        test("a catalogue with a key that is not a number is refused", () -> {
-            fails("x.properties: 'abc' is not a message number",
-                    () -> Messages.read(new StringReader("1=one\nabc=two\n"), "x.properties"));
-            Messages m = Messages.read(new StringReader("# comment\n5 = five {0} and {1}\n"), "y");
-            equal(new TreeSet<>(Set.of(5)), new TreeSet<>(m.ids()));
-            equal("[5] five a,b and c", m.explain(5, "a,b,c"));
         });
     }
 
