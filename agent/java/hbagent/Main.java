@@ -22,7 +22,7 @@ public final class Main {
             "  -p, --properties FILE   the agent's properties file (default: the scenario's 'properties' line)",
             "  -c, --connector FILE    the connector library (default: agent.connector of the properties)",
             "  -D NAME=VALUE           set a property (connector or agent.*), over the file's",
-            "  -v, --verbose           also print the objects sent and the messages composed",
+            "  -v, --verbose           also print the objects sent and each message as composed",
             "  -h, --help              this text");
 
     private Main() {}
@@ -80,11 +80,13 @@ public final class Main {
             }
             Charset charset = config.valueCharset();
             Map<String, Spec> startup = new LinkedHashMap<>();
+            List<SpecText.ChildUse> childTypes = new ArrayList<>();
             for (Path file : config.specFiles) {
-                for (Spec spec : Scenario.loadSpecs(file, charset)) {
+                for (Spec spec : Scenario.loadSpecs(file, charset, childTypes)) {
                     startup.put(spec.name(), spec);
                 }
             }
+            SpecText.checkChildTypes(childTypes, startup.keySet(), charset);
             Scenario scenario = Scenario.parse(scenarioFile, startup, charset, ByteText.encode(config.locale, charset));
             out.println("hbagent: scenario " + scenarioFile + ", connector " + config.connector
                     + (properties != null ? ", properties " + properties : ""));

@@ -8,6 +8,8 @@ import VqCommon.ReturnStatusDescriptor;
 import java.io.PrintStream;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -99,6 +101,8 @@ final class Runner {
         if (config.connector == null) {
             throw new HbAgentException("no connector library: give --connector or agent.connector");
         }
+        // Read before any upcall can need it, so a damaged jar stops here.
+        Messages.bundled();
         settings = new AgentSettings()
                 .setEncoding(config.encoding)
                 .setLocale(config.locale)
@@ -120,19 +124,18 @@ final class Runner {
         UpcallLog log = new UpcallLog();
         log.setRecording(false);
         log.setListener(this::onRecord);
+        String library = System.getProperty(BusObjNativeInterface.LIBRARY_PROPERTY);
+        if (library != null && !library.isEmpty() && !Files.isRegularFile(Path.of(library))) {
+            throw new HbAgentException("cannot load the HbConnector library " + library
+                    + ": the file does not exist");
+        }
         try {
             agent = new BusObjNativeInterface(settings, log);
         } catch (LinkageError e) {
             throw new HbAgentException("cannot load the HbConnector library ("
-                    + System.getProperty(BusObjNativeInterface.LIBRARY_PROPERTY, "java.library.path") + "): "
-                    + e.getMessage());
+                    + (library != null ? library : "java.library.path") + "): " + LibraryLoad.explain(e.getMessage()));
         }
-        try {
-            System.load(config.connector.toAbsolutePath().toString());
-        } catch (LinkageError e) {
-            throw new HbAgentException("cannot load the connector library " + config.connector + ": "
-                    + e.getMessage());
-        }
+        LibraryLoad.load("the connector library", config.connector);
     }
 
     private void start(Scenario.Step step, List<Spec> startupSpecs) {
@@ -405,8 +408,14 @@ final class Runner {
                     + (t.extra() != null ? " | " + t.extra() : "");
         } else if (entry instanceof UpcallLog.LogEntry l) {
             line = (l.type() == null ? "log: " : "log (type " + l.type() + "): ") + l.text();
-        } else if (entry instanceof UpcallLog.GeneratedMessage m && verbose) {
-            line = "message composed: " + m.text();
+        } else if (entry instanceof UpcallLog.GeneratedMessage m) {
+            // The catalogue's text, with the number, for every message the
+            // library composes (some are composed and never logged).
+            line = "message " + Messages.bundled().explain(m.id(), m.params())
+                    + (m.extra() != null && !m.extra().isEmpty() ? " (" + m.extra() + ")" : "");
+            if (verbose) {
+                line = "message composed: " + m.text() + "\n" + line;
+            }
         } else {
             return;
         }

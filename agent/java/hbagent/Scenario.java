@@ -126,6 +126,11 @@ final class Scenario {
         return SpecText.parse(new Lexer(file.toString(), readText(file), charset), charset);
     }
 
+    /** Reads the specification files, adding the child types they name to uses. */
+    static List<Spec> loadSpecs(Path file, Charset charset, List<SpecText.ChildUse> uses) {
+        return SpecText.parse(new Lexer(file.toString(), readText(file), charset), charset, uses);
+    }
+
     /**
      * Parses the scenario. initialSpecs are the specifications the agent
      * sends at start-up; locale is the default locale of objects.
@@ -176,6 +181,10 @@ final class Scenario {
             lexer.expectLineEnd();
             scenario.steps.add(current);
         }
+        if (scenario.steps.stream().allMatch(s -> s.command == Command.NOTE)) {
+            throw new HbAgentException(file + ": the scenario has no steps (start, request, poll, ...): nothing to"
+                    + " run");
+        }
         return scenario;
     }
 
@@ -213,10 +222,12 @@ final class Scenario {
             }
             case SPECS -> {
                 Path specFile = resolve(scenario.file, word(lexer, "a specification file"));
-                step.specs = loadSpecs(specFile, charset);
+                List<SpecText.ChildUse> uses = new ArrayList<>();
+                step.specs = loadSpecs(specFile, charset, uses);
                 for (Spec s : step.specs) {
                     scenario.specs.put(s.name(), s);
                 }
+                SpecText.checkChildTypes(uses, scenario.specs.keySet(), charset);
             }
             case SUBSCRIBE, CANCEL -> {
                 step.words.add(word(lexer, "a business object type"));

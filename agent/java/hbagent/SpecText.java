@@ -30,18 +30,41 @@ final class SpecText {
 
     private SpecText() {}
 
+    /** Where an attribute names a child object type: checked once every spec is known. */
+    record ChildUse(String type, String attr, String source, int line) {}
+
     /** Every spec in the text. */
-    static List<Spec> parse(Lexer lexer, Charset charset) {
+    static List<Spec> parse(Lexer lexer, Charset charset) { return parse(lexer, charset, new ArrayList<>()); }
+
+    /** Every spec in the text; the child types its attributes name are added to uses. */
+    static List<Spec> parse(Lexer lexer, Charset charset, List<ChildUse> uses) {
         List<Spec> specs = new ArrayList<>();
         lexer.skipNewlines();
         while (!lexer.peek().is(Lexer.Kind.EOF)) {
-            specs.add(parseOne(lexer, charset));
+            specs.add(parseOne(lexer, charset, uses));
             lexer.skipNewlines();
         }
         return specs;
     }
 
-    static Spec parseOne(Lexer lexer, Charset charset) {
+    /**
+     * Fails at the file and line of the first attribute whose child type no
+     * spec in known (type names, as byte strings) defines.
+     */
+    static void checkChildTypes(List<ChildUse> uses, java.util.Set<String> known, Charset charset) {
+        for (ChildUse use : uses) {
+            if (!known.contains(use.type())) {
+                throw new HbAgentException(use.source() + ":" + use.line() + ": attribute "
+                        + ByteText.show(use.attr(), charset) + " has the type " + ByteText.show(use.type(), charset)
+                        + ", which is neither a simple type (" + String.join(" ", new java.util.TreeSet<>(
+                                Spec.SIMPLE_TYPES)) + ") nor a business object type of the specifications");
+            }
+        }
+    }
+
+    static Spec parseOne(Lexer lexer, Charset charset) { return parseOne(lexer, charset, new ArrayList<>()); }
+
+    static Spec parseOne(Lexer lexer, Charset charset, List<ChildUse> uses) {
         Lexer.Token start = lexer.next();
         if (!start.isWord("spec")) {
             throw lexer.error(start, "expected 'spec <Name> <version> {', found " + start.describe());
@@ -63,6 +86,9 @@ final class SpecText {
                 info = Readable.text(lexer, lexer.next(), charset, "the information text");
             } else if (t.isWord("attr")) {
                 Spec.Attr attr = attr(lexer, charset, version);
+                if (attr.isObject()) {
+                    uses.add(new ChildUse(attr.typeName(), attr.name(), lexer.source(), t.line()));
+                }
                 for (Spec.Attr other : attrs) {
                     if (other.name().equals(attr.name())) {
                         throw lexer.error(t, "attribute " + ByteText.show(attr.name(), charset) + " is defined twice");
@@ -116,7 +142,7 @@ final class SpecText {
                     String value = Readable.text(lexer, lexer.next(), charset, "the value of " + option.text());
                     switch (option.text()) {
                         case "info" -> info = value;
-                        case "maxLength" -> maxLength = value;
+                        case "maxLength" -> maxLength = length(lexer, option, value);
                         case "default" -> defaultValue = value;
                         case "version" -> version = value;
                         case "cardinality" -> cardinality = value;
@@ -132,6 +158,18 @@ final class SpecText {
         }
         return new Spec.Attr(name, typeName, key, foreignKey, required, info, maxLength, defaultValue, version,
                 cardinality, relationship, attrFlag, extra);
+    }
+
+    /** A maximum length: a decimal number that fits a signed 32-bit integer. */
+    private static String length(Lexer lexer, Lexer.Token option, String value) {
+        boolean digits = !value.isEmpty() && value.length() <= 10;
+        for (int i = 0; digits && i < value.length(); ++i) {
+            digits = value.charAt(i) >= '0' && value.charAt(i) <= '9';
+        }
+        if (!digits || Long.parseLong(value) > Integer.MAX_VALUE) {
+            throw lexer.error(option, option.text() + " must be a number, not \"" + value + "\"");
+        }
+        return value;
     }
 
     private static boolean bool(Lexer lexer, Lexer.Token option, String value) {
