@@ -1,0 +1,25 @@
+package hbagent;
+
+import java.nio.charset.StandardCharsets;
+
+/** The Java text that the text-form native methods carry, as the byte string the record readers take. */
+final class RecordText {
+    private RecordText() {}
+
+    /**
+     * The byte string of a text-form record: its UTF-8 bytes, or with 8-bit
+     * characters ("CharacterEncoding" ascii8) each character as one byte.
+     */
+    static String fromJavaText(String text, boolean ascii8) {
+        if (ascii8) {
+            for (int i = 0; i < text.length(); ++i) {
+                if (text.charAt(i) > 0xff) {
+                    throw new HbAgentException("character U+" + Integer.toHexString(text.charAt(i))
+                            + " is not an 8-bit character");
+                }
+            }
+            return text;
+        }
+        return ByteText.of(text.getBytes(StandardCharsets.UTF_8));
+    }
+}

@@ -1,0 +1,690 @@
+package hbagent;
+
+import AppSide_Connector.AgentSettings;
+import AppSide_Connector.BusObjNativeInterface;
+import AppSide_Connector.StringBucket;
+import AppSide_Connector.UpcallLog;
+import VqCommon.ReturnStatusDescriptor;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.time.Instant;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicLong;
+import javax.jms.BytesMessage;
+import javax.jms.Connection;
+import javax.jms.DeliveryMode;
+import javax.jms.Destination;
+import javax.jms.JMSException;
+import javax.jms.Message;
+import javax.jms.MessageConsumer;
+import javax.jms.MessageProducer;
+import javax.jms.Session;
+import javax.jms.TemporaryQueue;
+import javax.jms.TextMessage;
+import org.apache.activemq.ActiveMQConnection;
+import org.apache.activemq.ActiveMQConnectionFactory;
+import org.apache.activemq.RedeliveryPolicy;
+import org.apache.activemq.broker.BrokerService;
+import org.apache.activemq.command.ActiveMQMessage;
+import org.apache.activemq.transport.TransportListener;
+
+/**
+ * "hbagent serve": runs a connector as a service on an ActiveMQ broker.
+ *
+ * <p>Start-up is that of a scenario run (n_init, specifications,
+ * subscriptions). Then verb requests are taken from the request queue by
+ * several consumers, each in its own transacted session: the reply is sent
+ * and the request acknowledged in one commit, so a request whose agent stops
+ * before answering is delivered again. Events the connector publishes are
+ * sent persistently and synchronously before the connector hears 0; while
+ * the broker cannot be reached they are refused and the connector keeps
+ * them. SIGTERM and SIGINT stop the consumers, let running requests finish,
+ * call n_terminate and end the process with status 0.
+ */
+final class Service {
+    /** Exit status when start-up fails (the connector or the broker does not start). */
+    static final int START_FAILED = 2;
+    /** The delimiter of status records. */
+    private static final char STATUS_DELIMITER = '\u0004';
+
+    private final AgentConfig config;
+    private final ServiceConfig service;
+    private final PrintStream out;
+    private final PrintStream err;
+    private final Charset charset;
+    private final Map<String, Spec> specs = new LinkedHashMap<>();
+
+    private BusObjNativeInterface agent;
+    private BrokerService broker;
+    private ActiveMQConnection connection;
+    private final Object eventLock = new Object();
+    private Session eventSession;
+    private MessageProducer eventProducer;
+    private final Map<String, Destination> eventDestinations = new LinkedHashMap<>();
+    private Destination defaultEventDestination;
+    private Session syncSession;
+    private final Object syncLock = new Object();
+
+    private volatile boolean connected;
+    private volatile boolean stopping;
+    private final List<Thread> workers = new ArrayList<>();
+    private Thread poller;
+    private final CountDownLatch stopped = new CountDownLatch(1);
+    private volatile int exitCode;
+
+    final AtomicLong served = new AtomicLong();
+    final AtomicLong refusedRequests = new AtomicLong();
+    final AtomicLong eventsPublished = new AtomicLong();
+    final AtomicLong eventsRefused = new AtomicLong();
+    final AtomicLong redeliveries = new AtomicLong();
+    final AtomicLong deadLetters = new AtomicLong();
+
+    Service(AgentConfig config, PrintStream out, PrintStream err) {
+        this.config = config;
+        this.service = ServiceConfig.of(config);
+        this.out = out;
+        this.err = err;
+        this.charset = config.valueCharset();
+    }
+
+    /** Runs until a signal stops the service; returns the exit status. */
+    int run() throws InterruptedException {
+        if (!service.recordWire) {
+            throw new HbAgentException("agent.wire = json is not available in this build: set agent.wire = record");
+        }
+        for (java.nio.file.Path file : config.specFiles) {
+            for (Spec spec : Scenario.loadSpecs(file, charset)) {
+                specs.put(spec.name(), spec);
+            }
+        }
+        startConnector();
+        try {
+            startBroker();
+            connect();
+        } catch (JMSException | RuntimeException e) {
+            agentLine("cannot reach the broker: " + describe(e));
+            agent.n_terminate();
+            stopBroker();
+            return START_FAILED;
+        }
+        installSignalHandler();
+        for (int i = 0; i < service.threads; ++i) {
+            Thread t = new Thread(this::serveLoop, "hbagent-request-" + (i + 1));
+            workers.add(t);
+            t.start();
+        }
+        if (config.pollingCapable) {
+            poller = new Thread(this::pollLoop, "hbagent-poll");
+            poller.start();
+        }
+        agentLine("serving " + service.requestQueue + " with " + service.threads + " consumers, record wire, events on "
+                + describeDestinations());
+        stopped.await();
+        return exitCode;
+    }
+
+    // ---- Start-up ----------------------------------------------------------
+
+    private void startConnector() {
+        AgentSettings settings = Startup.settings(config);
+        settings.setEventResponder(this::onEvent);
+        settings.setSyncResponder(this::onSync);
+        UpcallLog log = new UpcallLog();
+        log.setRecording(false);
+        log.setListener(this::onRecord);
+        agent = Startup.load(config, settings, log);
+        agentLine("starting connector " + config.connector + (config.file != null ? ", properties " + config.file : ""));
+        int result = agent.n_init(config.frameworkVersion, config.connector.toAbsolutePath().toString());
+        out.println("  n_init(" + config.frameworkVersion + ") returned " + result);
+        if (result != 1) {
+            throw new HbAgentException("start-up failed: n_init returned " + result
+                    + " (the connector did not start; see the log lines above)");
+        }
+        for (Spec spec : specs.values()) {
+            out.println("  " + Startup.sendSpec(agent, config, spec));
+        }
+        for (String line : Startup.subscribe(agent, config)) {
+            out.println("  " + line);
+        }
+        out.flush();
+    }
+
+    private void startBroker() throws JMSException {
+        if (service.brokerUrl != null) {
+            return;
+        }
+        try {
+            Files.createDirectories(service.dataDir);
+            broker = new BrokerService();
+            broker.setBrokerName("hbagent");
+            broker.setDataDirectoryFile(service.dataDir.toFile());
+            broker.setPersistent(true);
+            broker.setUseJmx(false);
+            broker.setUseShutdownHook(false);
+            broker.addConnector(service.listen);
+            broker.start();
+            broker.waitUntilStarted();
+        } catch (Exception e) {
+            throw new HbAgentException("the embedded broker does not start (" + service.listen + ", "
+                    + service.dataDir + "): " + describe(e));
+        }
+        String listening = service.listen;
+        try {
+            listening = broker.getTransportConnectors().get(0).getConnectUri().toString();
+        } catch (Exception e) {
+            // The configured URL is still right to print.
+        }
+        agentLine("embedded broker started: listening on " + listening + ", data in " + service.dataDir);
+    }
+
+    private void connect() throws JMSException {
+        String url = service.brokerUrl != null ? service.brokerUrl : "vm://hbagent?create=false";
+        ActiveMQConnectionFactory factory = new ActiveMQConnectionFactory(url);
+        factory.setAlwaysSyncSend(true);
+        factory.setSendTimeout((int) service.sendTimeout);
+        factory.getPrefetchPolicy().setQueuePrefetch(1);
+        RedeliveryPolicy redelivery = new RedeliveryPolicy();
+        redelivery.setMaximumRedeliveries(service.maxRedeliveries);
+        redelivery.setInitialRedeliveryDelay(100);
+        redelivery.setRedeliveryDelay(100);
+        factory.setRedeliveryPolicy(redelivery);
+        connection = (ActiveMQConnection) factory.createConnection();
+        connection.addTransportListener(new TransportListener() {
+            @Override
+            public void onCommand(Object command) {}
+
+            @Override
+            public void onException(IOException error) {
+                connected = false;
+                agentLine("broker connection lost: " + describe(error));
+            }
+
+            @Override  // ActiveMQ's spelling
+            public void transportInterupted() {
+                connected = false;
+                agentLine("broker connection interrupted: events are refused until it is back");
+            }
+
+            @Override
+            public void transportResumed() {
+                connected = true;
+                agentLine("broker connection resumed");
+            }
+        });
+        connection.setExceptionListener(e -> agentLine("broker connection failed: " + describe(e)));
+        connection.start();
+        connected = true;
+        eventSession = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
+        eventProducer = eventSession.createProducer(null);
+        eventProducer.setDeliveryMode(DeliveryMode.PERSISTENT);
+        defaultEventDestination = eventSession.createTopic(service.eventTopic());
+        for (String collaboration : config.collaborations.keySet()) {
+            String d = config.destinations.get(collaboration);
+            Destination destination = defaultEventDestination;
+            if (d != null) {
+                String name = d.substring(d.indexOf(':') + 1);
+                destination = d.startsWith("queue:") ? eventSession.createQueue(name) : eventSession.createTopic(name);
+            }
+            eventDestinations.put(collaboration, destination);
+        }
+        syncSession = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
+        agentLine("connected to " + (service.brokerUrl != null ? service.brokerUrl : "the embedded broker"));
+    }
+
+    private String describeDestinations() {
+        StringBuilder b = new StringBuilder();
+        b.append(defaultEventDestination);
+        for (Map.Entry<String, Destination> e : eventDestinations.entrySet()) {
+            if (e.getValue() != defaultEventDestination) {
+                b.append(", ").append(e.getKey()).append(" on ").append(e.getValue());
+            }
+        }
+        return b.toString();
+    }
+
+    // ---- Requests ----------------------------------------------------------
+
+    /** One consumer: takes a request, serves it, sends the reply and commits both. */
+    private void serveLoop() {
+        Session session = null;
+        try {
+            session = connection.createSession(true, Session.SESSION_TRANSACTED);
+            MessageConsumer consumer = session.createConsumer(session.createQueue(service.requestQueue));
+            MessageProducer replies = session.createProducer(null);
+            replies.setDeliveryMode(DeliveryMode.PERSISTENT);
+            while (!stopping) {
+                Message request = consumer.receive(200);
+                if (request == null) {
+                    continue;
+                }
+                serveOne(session, replies, request);
+            }
+            consumer.close();
+        } catch (JMSException | RuntimeException e) {
+            if (!stopping) {
+                agentLine(Thread.currentThread().getName() + " stopped: " + describe(e));
+            }
+        } finally {
+            if (session != null) {
+                try {
+                    session.close();
+                } catch (JMSException e) {
+                    // Closing rolls back what was not committed; the broker redelivers it.
+                }
+            }
+        }
+    }
+
+    private void serveOne(Session session, MessageProducer replies, Message request) throws JMSException {
+        String id = request.getJMSMessageID();
+        int deliveries = request instanceof ActiveMQMessage m ? m.getRedeliveryCounter() : 0;
+        if (request.getJMSRedelivered()) {
+            redeliveries.incrementAndGet();
+            agentLine("request " + id + " redelivered (delivery " + (deliveries + 1) + ")");
+        }
+        try {
+            Reply reply = handle(request);
+            Destination replyTo = request.getJMSReplyTo();
+            if (replyTo == null) {
+                agentLine("request " + id + " has no JMSReplyTo: served (status " + reply.status
+                        + (reply.error != null ? ", " + reply.error : "") + "), unanswerable");
+            } else {
+                Message message = reply.toMessage(session);
+                String correlation = request.getJMSCorrelationID();
+                message.setJMSCorrelationID(correlation != null ? correlation : id);
+                replies.send(replyTo, message);
+            }
+            session.commit();
+            served.incrementAndGet();
+        } catch (JMSException | RuntimeException e) {
+            // The reply could not be sent: the request goes back to the broker,
+            // which delivers it again until it has failed too often.
+            boolean last = deliveries >= service.maxRedeliveries;
+            agentLine("request " + id + " failed: " + describe(e)
+                    + (last ? "; it goes to the dead-letter queue" : "; it will be delivered again"));
+            if (last) {
+                deadLetters.incrementAndGet();
+            }
+            session.rollback();
+        }
+    }
+
+    /** What goes back for one request: status, message, the agent's error, the object. */
+    record Reply(int status, String message, String error, String text, byte[] bytes) {
+        static Reply refused(String error) { return new Reply(-1, null, error, null, null); }
+
+        Message toMessage(Session session) throws JMSException {
+            Message m;
+            if (bytes != null) {
+                BytesMessage b = session.createBytesMessage();
+                b.writeBytes(bytes);
+                m = b;
+            } else {
+                m = session.createTextMessage(text == null ? "" : text);
+            }
+            m.setIntProperty("status", status);
+            if (message != null) {
+                m.setStringProperty("message", message);
+            }
+            if (error != null) {
+                m.setStringProperty("error", error);
+            }
+            return m;
+        }
+    }
+
+    /** Serves one request message; bad input gives a refusal naming the problem, never an exception. */
+    Reply handle(Message request) throws JMSException {
+        boolean transactional;
+        String verbProperty;
+        try {
+            transactional = request.propertyExists("transactional") && request.getBooleanProperty("transactional");
+            verbProperty = request.propertyExists("verb") ? request.getStringProperty("verb") : null;
+        } catch (JMSException e) {
+            refusedRequests.incrementAndGet();
+            return Reply.refused("a request property has the wrong kind of value: " + describe(e));
+        }
+        boolean textAgent = config.textEncoding();
+        if (request instanceof TextMessage t) {
+            if (!textAgent) {
+                return refuse("this agent's encoding is " + config.encoding
+                        + ": record requests come as a BytesMessage in the length-prefixed encoding");
+            }
+            String text = t.getText();
+            if (text == null) {
+                return refuse("the request has no body");
+            }
+            if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
+                    > service.maxBytes) {
+                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
+            }
+            BusObj bo;
+            try {
+                bo = BusObj.fromDelimited(RecordText.fromJavaText(text, config.ascii8()), specs);
+            } catch (HbAgentException e) {
+                return refuse("the record does not read: " + e.getMessage());
+            }
+            String mismatch = verbMismatch(bo, verbProperty, transactional);
+            if (mismatch != null) {
+                return refuse(mismatch);
+            }
+            StringBucket bucket = new StringBucket(text);
+            ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+            int result = agent.n_DoVerbFor(bucket, transactional, status);
+            String back = bucket.content != text && (result == 1 || result == -5) ? bucket.content : null;
+            return new Reply(result, status.getErrorString(), null, back == null ? "" : back, null);
+        }
+        if (request instanceof BytesMessage b) {
+            if (textAgent) {
+                return refuse("this agent's encoding is " + config.encoding
+                        + ": record requests come as a TextMessage in the delimited encoding");
+            }
+            long length = b.getBodyLength();
+            if (length > service.maxBytes) {
+                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
+            }
+            byte[] sent = new byte[(int) length];
+            b.readBytes(sent);
+            BusObj bo;
+            try {
+                byte[] record = sent;
+                if (record.length > 0 && record[record.length - 1] == 0) {
+                    record = Arrays.copyOf(record, record.length - 1);
+                }
+                bo = BusObj.fromLengthPrefixed(ByteText.of(record), specs);
+            } catch (HbAgentException e) {
+                return refuse("the record does not read: " + e.getMessage());
+            }
+            String mismatch = verbMismatch(bo, verbProperty, transactional);
+            if (mismatch != null) {
+                return refuse(mismatch);
+            }
+            StringBucket bucket = new StringBucket(sent);
+            ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+            int result = agent.n_DoVerbForI18n(bucket, transactional, status);
+            byte[] back = bucket.contentinArray != sent && (result == 1 || result == -5) ? bucket.contentinArray
+                    : null;
+            return new Reply(result, status.getErrorString(), null, null, back == null ? new byte[0] : back);
+        }
+        return refuse("a request is a " + (textAgent ? "TextMessage" : "BytesMessage") + ", not a "
+                + request.getClass().getSimpleName());
+    }
+
+    private Reply refuse(String error) {
+        refusedRequests.incrementAndGet();
+        return Reply.refused(error);
+    }
+
+    private String verbMismatch(BusObj bo, String verbProperty, boolean transactional) {
+        String verb = bo.verb == null ? null : ByteText.show(bo.verb, charset);
+        if (verbProperty != null && !verbProperty.equals(verb)) {
+            return "the verb property \"" + verbProperty + "\" differs from the record's verb "
+                    + (verb == null ? "(none)" : "\"" + verb + "\"");
+        }
+        if (transactional != (bo.prior != null)) {
+            return transactional ? "a transactional request carries a prior image after its record"
+                    : "the record carries a prior image: set the transactional property";
+        }
+        return null;
+    }
+
+    // ---- Events ------------------------------------------------------------
+
+    private int onEvent(String text, byte[] bytes, String encoding) {
+        BusObj bo = null;
+        try {
+            if (text != null) {
+                bo = BusObj.fromDelimited(RecordText.fromJavaText(text, config.ascii8()), specs);
+            } else {
+                byte[] b = bytes;
+                if (b.length > 0 && b[b.length - 1] == 0) {
+                    b = Arrays.copyOf(b, b.length - 1);
+                }
+                bo = BusObj.fromLengthPrefixed(ByteText.of(b), specs);
+            }
+        } catch (HbAgentException e) {
+            agentLine("an event does not read (" + e.getMessage() + "): published without type and verb");
+        }
+        String type = bo == null ? null : ByteText.show(bo.type, charset);
+        String verb = bo == null || bo.verb == null ? null : ByteText.show(bo.verb, charset);
+        List<String> collaborations = new ArrayList<>();
+        for (Map.Entry<String, List<String[]>> c : config.collaborations.entrySet()) {
+            for (String[] sub : c.getValue()) {
+                if (sub[0].equals(type) && (sub[1] == null || sub[1].equals(verb))) {
+                    collaborations.add(c.getKey());
+                    break;
+                }
+            }
+        }
+        if (!connected) {
+            eventsRefused.incrementAndGet();
+            return -1;
+        }
+        synchronized (eventLock) {
+            try {
+                List<Destination> sentTo = new ArrayList<>();
+                if (collaborations.isEmpty()) {
+                    send(defaultEventDestination, text, bytes, type, verb, null);
+                }
+                for (String collaboration : collaborations) {
+                    Destination d = eventDestinations.get(collaboration);
+                    if (!sentTo.contains(d)) {
+                        sentTo.add(d);
+                        send(d, text, bytes, type, verb, collaboration);
+                    }
+                }
+                eventsPublished.incrementAndGet();
+                return 0;
+            } catch (JMSException | RuntimeException e) {
+                eventsRefused.incrementAndGet();
+                agentLine("event " + (type == null ? "" : type + " " + verb + " ") + "refused: " + describe(e));
+                return -1;
+            }
+        }
+    }
+
+    private void send(Destination d, String text, byte[] bytes, String type, String verb, String collaboration)
+            throws JMSException {
+        Message m;
+        if (text != null) {
+            m = eventSession.createTextMessage(text);
+        } else {
+            BytesMessage b = eventSession.createBytesMessage();
+            b.writeBytes(bytes);
+            m = b;
+        }
+        if (type != null) {
+            m.setStringProperty("type", type);
+        }
+        if (verb != null) {
+            m.setStringProperty("verb", verb);
+        }
+        if (collaboration != null) {
+            m.setStringProperty("collaboration", collaboration);
+        }
+        eventProducer.send(d, m, DeliveryMode.PERSISTENT, Message.DEFAULT_PRIORITY, Message.DEFAULT_TIME_TO_LIVE);
+    }
+
+    // ---- Synchronous requests ------------------------------------------------
+
+    /**
+     * A synchronous request of the connector: sent to the collaboration's
+     * sync queue with a temporary reply queue; the reply's status, message and
+     * object fill the buckets. Without a reply in time both buckets are
+     * emptied, which the library takes as no answer (status -1).
+     */
+    private void onSync(String name, StringBucket businessObject, StringBucket status) {
+        String queue = service.syncQueue(name);
+        Session session = null;
+        try {
+            synchronized (syncLock) {
+                session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
+            }
+            TemporaryQueue replyQueue = session.createTemporaryQueue();
+            TextMessage request = session.createTextMessage(businessObject.content);
+            BusObj bo = BusObj.fromDelimited(RecordText.fromJavaText(businessObject.content, config.ascii8()), specs);
+            if (bo.verb != null) {
+                request.setStringProperty("verb", ByteText.show(bo.verb, charset));
+            }
+            request.setBooleanProperty("transactional", false);
+            request.setJMSReplyTo(replyQueue);
+            MessageProducer producer = session.createProducer(session.createQueue(queue));
+            producer.send(request, DeliveryMode.NON_PERSISTENT, Message.DEFAULT_PRIORITY, service.syncTimeout);
+            MessageConsumer consumer = session.createConsumer(replyQueue);
+            Message reply = consumer.receive(service.syncTimeout);
+            if (reply == null) {
+                agentLine("synchronous request to " + queue + ": no reply within " + service.syncTimeout + " ms");
+                businessObject.content = null;
+                status.content = null;
+                return;
+            }
+            int code = reply.propertyExists("status") ? reply.getIntProperty("status") : -1;
+            String message = reply.getStringProperty("message");
+            if (message == null) {
+                message = reply.getStringProperty("error");
+            }
+            status.content = "ReturnStatusDescriptor" + STATUS_DELIMITER + code
+                    + STATUS_DELIMITER + (message == null || message.isEmpty() ? "null" : message)
+                    + STATUS_DELIMITER;
+            if (reply instanceof TextMessage t && t.getText() != null && !t.getText().isEmpty()) {
+                businessObject.content = t.getText();
+            }
+        } catch (JMSException | RuntimeException e) {
+            agentLine("synchronous request to " + queue + " failed: " + describe(e));
+            businessObject.content = null;
+            status.content = null;
+        } finally {
+            if (session != null) {
+                try {
+                    session.close();
+                } catch (JMSException e) {
+                    // Nothing more to do with it.
+                }
+            }
+        }
+    }
+
+    // ---- Polling and shut-down ----------------------------------------------
+
+    private void pollLoop() {
+        while (!stopping) {
+            try {
+                Thread.sleep(service.pollInterval);
+            } catch (InterruptedException e) {
+                return;
+            }
+            if (!stopping) {
+                agent.n_poll();
+            }
+        }
+    }
+
+    private void installSignalHandler() {
+        Runtime.getRuntime().addShutdownHook(new Thread(this::shutDown, "hbagent-shutdown"));
+    }
+
+    /**
+     * Stops taking requests, waits (bounded) for the running ones and the
+     * poll, terminates the connector and the broker, and ends the process
+     * with status 0 (1 when requests were still running at the end of the
+     * wait: the connector is then not terminated under them).
+     */
+    private void shutDown() {
+        agentLine("shutting down: no more requests are taken");
+        stopping = true;
+        long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(service.shutdownWait);
+        List<Thread> all = new ArrayList<>(workers);
+        if (poller != null) {
+            all.add(poller);
+        }
+        boolean finished = true;
+        for (Thread t : all) {
+            long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
+            try {
+                t.join(Math.max(1, left));
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+            finished &= !t.isAlive();
+        }
+        int code = 0;
+        if (finished) {
+            int r = agent.n_terminate();
+            out.println("  n_terminate returned " + r);
+        } else {
+            agentLine("requests still running after " + service.shutdownWait
+                    + " ms: stopping without terminating the connector");
+            code = 1;
+        }
+        try {
+            connection.close();
+        } catch (JMSException e) {
+            agentLine("closing the broker connection: " + describe(e));
+        }
+        stopBroker();
+        agentLine("stopped: " + served.get() + " requests served, " + eventsPublished.get() + " events published, "
+                + eventsRefused.get() + " refused, " + redeliveries.get() + " redeliveries, " + deadLetters.get()
+                + " dead letters");
+        out.flush();
+        err.flush();
+        exitCode = code;
+        stopped.countDown();
+        Runtime.getRuntime().halt(code);
+    }
+
+    private void stopBroker() {
+        if (broker == null) {
+            return;
+        }
+        try {
+            broker.stop();
+            broker.waitUntilStopped();
+        } catch (Exception e) {
+            agentLine("stopping the embedded broker: " + describe(e));
+        }
+    }
+
+    // ---- Output ----------------------------------------------------------------
+
+    private void onRecord(Object entry) {
+        String line;
+        if (entry instanceof UpcallLog.TraceEntry t) {
+            line = "trace " + t.level() + " " + t.connectorName() + ": " + t.text()
+                    + (t.extra() != null ? " | " + t.extra() : "");
+        } else if (entry instanceof UpcallLog.LogEntry l) {
+            line = (l.type() == null ? "log: " : "log (type " + l.type() + "): ") + l.text();
+        } else {
+            return;
+        }
+        synchronized (out) {
+            out.println(Runner.indent(line, "  ", "    "));
+            out.flush();
+        }
+    }
+
+    /** One of the agent's own lines: standard error, with a time stamp. */
+    void agentLine(String text) {
+        synchronized (err) {
+            err.println(Instant.now() + " hbagent: " + text);
+            err.flush();
+        }
+    }
+
+    private static String describe(Throwable e) {
+        String m = e.getMessage();
+        Throwable cause = e.getCause();
+        if (cause != null && cause.getMessage() != null && (m == null || !m.contains(cause.getMessage()))) {
+            m = (m == null ? "" : m + ": ") + cause.getMessage();
+        }
+        return e.getClass().getSimpleName() + (m == null ? "" : " " + m);
+    }
+}
