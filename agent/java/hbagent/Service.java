@@ -179,7 +179,11 @@ final class Service {
         }
         String listening = service.listen;
         try {
-            listening = broker.getTransportConnectors().get(0).getConnectUri().toString();
+            // The configured URL with the port taken (it may have asked for any free one).
+            java.net.URI asked = new java.net.URI(service.listen);
+            int port = broker.getTransportConnectors().get(0).getConnectUri().getPort();
+            listening = new java.net.URI(asked.getScheme(), asked.getUserInfo(), asked.getHost(), port,
+                    asked.getPath(), asked.getQuery(), null).toString();
         } catch (Exception e) {
             // The configured URL is still right to print.
         }
