@@ -142,7 +142,8 @@ final class Service {
         log.setRecording(false);
         log.setListener(this::onRecord);
         agent = Startup.load(config, settings, log);
-        agentLine("starting connector " + config.connector + (config.file != null ? ", properties " + config.file : ""));
+        agentLine("starting connector " + config.connector
+                + (config.file != null ? ", properties " + config.file : ""));
         int result = agent.n_init(config.frameworkVersion, config.connector.toAbsolutePath().toString());
         out.println("  n_init(" + config.frameworkVersion + ") returned " + result);
         if (result != 1) {

@@ -47,12 +47,14 @@ final class ServiceTests extends TestCase {
 
     private final Path launcher;
     private final Path connectorLibrary;
+    private final Path syncConnectorLibrary;
     private final Path properties;
     private final Map<String, Spec> specs = new LinkedHashMap<>();
 
-    private ServiceTests(Path launcher, Path connectorLibrary, Path sample) {
+    private ServiceTests(Path launcher, Path connectorLibrary, Path sample, Path syncConnectorLibrary) {
         this.launcher = launcher;
         this.connectorLibrary = connectorLibrary;
+        this.syncConnectorLibrary = syncConnectorLibrary;
         this.properties = sample.resolve("demo.properties");
         for (Spec s : Scenario.loadSpecs(sample.resolve("customer.spec"), UTF8)) {
             specs.put(s.name(), s);
@@ -67,15 +69,16 @@ final class ServiceTests extends TestCase {
         test("SIGTERM during a burst: every answered request acknowledged, the others served later", this::burst);
         test("the embedded broker: started on the listen URL, serves, stops with the agent", this::embedded);
         test("a connector whose n_init fails: exit status 2 with the reason", this::initFails);
+        test("consumeSync: JMS request/reply, and a timeout without a reply", this::synchronousRequests);
     }
 
     public static void main(String[] args) throws Exception {
-        if (args.length != 3) {
-            System.err.println("usage: ServiceTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER");
+        if (args.length != 4) {
+            System.err.println("usage: ServiceTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER SYNC_CONNECTOR_LIBRARY");
             System.exit(2);
         }
         System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "error");
-        ServiceTests t = new ServiceTests(Path.of(args[0]), Path.of(args[1]), Path.of(args[2]));
+        ServiceTests t = new ServiceTests(Path.of(args[0]), Path.of(args[1]), Path.of(args[2]), Path.of(args[3]));
         System.exit(t.runAll() == 0 ? 0 : 1);
     }
 
@@ -364,7 +367,8 @@ final class ServiceTests extends TestCase {
         try (Scratch dir = new Scratch()) {
             int port = freePort();
             try (Agent agent = Agent.start(this, dir, List.of("agent.broker.listen=tcp://127.0.0.1:" + port,
-                    "agent.broker.dataDir=" + dir.path.resolve("kahadb"), "DatabasePath=" + dir.path.resolve("c.db")))) {
+                    "agent.broker.dataDir=" + dir.path.resolve("kahadb"),
+                    "DatabasePath=" + dir.path.resolve("c.db")))) {
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
                 agent.expectErr("embedded broker started: listening on tcp://127.0.0.1:" + port);
                 try (Client client = new Client("tcp://127.0.0.1:" + port)) {
@@ -388,6 +392,42 @@ final class ServiceTests extends TestCase {
             equal(2, agent.waitExit());
             agent.expectErr("hbagent: start-up failed: n_init returned -1");
             agent.expectOut("cannot open the database /nonexistent/folder/x.db");
+        }
+    }
+
+    private void synchronousRequests() throws Exception {
+        try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort());
+             Client client = new Client(broker.url(), "hb.SyncTest.requests");
+             Agent agent = Agent.start(this, dir, syncConnectorLibrary, List.of("agent.broker.url=" + broker.url(),
+                     "ConnectorName=SyncTest", "agent.syncTimeout=1500"))) {
+            Session s = client.connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
+            MessageConsumer lookups = s.createConsumer(s.createQueue("hb.SyncTest.sync.Lookup"));
+            Message request = client.session.createTextMessage(
+                    text("Customer { @verb Retrieve  CustomerId = \"C5\" }"));
+            client.send(request, "r1");
+            Message sync = lookups.receive(WAIT_MS);
+            check(sync != null, "the connector's synchronous request arrived:\n" + agent.err());
+            equal("Retrieve", sync.getStringProperty("verb"));
+            equal("C5", value(object(sync, false), "CustomerId"));
+            TextMessage answer = s.createTextMessage(text("Customer { @verb Retrieve  CustomerId = \"C5\""
+                    + "  Name = \"Zoe\" }"));
+            answer.setIntProperty("status", 1);
+            answer.setStringProperty("message", "found");
+            answer.setJMSCorrelationID(sync.getJMSMessageID());
+            s.createProducer(sync.getJMSReplyTo()).send(answer);
+            Message reply = client.receive("r1");
+            equal(1, reply.getIntProperty("status"));
+            equal("found", reply.getStringProperty("message"));
+            equal("Zoe", value(object(reply, false), "Name"));
+
+            // Nobody answers: after agent.syncTimeout the connector hears no answer (-1).
+            long start = System.nanoTime();
+            reply = client.call(client.session.createTextMessage(
+                    text("Customer { @verb Retrieve  CustomerId = \"C6\" }")), "r2");
+            check(System.nanoTime() - start >= TimeUnit.MILLISECONDS.toNanos(1400), "waited for the timeout");
+            equal(-1, reply.getIntProperty("status"));
+            agent.expectErr("synchronous request to hb.SyncTest.sync.Lookup: no reply within 1500 ms");
+            equal(0, agent.stop());
         }
     }
 
@@ -503,25 +543,35 @@ final class ServiceTests extends TestCase {
         private final MessageConsumer replyConsumer;
         private final MessageProducer requests;
 
-        Client(String url) throws JMSException {
+        Client(String url) throws JMSException { this(url, "hb.SQLiteDemo.requests"); }
+
+        Client(String url, String queue) throws JMSException {
             connection = new ActiveMQConnectionFactory(url).createConnection();
             connection.start();
             session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             replies = session.createTemporaryQueue();
             replyConsumer = session.createConsumer(replies);
-            requests = session.createProducer(session.createQueue("hb.SQLiteDemo.requests"));
+            requests = session.createProducer(session.createQueue(queue));
         }
 
-        /** Sends a request to the sample's request queue and waits for its reply. */
+        /** Sends a request to the request queue and waits for its reply. */
         Message call(Message request, String correlation) throws JMSException {
+            send(request, correlation);
+            return receive(correlation != null ? correlation : request.getJMSMessageID());
+        }
+
+        void send(Message request, String correlation) throws JMSException {
             request.setJMSReplyTo(replies);
             if (correlation != null) {
                 request.setJMSCorrelationID(correlation);
             }
             requests.send(request);
+        }
+
+        Message receive(String correlation) throws JMSException {
             Message reply = replyConsumer.receive(WAIT_MS);
             check(reply != null, "a reply within " + WAIT_MS + " ms");
-            equal(correlation != null ? correlation : request.getJMSMessageID(), reply.getJMSCorrelationID());
+            equal(correlation, reply.getJMSCorrelationID());
             return reply;
         }
 
@@ -542,8 +592,12 @@ final class ServiceTests extends TestCase {
         }
 
         static Agent start(ServiceTests t, Scratch dir, List<String> defines) throws IOException {
+            return start(t, dir, t.connectorLibrary, defines);
+        }
+
+        static Agent start(ServiceTests t, Scratch dir, Path connector, List<String> defines) throws IOException {
             List<String> command = new ArrayList<>(List.of("/bin/sh", t.launcher.toString(), "serve",
-                    "-p", t.properties.toString(), "-c", t.connectorLibrary.toString(), "-D", "agent.wire=record"));
+                    "-p", t.properties.toString(), "-c", connector.toString(), "-D", "agent.wire=record"));
             for (String d : defines) {
                 command.add("-D");
                 command.add(d);
