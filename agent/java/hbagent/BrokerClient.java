@@ -12,6 +12,11 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Properties;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.FutureTask;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.concurrent.atomic.AtomicReference;
 import javax.jms.Connection;
 import javax.jms.JMSException;
 import org.apache.activemq.ActiveMQConnectionFactory;
@@ -19,6 +24,8 @@ import org.apache.activemq.ActiveMQConnectionFactory;
 /** What the command-line clients share: exit codes, the broker connection, properties and JSON copying. */
 final class BrokerClient {
     static final String DEFAULT_BROKER = "tcp://127.0.0.1:61616";
+    /** How long listen waits for the broker when it has no --timeout. */
+    static final double CONNECT_SECONDS = 30;
 
     /** The verb's status was 1 (success); for listen: done. */
     static final int OK = 0;
@@ -96,22 +103,41 @@ final class BrokerClient {
         return DEFAULT_BROKER;
     }
 
-    /** A started connection to the broker. */
-    static Connection connect(String url) throws NoBrokerException, UsageException {
+    /**
+     * A started connection to the broker, within seconds: a failover URL
+     * whose brokers are all down would otherwise wait for ever.
+     */
+    static Connection connect(String url, double seconds) throws NoBrokerException, UsageException {
         ActiveMQConnectionFactory factory;
         try {
             factory = new ActiveMQConnectionFactory(url);
         } catch (IllegalArgumentException e) {
             throw new UsageException("not a broker URL: " + url + ": " + e.getMessage());
         }
-        Connection connection = null;
-        try {
-            connection = factory.createConnection();
+        AtomicReference<Connection> made = new AtomicReference<>();
+        FutureTask<Connection> task = new FutureTask<>(() -> {
+            Connection connection = factory.createConnection();
+            made.set(connection);
             connection.start();
             return connection;
-        } catch (JMSException | RuntimeException e) {
-            close(connection);
-            throw new NoBrokerException("cannot connect to the broker at " + url + ": " + reason(e), e);
+        });
+        Thread thread = new Thread(task, "hbagent-connect");
+        thread.setDaemon(true);
+        thread.start();
+        try {
+            return task.get((long) (seconds * 1000), TimeUnit.MILLISECONDS);
+        } catch (ExecutionException e) {
+            close(made.get());
+            throw new NoBrokerException("cannot connect to the broker at " + url + ": " + reason(e.getCause()),
+                    e.getCause());
+        } catch (TimeoutException e) {
+            task.cancel(true);
+            close(made.get());
+            throw new NoBrokerException("cannot connect to the broker at " + url + " within " + seconds + " s", e);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            close(made.get());
+            throw new NoBrokerException("interrupted while connecting to " + url, e);
         }
     }
 

@@ -41,7 +41,7 @@ public final class RequestCommand {
             "  --queue Q           the request queue (default: agent.serve.queue of the properties,",
             "                      else hb.<ConnectorName>.requests)",
             "  -p, --properties F  the agent's properties file",
-            "  --timeout SECONDS   how long to wait for the reply (default 30)",
+            "  --timeout SECONDS   how long to wait for the broker and for the reply (default 30)",
             "  --transactional     send a transactional request (the document carries \"prior\")",
             "JSON is the business object's document; TYPE and VERB fill its type and verb.",
             "Prints the reply as one line of JSON. Exit status: 0 status 1, 1 another status,",
@@ -123,7 +123,7 @@ public final class RequestCommand {
         if (queue == null) {
             queue = requestQueue(properties);
         }
-        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties));
+        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties), timeout);
         try {
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             TemporaryQueue replies = session.createTemporaryQueue();

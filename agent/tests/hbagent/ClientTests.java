@@ -192,6 +192,25 @@ public final class ClientTests extends TestCase {
             Result none = request("--broker", "tcp://127.0.0.1:" + freePort, "--queue", "q", "C", "V", "{}");
             equal(3, none.code());
             check(none.err().contains("cannot connect to the broker"), none.err());
+            start = System.nanoTime();
+            Result failover = request("--broker", "failover:(tcp://127.0.0.1:" + freePort + ")", "--timeout", "1",
+                    "--queue", "q", "C", "V", "{}");
+            equal(3, failover.code());
+            check(failover.err().contains("within 1.0 s"), failover.err());
+            check(System.nanoTime() - start < 20_000_000_000L, "a failover URL does not wait for ever");
+        });
+
+        test("request runs with the launcher's class path alone (no broker classes)", () -> {
+            String classpath = System.getProperty("hbagent.test.clientClasspath");
+            check(classpath != null, "the test is given the client class path");
+            Path java = Path.of(System.getProperty("java.home"), "bin", "java");
+            Process child = new ProcessBuilder(java.toString(), "-cp", classpath, "hbagent.ClientTests", "request",
+                    "--broker", url, "--queue", "hb.Echo.requests", "Customer", "Create", "{}")
+                    .redirectErrorStream(true).start();
+            String output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            check(child.waitFor(60, TimeUnit.SECONDS), "the child ended");
+            equal(0, child.exitValue());
+            equal("{\"status\":1,\"object\":{\"type\":\"Customer\",\"verb\":\"Create\"}}\n", output);
         });
 
         test("request: the queue and broker from the properties file, the document from a file", () -> {
@@ -300,6 +319,10 @@ public final class ClientTests extends TestCase {
     }
 
     public static void main(String[] args) throws Exception {
+        if (args.length > 0 && args[0].equals("request")) {
+            // A child JVM running the client with the launcher's class path only.
+            System.exit(RequestCommand.run(java.util.Arrays.copyOfRange(args, 1, args.length)));
+        }
         ClientTests tests = new ClientTests();
         int failed;
         try {
