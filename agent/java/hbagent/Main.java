@@ -21,6 +21,8 @@ public final class Main {
     static final String USAGE = String.join("\n",
             "usage: hbagent [options] SCENARIO",
             "       hbagent serve [-p FILE] [-c FILE] [-D NAME=VALUE]...   run the connector as a service",
+            "       hbagent request [--broker URL] [--queue Q] TYPE VERB JSON|@FILE   send one request",
+            "       hbagent listen [--broker URL] DEST   print events as they arrive",
             "  -p, --properties FILE   the agent's properties file (default: the scenario's 'properties' line)",
             "  -c, --connector FILE    the connector library (default: agent.connector of the properties)",
             "  -D NAME=VALUE           set a property (connector or agent.*), over the file's",
@@ -30,7 +32,18 @@ public final class Main {
     private Main() {}
 
     public static void main(String[] args) {
-        int code = run(args, System.out, System.err);
+        // ActiveMQ's own lines: warnings and errors only, on standard error with time stamps.
+        System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "warn");
+        System.setProperty("org.slf4j.simpleLogger.showDateTime", "true");
+        System.setProperty("org.slf4j.simpleLogger.dateTimeFormat", "yyyy-MM-dd'T'HH:mm:ss.SSSX");
+        int code;
+        if (args.length > 0 && args[0].equals("request")) {
+            code = RequestCommand.run(Arrays.copyOfRange(args, 1, args.length));
+        } else if (args.length > 0 && args[0].equals("listen")) {
+            code = ListenCommand.run(Arrays.copyOfRange(args, 1, args.length));
+        } else {
+            code = run(args, System.out, System.err);
+        }
         System.out.flush();
         System.err.flush();
         System.exit(code);
@@ -137,10 +150,6 @@ public final class Main {
             if (connector != null) {
                 config.connector = connector.toAbsolutePath().normalize();
             }
-            // The broker's own lines: warnings and errors only, on standard error with time stamps.
-            System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "warn");
-            System.setProperty("org.slf4j.simpleLogger.showDateTime", "true");
-            System.setProperty("org.slf4j.simpleLogger.dateTimeFormat", "yyyy-MM-dd'T'HH:mm:ss.SSSX");
             return new Service(config, out, err).run();
         } catch (HbAgentException e) {
             out.flush();

@@ -22,4 +22,17 @@ final class RecordText {
         }
         return ByteText.of(text.getBytes(StandardCharsets.UTF_8));
     }
+
+    /** The Java text the text-form methods carry for a delimited byte string (the reverse of fromJavaText). */
+    static String toJavaText(String byteString, boolean ascii8) {
+        if (ascii8) {
+            return byteString;
+        }
+        String text = ByteText.decodeStrict(byteString, StandardCharsets.UTF_8);
+        if (text == null) {
+            throw new HbAgentException("the object holds bytes that are not UTF-8, which the text form cannot"
+                    + " carry (set CharacterEncoding=ascii8, or run a byte agent)");
+        }
+        return text;
+    }
 }

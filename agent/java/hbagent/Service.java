@@ -64,6 +64,10 @@ final class Service {
     private final Map<String, Spec> specs = new LinkedHashMap<>();
 
     private BusObjNativeInterface agent;
+    private JsonWire json;
+    private final ServiceMetrics metrics = new ServiceMetrics();
+    private OpsServer ops;
+    private volatile boolean connectorUp;
     private BrokerService broker;
     private ActiveMQConnection connection;
     private final Object eventLock = new Object();
@@ -75,6 +79,8 @@ final class Service {
     private final Object syncLock = new Object();
 
     private volatile boolean connected;
+    /** Events were refused since the connection went: said once per outage. */
+    private volatile boolean refusedWhileDown;
     private volatile boolean stopping;
     private final List<Thread> workers = new ArrayList<>();
     private Thread poller;
@@ -98,14 +104,12 @@ final class Service {
 
     /** Runs until a signal stops the service; returns the exit status. */
     int run() throws InterruptedException {
-        if (!service.recordWire) {
-            throw new HbAgentException("agent.wire = json is not available in this build: set agent.wire = record");
-        }
         for (java.nio.file.Path file : config.specFiles) {
             for (Spec spec : Scenario.loadSpecs(file, charset)) {
                 specs.put(spec.name(), spec);
             }
         }
+        json = new JsonWire(specs, charset, ByteText.encode(config.locale, charset));
         startConnector();
         try {
             startBroker();
@@ -117,6 +121,9 @@ final class Service {
             return START_FAILED;
         }
         installSignalHandler();
+        if (service.httpPort != null) {
+            startOps();
+        }
         for (int i = 0; i < service.threads; ++i) {
             Thread t = new Thread(this::serveLoop, "hbagent-request-" + (i + 1));
             workers.add(t);
@@ -126,8 +133,8 @@ final class Service {
             poller = new Thread(this::pollLoop, "hbagent-poll");
             poller.start();
         }
-        agentLine("serving " + service.requestQueue + " with " + service.threads + " consumers, record wire, events on "
-                + describeDestinations());
+        agentLine("serving " + service.requestQueue + " with " + service.threads + " consumers, "
+                + (service.recordWire ? "record" : "JSON") + " wire, events on " + describeDestinations());
         stopped.await();
         return exitCode;
     }
@@ -157,6 +164,55 @@ final class Service {
             out.println("  " + line);
         }
         out.flush();
+        connectorUp = true;
+    }
+
+    /** The operations endpoint: /health and /metrics, with the library's monitors when PerfLevel is on. */
+    private void startOps() {
+        String level = config.connectorProperties.getOrDefault("PerfLevel", "0").trim();
+        boolean monitored;
+        try {
+            monitored = Integer.parseInt(level) > 0;
+        } catch (NumberFormatException e) {
+            monitored = false;
+        }
+        if (monitored) {
+            metrics.monitors(() -> monitors(agent.n_getPerfMonitors()));
+        }
+        try {
+            ops = new OpsServer(OpsServer.DEFAULT_HOST, service.httpPort, metrics, () -> {
+                boolean up = connectorUp && connected && !stopping;
+                return new OpsServer.Health(up, Map.of("connector", connectorUp && !stopping ? "up" : "down",
+                        "broker", connected ? "connected" : "disconnected"));
+            });
+        } catch (IOException e) {
+            throw new HbAgentException("the operations endpoint cannot listen on " + OpsServer.DEFAULT_HOST + ":"
+                    + service.httpPort + ": " + e.getMessage());
+        }
+        agentLine("operations endpoint on http://" + OpsServer.DEFAULT_HOST + ":" + ops.port()
+                + "/ (/health, /metrics)");
+    }
+
+    /**
+     * The library's monitor list ("#~" then records "connector~operation~average~" each followed by "#")
+     * as operation name to average milliseconds; records that do not read are left out.
+     */
+    static Map<String, Integer> monitors(String text) {
+        Map<String, Integer> result = new LinkedHashMap<>();
+        if (text == null || !text.startsWith("#~")) {
+            return result;
+        }
+        for (String entry : text.substring(2).split("#")) {
+            String[] fields = entry.split("~", -1);
+            if (fields.length == 4 && fields[3].isEmpty()) {
+                try {
+                    result.put(fields[1], Integer.parseInt(fields[2]));
+                } catch (NumberFormatException e) {
+                    // Not a record of the library's form: left out.
+                }
+            }
+        }
+        return result;
     }
 
     private void startBroker() throws JMSException {
@@ -292,8 +348,10 @@ final class Service {
     private void serveOne(Session session, MessageProducer replies, Message request) throws JMSException {
         String id = request.getJMSMessageID();
         int deliveries = request instanceof ActiveMQMessage m ? m.getRedeliveryCounter() : 0;
+        long started = System.nanoTime();
         if (request.getJMSRedelivered()) {
             redeliveries.incrementAndGet();
+            metrics.redelivered();
             agentLine("request " + id + " redelivered (delivery " + (deliveries + 1) + ")");
         }
         try {
@@ -310,6 +368,7 @@ final class Service {
             }
             session.commit();
             served.incrementAndGet();
+            metrics.requestServed(reply.verb, reply.status, System.nanoTime() - started);
         } catch (JMSException | RuntimeException e) {
             // The reply could not be sent: the request goes back to the broker,
             // which delivers it again until it has failed too often.
@@ -318,14 +377,15 @@ final class Service {
                     + (last ? "; it goes to the dead-letter queue" : "; it will be delivered again"));
             if (last) {
                 deadLetters.incrementAndGet();
+                metrics.deadLettered();
             }
             session.rollback();
         }
     }
 
     /** What goes back for one request: status, message, the agent's error, the object. */
-    record Reply(int status, String message, String error, String text, byte[] bytes) {
-        static Reply refused(String error) { return new Reply(-1, null, error, null, null); }
+    record Reply(String verb, int status, String message, String error, String text, byte[] bytes) {
+        static Reply refused(String verb, String error) { return new Reply(verb, -1, null, error, null, null); }
 
         Message toMessage(Session session) throws JMSException {
             Message m;
@@ -347,6 +407,8 @@ final class Service {
         }
     }
 
+    private String verbOf(BusObj bo) { return bo.verb == null ? null : ByteText.show(bo.verb, charset); }
+
     /** Serves one request message; bad input gives a refusal naming the problem, never an exception. */
     Reply handle(Message request) throws JMSException {
         boolean transactional;
@@ -356,9 +418,12 @@ final class Service {
             verbProperty = request.propertyExists("verb") ? request.getStringProperty("verb") : null;
         } catch (JMSException e) {
             refusedRequests.incrementAndGet();
-            return Reply.refused("a request property has the wrong kind of value: " + describe(e));
+            return Reply.refused(null, "a request property has the wrong kind of value: " + describe(e));
         }
         boolean textAgent = config.textEncoding();
+        if (!service.recordWire) {
+            return handleJson(request, verbProperty, transactional);
+        }
         if (request instanceof TextMessage t) {
             if (!textAgent) {
                 return refuse("this agent's encoding is " + config.encoding
@@ -386,7 +451,7 @@ final class Service {
             ReturnStatusDescriptor status = new ReturnStatusDescriptor();
             int result = agent.n_DoVerbFor(bucket, transactional, status);
             String back = bucket.content != text && (result == 1 || result == -5) ? bucket.content : null;
-            return new Reply(result, status.getErrorString(), null, back == null ? "" : back, null);
+            return new Reply(verbOf(bo), result, status.getErrorString(), null, back == null ? "" : back, null);
         }
         if (request instanceof BytesMessage b) {
             if (textAgent) {
@@ -418,15 +483,84 @@ final class Service {
             int result = agent.n_DoVerbForI18n(bucket, transactional, status);
             byte[] back = bucket.contentinArray != sent && (result == 1 || result == -5) ? bucket.contentinArray
                     : null;
-            return new Reply(result, status.getErrorString(), null, null, back == null ? new byte[0] : back);
+            return new Reply(verbOf(bo), result, status.getErrorString(), null, null,
+                    back == null ? new byte[0] : back);
         }
         return refuse("a request is a " + (textAgent ? "TextMessage" : "BytesMessage") + ", not a "
                 + request.getClass().getSimpleName());
     }
 
+    /** A JSON request: the document becomes the record of the agent's form, the returned record a document. */
+    private Reply handleJson(Message request, String verbProperty, boolean transactional) throws JMSException {
+        if (!(request instanceof TextMessage t)) {
+            return refuse("a request is a TextMessage holding a JSON document, not a "
+                    + request.getClass().getSimpleName());
+        }
+        String text = t.getText();
+        if (text == null) {
+            return refuse("the request has no body");
+        }
+        if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
+                > service.maxBytes) {
+            return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
+        }
+        BusObj bo;
+        try {
+            bo = json.fromJson(text);
+        } catch (HbAgentException e) {
+            return refuse(e.getMessage());
+        }
+        if (verbProperty != null && bo.verb == null) {
+            bo.verb = ByteText.encode(verbProperty, charset);
+        }
+        String mismatch = verbMismatch(bo, verbProperty, transactional);
+        if (mismatch != null) {
+            return refuse(mismatch.replace("record", "document"));
+        }
+        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+        int result;
+        BusObj returned = null;
+        String unreadable = null;
+        try {
+            if (config.textEncoding()) {
+                String sent = RecordText.toJavaText(bo.toDelimited(specs), config.ascii8());
+                StringBucket bucket = new StringBucket(sent);
+                result = agent.n_DoVerbFor(bucket, transactional, status);
+                if ((result == 1 || result == -5) && bucket.content != sent && bucket.content != null) {
+                    try {
+                        returned = BusObj.fromDelimited(RecordText.fromJavaText(bucket.content, config.ascii8()),
+                                specs);
+                    } catch (HbAgentException e) {
+                        unreadable = e.getMessage();
+                    }
+                }
+            } else {
+                byte[] sent = ByteText.bytes(bo.toLengthPrefixed(specs));
+                StringBucket bucket = new StringBucket(sent);
+                result = agent.n_DoVerbForI18n(bucket, transactional, status);
+                if ((result == 1 || result == -5) && bucket.contentinArray != sent && bucket.contentinArray != null) {
+                    try {
+                        returned = BusObj.fromLengthPrefixed(ByteText.of(bucket.contentinArray), specs);
+                    } catch (HbAgentException e) {
+                        unreadable = e.getMessage();
+                    }
+                }
+            }
+        } catch (HbAgentException e) {
+            // The object holds what the agent's text form cannot carry.
+            return refuse(e.getMessage());
+        }
+        if (unreadable != null) {
+            agentLine("request " + request.getJMSMessageID() + ": the returned object does not read (" + unreadable
+                    + "): the reply carries the status alone");
+        }
+        return new Reply(verbOf(bo), result, status.getErrorString(), null,
+                returned == null ? "" : json.toJson(returned), null);
+    }
+
     private Reply refuse(String error) {
         refusedRequests.incrementAndGet();
-        return Reply.refused(error);
+        return Reply.refused(null, error);
     }
 
     private String verbMismatch(BusObj bo, String verbProperty, boolean transactional) {
@@ -470,27 +604,46 @@ final class Service {
                 }
             }
         }
+        String document = null;
+        if (!service.recordWire) {
+            if (bo == null) {
+                eventsRefused.incrementAndGet();
+                metrics.eventRefused();
+                return -1;
+            }
+            document = json.toJson(bo);
+        }
         if (!connected) {
             eventsRefused.incrementAndGet();
+            metrics.eventRefused();
+            if (!refusedWhileDown) {
+                refusedWhileDown = true;
+                agentLine("events refused while the broker cannot be reached: the connector keeps them");
+            }
             return -1;
         }
+        refusedWhileDown = false;
         synchronized (eventLock) {
             try {
                 List<Destination> sentTo = new ArrayList<>();
+                String bodyText = document != null ? document : text;
+                byte[] bodyBytes = document != null ? null : bytes;
                 if (collaborations.isEmpty()) {
-                    send(defaultEventDestination, text, bytes, type, verb, null);
+                    send(defaultEventDestination, bodyText, bodyBytes, type, verb, null);
                 }
                 for (String collaboration : collaborations) {
                     Destination d = eventDestinations.get(collaboration);
                     if (!sentTo.contains(d)) {
                         sentTo.add(d);
-                        send(d, text, bytes, type, verb, collaboration);
+                        send(d, bodyText, bodyBytes, type, verb, collaboration);
                     }
                 }
                 eventsPublished.incrementAndGet();
+                metrics.eventPublished();
                 return 0;
             } catch (JMSException | RuntimeException e) {
                 eventsRefused.incrementAndGet();
+                metrics.eventRefused();
                 agentLine("event " + (type == null ? "" : type + " " + verb + " ") + "refused: " + describe(e));
                 return -1;
             }
@@ -537,6 +690,9 @@ final class Service {
             TemporaryQueue replyQueue = session.createTemporaryQueue();
             TextMessage request = session.createTextMessage(businessObject.content);
             BusObj bo = BusObj.fromDelimited(RecordText.fromJavaText(businessObject.content, config.ascii8()), specs);
+            if (!service.recordWire) {
+                request.setText(json.toJson(bo));
+            }
             if (bo.verb != null) {
                 request.setStringProperty("verb", ByteText.show(bo.verb, charset));
             }
@@ -561,7 +717,8 @@ final class Service {
                     + STATUS_DELIMITER + (message == null || message.isEmpty() ? "null" : message)
                     + STATUS_DELIMITER;
             if (reply instanceof TextMessage t && t.getText() != null && !t.getText().isEmpty()) {
-                businessObject.content = t.getText();
+                businessObject.content = service.recordWire ? t.getText()
+                        : RecordText.toJavaText(json.fromJson(t.getText()).toDelimited(specs), config.ascii8());
             }
         } catch (JMSException | RuntimeException e) {
             agentLine("synchronous request to " + queue + " failed: " + describe(e));
@@ -636,6 +793,9 @@ final class Service {
             agentLine("closing the broker connection: " + describe(e));
         }
         stopBroker();
+        if (ops != null) {
+            ops.close();
+        }
         agentLine("stopped: " + served.get() + " requests served, " + eventsPublished.get() + " events published, "
                 + eventsRefused.get() + " refused, " + redeliveries.get() + " redeliveries, " + deadLetters.get()
                 + " dead letters");

@@ -50,6 +50,8 @@ final class ServiceTests extends TestCase {
     private final Path syncConnectorLibrary;
     private final Path properties;
     private final Map<String, Spec> specs = new LinkedHashMap<>();
+    /** Whether the current case runs the JSON wire (requests, replies and events as documents). */
+    private boolean json;
 
     private ServiceTests(Path launcher, Path connectorLibrary, Path sample, Path syncConnectorLibrary) {
         this.launcher = launcher;
@@ -60,8 +62,11 @@ final class ServiceTests extends TestCase {
             specs.put(s.name(), s);
         }
 
-        test("four verbs, text agent, record wire; events on the default topic", () -> verbs(false));
-        test("four verbs, byte agent, record wire; events on a configured queue", () -> verbs(true));
+        test("four verbs, text agent, record wire; events on the default topic", () -> verbs(false, false));
+        test("four verbs, byte agent, record wire; events on a configured queue", () -> verbs(true, false));
+        test("four verbs, text agent, JSON wire; operations endpoint", () -> verbs(false, true));
+        test("four verbs, byte agent, JSON wire", () -> verbs(true, true));
+        test("bad JSON requests get error replies naming the place", this::badJson);
         test("bad requests get error replies and the agent keeps serving", this::badRequests);
         test("an unanswerable reply is retried, then dead-lettered", this::deadLetter);
         test("events: a stop between publishing and marking publishes the event again", this::eventsAcrossStop);
@@ -84,10 +89,17 @@ final class ServiceTests extends TestCase {
 
     // ---- Cases -----------------------------------------------------------------
 
-    private void verbs(boolean bytes) throws Exception {
+    private void verbs(boolean bytes, boolean jsonWire) throws Exception {
+        this.json = jsonWire;
         try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
             List<String> defines = new ArrayList<>(List.of("agent.broker.url=" + broker.url(),
                     "DatabasePath=" + dir.path.resolve("customers.db"), "agent.pollInterval=200"));
+            if (jsonWire) {
+                defines.add("agent.wire=json");
+            }
+            if (jsonWire && !bytes) {
+                defines.add("agent.http.port=0");
+            }
             if (bytes) {
                 defines.add("agent.encoding=UTF-8");
                 defines.add("agent.collaboration.CustomerSync.destination=queue:test.customer.events");
@@ -129,9 +141,36 @@ final class ServiceTests extends TestCase {
                 equal(-2, reply.getIntProperty("status"));
                 equal(0L, bodyLength(reply));
 
+                if (jsonWire && !bytes) {
+                    operations(agent, client);
+                }
                 equal(0, agent.stop());
                 agent.expectOut("n_terminate returned 0");
             }
+        } finally {
+            this.json = false;
+        }
+    }
+
+    /** /health and /metrics of a running agent after the four verbs. */
+    private void operations(Agent agent, Client client) throws Exception {
+        agent.awaitErr("operations endpoint on http://127.0.0.1:");
+        java.util.regex.Matcher m = java.util.regex.Pattern
+                .compile("operations endpoint on (http://127.0.0.1:\\d+)/").matcher(agent.err());
+        check(m.find(), "the endpoint's address is printed");
+        java.net.http.HttpClient http = java.net.http.HttpClient.newHttpClient();
+        java.net.http.HttpResponse<String> health = http.send(java.net.http.HttpRequest.newBuilder(
+                java.net.URI.create(m.group(1) + "/health")).build(),
+                java.net.http.HttpResponse.BodyHandlers.ofString());
+        equal(200, health.statusCode());
+        check(health.body().contains("\"broker\":\"connected\""), "health names the broker: " + health.body());
+        String metrics = http.send(java.net.http.HttpRequest.newBuilder(java.net.URI.create(m.group(1) + "/metrics"))
+                .build(), java.net.http.HttpResponse.BodyHandlers.ofString()).body();
+        for (String line : List.of("hbagent_requests_total{verb=\"Create\",status=\"1\"} 1",
+                "hbagent_requests_total{verb=\"Retrieve\",status=\"-2\"} 1",
+                "hbagent_events_published_total 3", "hbagent_monitor{name=\"init\"}",
+                "hbagent_monitor{name=\"poll\"}")) {
+            check(metrics.contains(line), "metrics hold " + line + ":\n" + metrics);
         }
     }
 
@@ -140,7 +179,7 @@ final class ServiceTests extends TestCase {
         if (event == null) {
             throw new AssertionError("no " + verb + " event:\n" + agent.out() + agent.err());
         }
-        check(bytes ? event instanceof BytesMessage : event instanceof TextMessage, "event form");
+        check(bytes && !json ? event instanceof BytesMessage : event instanceof TextMessage, "event form");
         if (event instanceof BytesMessage b) {
             // The library's bytes as it wrote them: the record and its terminating zero.
             byte[] data = new byte[(int) b.getBodyLength()];
@@ -189,6 +228,42 @@ final class ServiceTests extends TestCase {
                         text("Customer { @verb Retrieve  CustomerId = \"C7\" }")), null);
                 equal(1, reply.getIntProperty("status"));
                 equal("Grace", value(object(reply, false), "Name"));
+                equal(0, agent.stop());
+            }
+        }
+    }
+
+    private void badJson() throws Exception {
+        try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
+            try (Client client = new Client(broker.url());
+                 Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(), "agent.wire=json",
+                         "DatabasePath=" + dir.path.resolve("customers.db")))) {
+                Session s = client.session;
+                refused(client, s.createTextMessage("{\"type\": \"Customer\", \"attributes\": {"),
+                        "malformed JSON at line 1");
+                refused(client, s.createTextMessage("{\"type\": \"Nobody\", \"verb\": \"Create\"}"),
+                        "unknown business object type \"Nobody\"");
+                refused(client, s.createTextMessage("{\"type\": \"Customer\", \"verb\": \"Create\","
+                        + " \"attributes\": {\"Shoe\": \"42\"}}"),
+                        "Shoe: Customer has no such attribute (line 1, column");
+                refused(client, s.createTextMessage("{\"type\": \"Customer\", \"verb\": \"Create\","
+                        + " \"attributes\": {\"Name\": 42}}"), "Name: a number where a text (a JSON string) belongs");
+                refused(client, s.createTextMessage("{\"type\": \"Customer\", \"verb\": \"Create\","
+                        + " \"attributes\": {\"Addresses\": [{\"attributes\": {\"City\": {}}}]}}"),
+                        "Addresses[0].City");
+                refused(client, s.createTextMessage("[".repeat(5000)), "nested deeper than");
+                TextMessage m = s.createTextMessage("{\"type\": \"Customer\", \"verb\": \"Create\"}");
+                m.setStringProperty("verb", "Delete");
+                refused(client, m, "differs from the document's verb \"Create\"");
+                // The verb property gives the verb a document leaves out.
+                m = s.createTextMessage("{\"type\": \"Customer\", \"attributes\": {\"CustomerId\": \"J1\","
+                        + " \"Name\": \"Jo\"}}");
+                m.setStringProperty("verb", "Create");
+                Message reply = client.call(m, null);
+                equal(1, reply.getIntProperty("status"));
+                BusObj created = new JsonWire(specs, UTF8, "en_US").fromJson(((TextMessage) reply).getText());
+                equal("Create", ByteText.show(created.verb, UTF8));
+                equal("active", value(created, "Status"));
                 equal(0, agent.stop());
             }
         }
@@ -440,6 +515,10 @@ final class ServiceTests extends TestCase {
     }
 
     private Message request(Client client, boolean bytes, String readable) throws JMSException {
+        if (json) {
+            BusObj bo = new BusObjText(specs, UTF8).parse(new Lexer("test.bo", readable, UTF8), "en_US");
+            return client.session.createTextMessage(new JsonWire(specs, UTF8, "en_US").toJson(bo));
+        }
         if (!bytes) {
             return client.session.createTextMessage(text(readable));
         }
@@ -450,6 +529,9 @@ final class ServiceTests extends TestCase {
     }
 
     private BusObj object(Message m, boolean bytes) throws JMSException {
+        if (json) {
+            return new JsonWire(specs, UTF8, "en_US").fromJson(((TextMessage) m).getText());
+        }
         if (bytes) {
             BytesMessage b = (BytesMessage) m;
             byte[] data = new byte[(int) b.getBodyLength()];
