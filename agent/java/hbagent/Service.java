@@ -79,6 +79,8 @@ final class Service {
     private final Object syncLock = new Object();
 
     private volatile boolean connected;
+    /** The connection was interrupted and has not resumed since. */
+    private volatile boolean interrupted;
     /** Events were refused since the connection went: said once per outage. */
     private volatile boolean refusedWhileDown;
     private volatile boolean stopping;
@@ -272,13 +274,18 @@ final class Service {
             @Override  // ActiveMQ's spelling
             public void transportInterupted() {
                 connected = false;
+                interrupted = true;
                 agentLine("broker connection interrupted: events are refused until it is back");
             }
 
             @Override
             public void transportResumed() {
                 connected = true;
-                agentLine("broker connection resumed");
+                // The first connection of a failover transport also reports itself resumed.
+                if (interrupted) {
+                    interrupted = false;
+                    agentLine("broker connection resumed");
+                }
             }
         });
         connection.setExceptionListener(e -> agentLine("broker connection failed: " + describe(e)));

@@ -152,20 +152,28 @@ final class ServiceTests extends TestCase {
         }
     }
 
-    /** /health and /metrics of a running agent after the four verbs. */
-    private void operations(Agent agent, Client client) throws Exception {
+    /** The address of the agent's operations endpoint, as it printed it. */
+    private static String opsAddress(Agent agent) throws Exception {
         agent.awaitErr("operations endpoint on http://127.0.0.1:");
         java.util.regex.Matcher m = java.util.regex.Pattern
                 .compile("operations endpoint on (http://127.0.0.1:\\d+)/").matcher(agent.err());
         check(m.find(), "the endpoint's address is printed");
-        java.net.http.HttpClient http = java.net.http.HttpClient.newHttpClient();
-        java.net.http.HttpResponse<String> health = http.send(java.net.http.HttpRequest.newBuilder(
-                java.net.URI.create(m.group(1) + "/health")).build(),
-                java.net.http.HttpResponse.BodyHandlers.ofString());
+        return m.group(1);
+    }
+
+    private static java.net.http.HttpResponse<String> get(String url) throws Exception {
+        return java.net.http.HttpClient.newHttpClient().send(java.net.http.HttpRequest.newBuilder(
+                java.net.URI.create(url)).build(), java.net.http.HttpResponse.BodyHandlers.ofString());
+    }
+
+    private static int health(Agent agent) throws Exception { return get(opsAddress(agent) + "/health").statusCode(); }
+
+    /** /health and /metrics of a running agent after the four verbs. */
+    private void operations(Agent agent, Client client) throws Exception {
+        java.net.http.HttpResponse<String> health = get(opsAddress(agent) + "/health");
         equal(200, health.statusCode());
         check(health.body().contains("\"broker\":\"connected\""), "health names the broker: " + health.body());
-        String metrics = http.send(java.net.http.HttpRequest.newBuilder(java.net.URI.create(m.group(1) + "/metrics"))
-                .build(), java.net.http.HttpResponse.BodyHandlers.ofString()).body();
+        String metrics = get(opsAddress(agent) + "/metrics").body();
         for (String line : List.of("hbagent_requests_total{verb=\"Create\",status=\"1\"} 1",
                 "hbagent_requests_total{verb=\"Retrieve\",status=\"-2\"} 1",
                 "hbagent_events_published_total 3", "hbagent_monitor{name=\"init\"}",
@@ -349,7 +357,7 @@ final class ServiceTests extends TestCase {
             Broker broker = Broker.start(data, port);
             String url = "failover:(" + broker.url() + ")?initialReconnectDelay=100&maxReconnectDelay=500";
             List<String> defines = List.of("agent.broker.url=" + url, "DatabasePath=" + dir.path.resolve("c.db"),
-                    "agent.pollInterval=100", "PollQuantity=1",
+                    "agent.pollInterval=100", "PollQuantity=1", "agent.http.port=0",
                     "agent.collaboration.CustomerSync.destination=queue:test.events");
             int customers = 30;
             try (Agent agent = Agent.start(this, dir, defines)) {
@@ -364,9 +372,11 @@ final class ServiceTests extends TestCase {
                 broker.close();
                 agent.awaitErr("broker connection interrupted");
                 agent.awaitErr("refused");
+                equal(503, health(agent));
                 Thread.sleep(500);
                 broker = Broker.start(data, port);
                 agent.awaitErr("broker connection resumed");
+                equal(200, health(agent));
                 try (Client client = new Client(url)) {
                     MessageConsumer events = client.session.createConsumer(client.session.createQueue("test.events"));
                     Set<String> keys = new HashSet<>();
