@@ -371,7 +371,9 @@ final class Service {
                 Message message = reply.toMessage(session);
                 String correlation = request.getJMSCorrelationID();
                 message.setJMSCorrelationID(correlation != null ? correlation : id);
-                replies.send(replyTo, message);
+                // The reply is as persistent as its request.
+                replies.send(replyTo, message, request.getJMSDeliveryMode(), Message.DEFAULT_PRIORITY,
+                        Message.DEFAULT_TIME_TO_LIVE);
             }
             session.commit();
             served.incrementAndGet();
