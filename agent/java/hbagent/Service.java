@@ -256,7 +256,9 @@ final class Service {
         factory.setSendTimeout((int) service.sendTimeout);
         factory.getPrefetchPolicy().setQueuePrefetch(1);
         RedeliveryPolicy redelivery = new RedeliveryPolicy();
-        redelivery.setMaximumRedeliveries(service.maxRedeliveries);
+        // With a dead-letter queue of its own the agent takes one delivery more and moves the
+        // request there itself; otherwise the client hands it to the broker's dead-letter queue.
+        redelivery.setMaximumRedeliveries(service.maxRedeliveries + (service.deadLetterQueue != null ? 1 : 0));
         redelivery.setInitialRedeliveryDelay(100);
         redelivery.setRedeliveryDelay(100);
         factory.setRedeliveryPolicy(redelivery);
@@ -361,6 +363,16 @@ final class Service {
             metrics.redelivered();
             agentLine("request " + id + " redelivered (delivery " + (deliveries + 1) + ")");
         }
+        if (service.deadLetterQueue != null && deliveries > service.maxRedeliveries) {
+            replies.send(session.createQueue(service.deadLetterQueue), request, DeliveryMode.PERSISTENT,
+                    request.getJMSPriority(), Message.DEFAULT_TIME_TO_LIVE);
+            session.commit();
+            deadLetters.incrementAndGet();
+            metrics.deadLettered();
+            agentLine("request " + id + " failed " + (deliveries) + " times: moved to the dead-letter queue "
+                    + service.deadLetterQueue);
+            return;
+        }
         try {
             Reply reply = handle(request);
             Destination replyTo = request.getJMSReplyTo();
@@ -384,7 +396,7 @@ final class Service {
             boolean last = deliveries >= service.maxRedeliveries;
             agentLine("request " + id + " failed: " + describe(e)
                     + (last ? "; it goes to the dead-letter queue" : "; it will be delivered again"));
-            if (last) {
+            if (last && service.deadLetterQueue == null) {
                 deadLetters.incrementAndGet();
                 metrics.deadLettered();
             }

@@ -68,7 +68,8 @@ final class ServiceTests extends TestCase {
         test("four verbs, byte agent, JSON wire", () -> verbs(true, true));
         test("bad JSON requests get error replies naming the place", this::badJson);
         test("bad requests get error replies and the agent keeps serving", this::badRequests);
-        test("an unanswerable reply is retried, then dead-lettered", this::deadLetter);
+        test("an unanswerable reply is retried, then dead-lettered", () -> deadLetter(null));
+        test("... or moved to a configured dead-letter queue", () -> deadLetter("test.dead"));
         test("events: a stop between publishing and marking publishes the event again", this::eventsAcrossStop);
         test("broker stopped and started behind a failover URL", this::brokerRestart);
         test("SIGTERM during a burst: every answered request acknowledged, the others served later", this::burst);
@@ -285,11 +286,15 @@ final class ServiceTests extends TestCase {
         equal(0L, bodyLength(reply));
     }
 
-    private void deadLetter() throws Exception {
+    private void deadLetter(String queue) throws Exception {
         try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
+            List<String> defines = new ArrayList<>(List.of("agent.broker.url=" + broker.url(),
+                    "agent.serve.maxRedeliveries=2", "DatabasePath=" + dir.path.resolve("customers.db")));
+            if (queue != null) {
+                defines.add("agent.serve.deadLetterQueue=" + queue);
+            }
             try (Client client = new Client(broker.url());
-                 Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
-                         "agent.serve.maxRedeliveries=2", "DatabasePath=" + dir.path.resolve("customers.db")))) {
+                 Agent agent = Agent.start(this, dir, defines)) {
                 // A reply queue that is gone before the reply can be sent.
                 Queue gone;
                 try (Client other = new Client(broker.url())) {
@@ -299,12 +304,14 @@ final class ServiceTests extends TestCase {
                 TextMessage m = s.createTextMessage(text("Customer { @verb Retrieve  CustomerId = \"C9\" }"));
                 m.setJMSReplyTo(gone);
                 s.createProducer(s.createQueue("hb.SQLiteDemo.requests")).send(m);
-                agent.awaitErr("it goes to the dead-letter queue");
-                MessageConsumer dlq = s.createConsumer(s.createQueue("ActiveMQ.DLQ"));
+                agent.awaitErr(queue == null ? "it goes to the dead-letter queue"
+                        : "failed 3 times: moved to the dead-letter queue " + queue);
+                MessageConsumer dlq = s.createConsumer(s.createQueue(queue == null ? "ActiveMQ.DLQ" : queue));
                 Message dead = dlq.receive(WAIT_MS);
                 check(dead != null, "the request reached the dead-letter queue");
-                equal(m.getJMSMessageID(), dead.getJMSMessageID());
-                equal(2, agent.countErr("redelivered (delivery "));
+                equal(m.getText(), ((TextMessage) dead).getText());
+                equal(gone.toString(), String.valueOf(dead.getJMSReplyTo()));
+                equal(queue == null ? 2 : 3, agent.countErr("redelivered (delivery "));
                 // And the agent still serves.
                 Message reply = client.call(s.createTextMessage(
                         text("Customer { @verb Retrieve  CustomerId = \"C9\" }")), null);
