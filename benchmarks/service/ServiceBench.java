@@ -25,7 +25,8 @@ import org.apache.activemq.broker.BrokerService;
 
 /**
  * The service benchmark: requests per second and latency percentiles through
- * "hbagent serve" (the SQLite sample's Retrieve, JSON wire) next to a bare
+ * "hbagent serve" (a connector that returns its object unchanged, and the
+ * SQLite sample's Retrieve; JSON wire) next to a bare
  * JMS echo consumer on the same broker in the same run, the floor. Both serve
  * with 4 consumers in transacted sessions (reply and acknowledgement in one
  * commit) in their own JVM; closed-loop clients send requests and wait for
@@ -33,7 +34,7 @@ import org.apache.activemq.broker.BrokerService;
  * events per second: customers created in a batch, the time from the first
  * to the last of their events on a queue.
  *
- * <p>Usage: ServiceBench HBAGENT CONNECTOR_LIBRARY PROPERTIES [SECONDS [CLIENTS]],
+ * <p>Usage: ServiceBench HBAGENT SQLITE_CONNECTOR UNCHANGED_CONNECTOR PROPERTIES [SECONDS [CLIENTS]],
  * or ServiceBench echo URL QUEUE THREADS (the floor's process).
  */
 public final class ServiceBench {
@@ -47,12 +48,13 @@ public final class ServiceBench {
             echo(args[1], args[2], Integer.parseInt(args[3]));
             return;
         }
-        if (args.length < 3) {
-            System.err.println("usage: ServiceBench HBAGENT CONNECTOR_LIBRARY PROPERTIES [SECONDS [CLIENTS]]");
+        if (args.length < 4) {
+            System.err.println("usage: ServiceBench HBAGENT SQLITE_CONNECTOR UNCHANGED_CONNECTOR PROPERTIES"
+                    + " [SECONDS [CLIENTS]]");
             System.exit(2);
         }
-        int seconds = args.length > 3 ? Integer.parseInt(args[3]) : 5;
-        int clients = args.length > 4 ? Integer.parseInt(args[4]) : 8;
+        int seconds = args.length > 4 ? Integer.parseInt(args[4]) : 5;
+        int clients = args.length > 5 ? Integer.parseInt(args[5]) : 8;
         Path dir = Files.createTempDirectory("hb-service-bench-");
         int port;
         try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
@@ -73,7 +75,13 @@ public final class ServiceBench {
             processes.add(new ProcessBuilder("java", "-cp", classpath, "hbbench.ServiceBench", "echo", url,
                     "bench.echo", "4").redirectOutput(ProcessBuilder.Redirect.DISCARD)
                     .redirectError(dir.resolve("echo.err").toFile()).start());
-            Process agent = new ProcessBuilder("/bin/sh", args[0], "serve", "-p", args[2], "-c", args[1],
+            Process unchanged = new ProcessBuilder("/bin/sh", args[0], "serve", "-p", args[3], "-c", args[2],
+                    "-D", "agent.broker.url=" + url, "-D", "ConnectorName=Unchanged", "-D", "AgentTraceLevel=0",
+                    "-D", "PerfLevel=0")
+                    .redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                    .redirectError(dir.resolve("unchanged.err").toFile()).start();
+            processes.add(unchanged);
+            Process agent = new ProcessBuilder("/bin/sh", args[0], "serve", "-p", args[3], "-c", args[1],
                     "-D", "agent.broker.url=" + url, "-D", "DatabasePath=" + dir.resolve("customers.db"),
                     "-D", "agent.pollInterval=10", "-D", "PollQuantity=100", "-D", "AgentTraceLevel=0",
                     "-D", "agent.collaboration.CustomerSync.destination=queue:bench.events")
@@ -81,6 +89,7 @@ public final class ServiceBench {
                     .start();
             processes.add(agent);
             awaitLine(dir.resolve("agent.err"), "serving ", agent);
+            awaitLine(dir.resolve("unchanged.err"), "serving ", unchanged);
             String queue = "hb.SQLiteDemo.requests";
             try (Client seed = new Client(url, queue)) {
                 seed.call("{\"type\":\"Customer\",\"verb\":\"Create\",\"attributes\":"
@@ -96,12 +105,15 @@ public final class ServiceBench {
                 String name = mode == DeliveryMode.PERSISTENT ? "persistent" : "non-persistent";
                 // Alternate echo and agent twice; keep each one's better run.
                 Result echo = null;
+                Result same = null;
                 Result served = null;
                 for (int round = 0; round < 2; ++round) {
                     echo = best(echo, run(url, "bench.echo", RETRIEVE, mode, clients, seconds, 2));
+                    same = best(same, run(url, "hb.Unchanged.requests", RETRIEVE, mode, clients, seconds, 2));
                     served = best(served, run(url, queue, RETRIEVE, mode, clients, seconds, 2));
                 }
                 System.out.println(row(name, "bare JMS echo (floor)", echo, echo));
+                System.out.println(row(name, "hbagent serve, object unchanged, JSON", same, echo));
                 System.out.println(row(name, "hbagent serve, SQLite Retrieve, JSON", served, echo));
             }
             System.out.println();

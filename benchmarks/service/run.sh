@@ -17,7 +17,12 @@ jars=$(for j in activemq-client activemq-broker activemq-kahadb-store activemq-p
          printf '/usr/share/java/%s.jar:' "$j"
        done)
 javac -Xlint:all -Werror -cp "$jars" -d "$out" benchmarks/service/ServiceBench.java
+# The unchanged connector, built against the installed package as a connector author would.
+export PKG_CONFIG_PATH="$build/test-install/lib/pkgconfig"
+g++ -std=c++20 -O2 -shared -fPIC -Wall -Wextra -Werror benchmarks/service/unchanged_connector.cpp \
+  -o "$out/libunchanged_connector.so" $(pkg-config --cflags --libs hbconnector)
 echo "load before: $(uptime)" >&2
 java -cp "$out:$jars" hbbench.ServiceBench "$build/test-install/bin/hbagent" \
-  "$build/test-sqlite-connector/libhb_sqlite_connector.so" examples/sqlite_connector/demo.properties "$@"
+  "$build/test-sqlite-connector/libhb_sqlite_connector.so" "$out/libunchanged_connector.so" \
+  examples/sqlite_connector/demo.properties "$@"
 echo "load after: $(uptime)" >&2
