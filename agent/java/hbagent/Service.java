@@ -116,16 +116,23 @@ final class Service {
         try {
             startBroker();
             connect();
+            if (service.httpPort != null) {
+                startOps();
+            }
         } catch (JMSException | RuntimeException e) {
-            agentLine("cannot reach the broker: " + describe(e));
+            agentLine((e instanceof HbAgentException ? "" : "cannot reach the broker: ") + describe(e));
             agent.n_terminate();
+            if (connection != null) {
+                try {
+                    connection.close();
+                } catch (JMSException closing) {
+                    // Start-up failed already; the process ends.
+                }
+            }
             stopBroker();
             return START_FAILED;
         }
         installSignalHandler();
-        if (service.httpPort != null) {
-            startOps();
-        }
         for (int i = 0; i < service.threads; ++i) {
             Thread t = new Thread(this::serveLoop, "hbagent-request-" + (i + 1));
             workers.add(t);
@@ -866,6 +873,9 @@ final class Service {
     }
 
     private static String describe(Throwable e) {
+        if (e instanceof HbAgentException) {
+            return e.getMessage();
+        }
         String m = e.getMessage();
         Throwable cause = e.getCause();
         if (cause != null && cause.getMessage() != null && (m == null || !m.contains(cause.getMessage()))) {

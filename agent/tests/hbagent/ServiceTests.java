@@ -75,6 +75,7 @@ final class ServiceTests extends TestCase {
         test("SIGTERM during a burst: every answered request acknowledged, the others served later", this::burst);
         test("the embedded broker: started on the listen URL, serves, stops with the agent", this::embedded);
         test("a connector whose n_init fails: exit status 2 with the reason", this::initFails);
+        test("a listen or operations port in use: exit status 2 with the reason", this::portsInUse);
         test("consumeSync: JMS request/reply, and a timeout without a reply", this::synchronousRequests);
     }
 
@@ -473,6 +474,26 @@ final class ServiceTests extends TestCase {
                 try (ServerSocket s = new ServerSocket(port, 1, InetAddress.getLoopbackAddress())) {
                     check(s.getLocalPort() == port, "the port is free again");
                 }
+            }
+        }
+    }
+
+    private void portsInUse() throws Exception {
+        try (Scratch dir = new Scratch();
+             ServerSocket taken = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
+            try (Agent agent = Agent.start(this, dir, List.of(
+                    "agent.broker.listen=tcp://127.0.0.1:" + taken.getLocalPort(),
+                    "agent.broker.dataDir=" + dir.path.resolve("kahadb"),
+                    "DatabasePath=" + dir.path.resolve("c.db")))) {
+                equal(2, agent.waitExit());
+                agent.expectErr("the embedded broker does not start (tcp://127.0.0.1:" + taken.getLocalPort());
+                agent.expectOut("SQLite connector closed its database");
+            }
+            try (Broker broker = Broker.start(dir.path.resolve("broker"), freePort());
+                 Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
+                         "agent.http.port=" + taken.getLocalPort(), "DatabasePath=" + dir.path.resolve("c.db")))) {
+                equal(2, agent.waitExit());
+                agent.expectErr("the operations endpoint cannot listen on 127.0.0.1:" + taken.getLocalPort());
             }
         }
     }
