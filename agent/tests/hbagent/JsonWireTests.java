@@ -88,6 +88,18 @@ public final class JsonWireTests extends TestCase {
                     "en_US", "2", "7", "0", "VqIgnore")), s);
             String plainJson = roundTrips(s, plain);
             check(plainJson.contains("\"delta\":null"), plainJson);
+            // List flags that do not match their record still come back as they were.
+            BusObj odd = FormatTests.parse(s, "Customer { Orders = [ Order { Lines = [ Order { } ] } ] }");
+            BusObj.Array orders = (BusObj.Array) odd.values.get(3);
+            BusObj order = orders.elements().get(0);
+            order.delta = null;
+            order.values.set(1, new BusObj.Array(Boolean.FALSE, ((BusObj.Array) order.values.get(1)).elements()));
+            odd.values.set(3, new BusObj.Array(null, orders.elements()));
+            String oddJson = wire(s).toJson(odd);
+            equal(odd, wire(s).fromJson(oddJson));
+            check(oddJson.contains("\"Orders\":{\"delta\":null,") && oddJson.contains("\"Lines\":{\"delta\":false,"),
+                    oddJson);
+
             JsonWire latin = new JsonWire(s, StandardCharsets.ISO_8859_1, "en_US");
             equal(plain, latin.fromJson(latin.toJson(plain)));
             check(latin.toJson(plain).contains("\"N\u00e9\""), latin.toJson(plain));
