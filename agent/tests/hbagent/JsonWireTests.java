@@ -171,6 +171,17 @@ public final class JsonWireTests extends TestCase {
                     "Address: a string where one child");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": []}"), "not a JSON object");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"Name\": \"x\"}"), "unknown field \"Name\"");
+            String longName = "N".repeat(100_000);
+            for (String doc : List.of("{\"type\": \"" + longName + "\"}", "{\"" + longName + "\": 1}",
+                    "{\"type\": \"Customer\", \"attributes\": {\"" + longName + "\": \"x\"}}")) {
+                try {
+                    wire(s).fromJson(doc);
+                    throw new AssertionError("not refused");
+                } catch (JsonWireException e) {
+                    check(e.getMessage().length() < 300 && e.getMessage().contains("(100000 characters)"),
+                            "a short message naming the long name: " + e.getMessage().length());
+                }
+            }
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"delta\": \"yes\"}"), "delta: a string");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Address\": "
                     + "{\"type\": \"Address\", \"prior\": {}}}}"), "Address.prior: only the outermost");
