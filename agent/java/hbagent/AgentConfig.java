@@ -35,7 +35,13 @@ import java.util.TreeMap;
  * agent.eventAnswer          the agent's answer to every event (default 0: accepted)
  * agent.specForm             text or bytes: the native method specs go through
  *                            (default: text for ascii7/ascii8, bytes otherwise)
+ * agent.collaboration.NAME.destination
+ *                            where "hbagent serve" publishes the collaboration's
+ *                            events: queue:NAME or topic:NAME
  * </pre>
+ *
+ * <p>The settings of "hbagent serve" ({@link ServiceConfig#KEYS}) are kept
+ * as given in {@link #service} and read by {@link ServiceConfig}.
  */
 final class AgentConfig {
     static final String PREFIX = "agent.";
@@ -53,6 +59,12 @@ final class AgentConfig {
     Path connector;
     final List<Path> specFiles = new ArrayList<>();
     String specForm;
+    /** Collaboration name to the destination its events go to ("queue:NAME" or "topic:NAME"). */
+    final Map<String, String> destinations = new TreeMap<>();
+    /** The settings of "hbagent serve", without the "agent." prefix. */
+    final Map<String, String> service = new TreeMap<>();
+    /** The properties file, or null. */
+    Path file;
 
     /** Reads file (may be null: all defaults), then applies the overrides ("NAME=VALUE" pairs). */
     static AgentConfig load(Path file, Map<String, String> overrides) {
@@ -74,6 +86,7 @@ final class AgentConfig {
             all.put(name, properties.getProperty(name));
         }
         AgentConfig config = new AgentConfig();
+        config.file = file;
         config.apply(all, base, file == null ? "the properties" : file.toString());
         config.apply(overrides, Path.of("").toAbsolutePath(), "--set");
         return config;
@@ -90,6 +103,16 @@ final class AgentConfig {
             String name = key.substring(PREFIX.length());
             if (name.startsWith("deltaSupport.")) {
                 deltaSupport.put(name.substring("deltaSupport.".length()), value);
+            } else if (name.startsWith("collaboration.") && name.endsWith(".destination")) {
+                String collaboration = name.substring("collaboration.".length(),
+                        name.length() - ".destination".length());
+                if (collaboration.isEmpty() || !value.matches("(queue|topic):\\S+")) {
+                    throw new HbAgentException(origin + ": " + key + " is queue:NAME or topic:NAME, not \"" + value
+                            + "\"");
+                }
+                destinations.put(collaboration, value);
+            } else if (ServiceConfig.KEYS.contains(name)) {
+                service.put(name, value);
             } else if (name.startsWith("collaboration.")) {
                 collaborations.put(name.substring("collaboration.".length()), subscriptions(key, value, origin));
             } else {

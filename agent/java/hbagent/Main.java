@@ -5,6 +5,7 @@ import java.nio.charset.Charset;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -19,6 +20,9 @@ import java.util.TreeMap;
 public final class Main {
     static final String USAGE = String.join("\n",
             "usage: hbagent [options] SCENARIO",
+            "       hbagent serve [-p FILE] [-c FILE] [-D NAME=VALUE]...   run the connector as a service",
+            "       hbagent request [--broker URL] [--queue Q] TYPE VERB JSON|@FILE   send one request",
+            "       hbagent listen [--broker URL] DEST   print events as they arrive",
             "  -p, --properties FILE   the agent's properties file (default: the scenario's 'properties' line)",
             "  -c, --connector FILE    the connector library (default: agent.connector of the properties)",
             "  -D NAME=VALUE           set a property (connector or agent.*), over the file's",
@@ -28,13 +32,27 @@ public final class Main {
     private Main() {}
 
     public static void main(String[] args) {
-        int code = run(args, System.out, System.err);
+        // ActiveMQ's own lines: warnings and errors only, on standard error with time stamps.
+        System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "warn");
+        System.setProperty("org.slf4j.simpleLogger.showDateTime", "true");
+        System.setProperty("org.slf4j.simpleLogger.dateTimeFormat", "yyyy-MM-dd'T'HH:mm:ss.SSSX");
+        int code;
+        if (args.length > 0 && args[0].equals("request")) {
+            code = RequestCommand.run(Arrays.copyOfRange(args, 1, args.length));
+        } else if (args.length > 0 && args[0].equals("listen")) {
+            code = ListenCommand.run(Arrays.copyOfRange(args, 1, args.length));
+        } else {
+            code = run(args, System.out, System.err);
+        }
         System.out.flush();
         System.err.flush();
         System.exit(code);
     }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
+        if (args.length > 0 && args[0].equals("serve")) {
+            return serve(Arrays.copyOfRange(args, 1, args.length), out, err);
+        }
         Path properties = null;
         Path connector = null;
         Path scenarioFile = null;
@@ -101,6 +119,46 @@ public final class Main {
         } catch (HbAgentException e) {
             out.flush();
             err.println("hbagent: " + e.getMessage());
+            return Runner.FAILED;
+        }
+    }
+
+    /** "hbagent serve": runs until SIGTERM or SIGINT; 2 when it cannot start. */
+    static int serve(String[] args, PrintStream out, PrintStream err) {
+        Path properties = null;
+        Path connector = null;
+        Map<String, String> overrides = new TreeMap<>();
+        try {
+            for (int i = 0; i < args.length; ++i) {
+                String a = args[i];
+                switch (a) {
+                    case "-h", "--help" -> {
+                        out.println(USAGE);
+                        return Runner.OK;
+                    }
+                    case "-p", "--properties" -> properties = Path.of(value(args, ++i, a));
+                    case "-c", "--connector" -> connector = Path.of(value(args, ++i, a));
+                    case "-D" -> define(overrides, value(args, ++i, a));
+                    default -> {
+                        if (a.startsWith("-D") && a.length() > 2) {
+                            define(overrides, a.substring(2));
+                        } else {
+                            throw new HbAgentException("serve: unknown argument " + a + "\n" + USAGE);
+                        }
+                    }
+                }
+            }
+            AgentConfig config = AgentConfig.load(properties, overrides);
+            if (connector != null) {
+                config.connector = connector.toAbsolutePath().normalize();
+            }
+            return new Service(config, out, err).run();
+        } catch (HbAgentException e) {
+            out.flush();
+            err.println("hbagent: " + e.getMessage());
+            return Runner.FAILED;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
             return Runner.FAILED;
         }
     }

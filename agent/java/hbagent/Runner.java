@@ -98,44 +98,13 @@ final class Runner {
     // ---- Start-up ----------------------------------------------------------
 
     private void load() {
-        if (config.connector == null) {
-            throw new HbAgentException("no connector library: give --connector or agent.connector");
-        }
-        // Read before any upcall can need it, so a damaged jar stops here.
-        Messages.bundled();
-        settings = new AgentSettings()
-                .setEncoding(config.encoding)
-                .setLocale(config.locale)
-                .setDefaultDeltaSupport(config.defaultDeltaSupport)
-                .setCapableOfPolling(config.pollingCapable);
+        settings = Startup.settings(config);
         eventAnswer = config.eventAnswer;
-        for (Map.Entry<String, String> p : config.connectorProperties.entrySet()) {
-            settings.setConfigProp(p.getKey(), p.getValue());
-        }
-        for (Map.Entry<String, String> d : config.deltaSupport.entrySet()) {
-            settings.setDeltaSupport(d.getKey(), d.getValue());
-        }
-        StringBuilder names = new StringBuilder();
-        for (String name : config.collaborations.keySet()) {
-            names.append(name).append(WireTokens.BUSOBJ_DELIMITER);
-        }
-        settings.setCollabNames(names.toString());
         settings.setEventResponder(this::onEvent);
         UpcallLog log = new UpcallLog();
         log.setRecording(false);
         log.setListener(this::onRecord);
-        String library = System.getProperty(BusObjNativeInterface.LIBRARY_PROPERTY);
-        if (library != null && !library.isEmpty() && !Files.isRegularFile(Path.of(library))) {
-            throw new HbAgentException("cannot load the HbConnector library " + library
-                    + ": the file does not exist");
-        }
-        try {
-            agent = new BusObjNativeInterface(settings, log);
-        } catch (LinkageError e) {
-            throw new HbAgentException("cannot load the HbConnector library ("
-                    + (library != null ? library : "java.library.path") + "): " + LibraryLoad.explain(e.getMessage()));
-        }
-        LibraryLoad.load("the connector library", config.connector);
+        agent = Startup.load(config, settings, log);
     }
 
     private void start(Scenario.Step step, List<Spec> startupSpecs) {
@@ -158,31 +127,14 @@ final class Runner {
         for (Spec spec : startupSpecs) {
             sendSpec(spec);
         }
-        for (Map.Entry<String, List<String[]>> c : config.collaborations.entrySet()) {
-            for (String[] sub : c.getValue()) {
-                int r = agent.n_SubscribeTo(sub[0], sub[1], 0);
-                println("  collaboration " + c.getKey() + " subscribes to " + sub[0] + " "
-                        + (sub[1] == null ? "(every verb)" : sub[1]) + ": " + r);
-            }
+        for (String line : Startup.subscribe(agent, config)) {
+            println("  " + line);
         }
         check(step, result, null, null, null);
     }
 
     private void sendSpec(Spec spec) {
-        String wire = spec.toWire();
-        if (config.specsAsBytes()) {
-            byte[] bytes = Arrays.copyOf(ByteText.bytes(wire), wire.length() + 1);
-            agent.n_gotBusObjSpecI18n(bytes);
-        } else {
-            String text = ByteText.decodeStrict(wire, StandardCharsets.UTF_8);
-            if (text == null) {
-                throw new HbAgentException("specification " + ByteText.show(spec.name(), charset)
-                        + " is not UTF-8 text: send specifications as bytes (agent.specForm=bytes)");
-            }
-            agent.n_gotBusObjSpec(text);
-        }
-        println("  spec " + ByteText.show(spec.name(), charset) + " " + ByteText.show(spec.version(), charset)
-                + " sent (" + spec.attrs().size() + " attributes, " + spec.verbs().size() + " verbs)");
+        println("  " + Startup.sendSpec(agent, config, spec));
     }
 
     // ---- Steps -------------------------------------------------------------
@@ -346,18 +298,7 @@ final class Runner {
         return text;
     }
 
-    private String fromJavaText(String text) {
-        if (config.ascii8()) {
-            for (int i = 0; i < text.length(); ++i) {
-                if (text.charAt(i) > 0xff) {
-                    throw new HbAgentException("character U+" + Integer.toHexString(text.charAt(i))
-                            + " is not an 8-bit character");
-                }
-            }
-            return text;
-        }
-        return ByteText.of(text.getBytes(StandardCharsets.UTF_8));
-    }
+    private String fromJavaText(String text) { return RecordText.fromJavaText(text, config.ascii8()); }
 
     // ---- Upcalls -----------------------------------------------------------
 

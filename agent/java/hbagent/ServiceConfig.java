@@ -1,0 +1,112 @@
+package hbagent;
+
+import java.nio.file.Path;
+import java.util.Map;
+import java.util.Set;
+
+/**
+ * The settings of "hbagent serve", read from the "agent." keys of the
+ * properties (see {@link #KEYS}) with their defaults:
+ *
+ * <pre>
+ * agent.broker.url            an existing broker (any ActiveMQ URL, failover:(...) included);
+ *                             without it an embedded broker is started
+ * agent.broker.dataDir        the embedded broker's KahaDB folder
+ *                             (default: hbagent-broker beside the properties file)
+ * agent.broker.listen         the embedded broker's listening URL (tcp://127.0.0.1:61616)
+ * agent.broker.sendTimeout    ms a send may wait for the broker before it fails (10000)
+ * agent.serve.queue           the request queue (hb.CONNECTORNAME.requests)
+ * agent.serve.threads         requests served at once (4)
+ * agent.serve.maxRedeliveries deliveries after the first before a request goes to
+ *                             the dead-letter queue (3)
+ * agent.serve.deadLetterQueue where requests go that failed too often (none: the broker's,
+ *                             ActiveMQ.DLQ by default)
+ * agent.serve.maxBytes        the largest request body taken (16777216)
+ * agent.serve.shutdownWait    ms running requests get to finish at shut-down (30000)
+ * agent.pollInterval          ms between two n_poll calls (1000)
+ * agent.syncTimeout           ms a synchronous request waits for its reply (30000)
+ * agent.wire                  json or record (json)
+ * agent.http.port             the operations port (off; 0: any free port)
+ * </pre>
+ */
+final class ServiceConfig {
+    static final Set<String> KEYS = Set.of("broker.url", "broker.dataDir", "broker.listen", "broker.sendTimeout",
+            "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.deadLetterQueue", "serve.maxBytes",
+            "serve.shutdownWait",
+            "pollInterval", "syncTimeout", "wire", "http.port");
+
+    String connectorName;
+    String brokerUrl;
+    Path dataDir;
+    String listen;
+    long sendTimeout;
+    String requestQueue;
+    int threads;
+    int maxRedeliveries;
+    /** The configured dead-letter queue, or null for the broker's. */
+    String deadLetterQueue;
+    int maxBytes;
+    long shutdownWait;
+    long pollInterval;
+    long syncTimeout;
+    boolean recordWire;
+    Integer httpPort;
+
+    static ServiceConfig of(AgentConfig config) {
+        Map<String, String> s = config.service;
+        ServiceConfig c = new ServiceConfig();
+        c.connectorName = config.connectorProperties.getOrDefault("ConnectorName", "Generic_Connector").trim();
+        c.brokerUrl = s.get("broker.url");
+        if (c.brokerUrl != null && c.brokerUrl.isEmpty()) {
+            c.brokerUrl = null;
+        }
+        Path base = config.file != null && config.file.toAbsolutePath().getParent() != null
+                ? config.file.toAbsolutePath().getParent() : Path.of("").toAbsolutePath();
+        c.dataDir = s.containsKey("broker.dataDir") ? base.resolve(s.get("broker.dataDir")).normalize()
+                : base.resolve("hbagent-broker");
+        c.listen = s.getOrDefault("broker.listen", "tcp://127.0.0.1:61616");
+        c.sendTimeout = number(s, "broker.sendTimeout", 10000, 1, Integer.MAX_VALUE);
+        c.requestQueue = s.getOrDefault("serve.queue", "hb." + c.connectorName + ".requests");
+        c.threads = (int) number(s, "serve.threads", 4, 1, 256);
+        c.maxRedeliveries = (int) number(s, "serve.maxRedeliveries", 3, 0, 1000);
+        c.deadLetterQueue = s.get("serve.deadLetterQueue");
+        if (c.deadLetterQueue != null && c.deadLetterQueue.isEmpty()) {
+            c.deadLetterQueue = null;
+        }
+        c.maxBytes = (int) number(s, "serve.maxBytes", 16 << 20, 1, Integer.MAX_VALUE - 16);
+        c.shutdownWait = number(s, "serve.shutdownWait", 30000, 0, Integer.MAX_VALUE);
+        c.pollInterval = number(s, "pollInterval", 1000, 1, Integer.MAX_VALUE);
+        c.syncTimeout = number(s, "syncTimeout", 30000, 1, Integer.MAX_VALUE);
+        String wire = s.getOrDefault("wire", "json");
+        if (!wire.equals("json") && !wire.equals("record")) {
+            throw new HbAgentException("agent.wire is json or record, not \"" + wire + "\"");
+        }
+        c.recordWire = wire.equals("record");
+        if (s.containsKey("http.port")) {
+            c.httpPort = (int) number(s, "http.port", 0, 0, 65535);
+        }
+        return c;
+    }
+
+    /** The queue of synchronous requests of one collaboration. */
+    String syncQueue(String collaboration) { return "hb." + connectorName + ".sync." + collaboration; }
+
+    /** The default destination of events: a topic. */
+    String eventTopic() { return "hb." + connectorName + ".events"; }
+
+    private static long number(Map<String, String> s, String key, long fallback, long min, long max) {
+        String text = s.get(key);
+        if (text == null) {
+            return fallback;
+        }
+        try {
+            long value = Long.parseLong(text);
+            if (value < min || value > max) {
+                throw new HbAgentException("agent." + key + " is between " + min + " and " + max + ", not " + value);
+            }
+            return value;
+        } catch (NumberFormatException e) {
+            throw new HbAgentException("agent." + key + " is a number, not \"" + text + "\"");
+        }
+    }
+}
