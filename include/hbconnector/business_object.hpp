@@ -25,6 +25,15 @@
 // own to delete; the object a verb request hands to a handler belongs to the
 // library.
 //
+// Displaced children. Storing a different single child with setAttrValue,
+// and replacing children with setAttrValues or copyFrom, does not release
+// the child object or child array the slot held: it is no longer part of the
+// tree and the caller remains responsible for it (delete it, or store it
+// elsewhere). Texts are always copied and the old text released, and
+// storing a marker releases the slot's content. The library's own operations
+// (mergeDelta, applyDelta, the verb procedures of BOHandlerBase, the defaults
+// and test-object services) release what they displace themselves.
+//
 // Validity. An object whose type is not registered (or whose text could not
 // be read) is invalid: getSpec() returns null and only destruction is
 // meaningful. Test getSpec() before using an object you built from text.
@@ -119,9 +128,11 @@ class HB_EXPORT BusinessObject {
   // The typed setter. Markers are stored for any type code. Otherwise the
   // type code must equal the attribute's: texts (codes 1..7) are copied; a
   // child object (code 0) becomes this object's child, appended to the array
-  // for cardinality "n". Storing a different single child releases the
-  // previous one; storing the same child again is harmless. False (and
-  // message 73 by index, 72 by name) when refused; the slot is then unchanged.
+  // for cardinality "n". Storing a different single child displaces the
+  // previous one without releasing it: the caller remains responsible for it.
+  // Storing the same child again is harmless. A marker releases the slot's
+  // content. False (and message 73 by index, 72 by name) when refused; the
+  // slot is then unchanged.
   bool setAttrValue(int index, void* value, int type);
   bool setAttrValue(const char* name, void* value, int type);
   bool isIgnore(int index) const;
@@ -155,7 +166,10 @@ class HB_EXPORT BusinessObject {
     values_ = values;
     arenaFlags_ &= static_cast<std::uint8_t>(~kArenaSlots);
   }
-  // Deep copy of another object's slot array of the same type.
+  // Deep copy of another object's slot array of the same type. A child object
+  // or child array present in source replaces this object's with a copy; the
+  // one displaced is not released (the caller remains responsible for it).
+  // Children absent in source leave this object's in place.
   void setAttrValues(void** source);
 
   const char* getVerb() const { return verb_; }
@@ -192,7 +206,8 @@ class HB_EXPORT BusinessObject {
   // Null for an invalid object.
   BusinessObject* duplicate() const;
   // setAttrValues(other.getAttrValues()), then the delta flag; true. False,
-  // with nothing copied, when other's slots have another layout.
+  // with nothing copied, when other's slots have another layout. Displaced
+  // children are the caller's, as for setAttrValues.
   bool copyFrom(const BusinessObject& other);
   // Runs the verb through the type's handler (delta updates the handler does
   // not accept go through BOHandlerBase::doUpdateWithoutDelta) and puts a

@@ -221,7 +221,8 @@ void BusObjAccess::setAttributes(BusObjSpec& spec, AttrSpec* attributes, int cou
 }
 
 // The typed setter without its messages; the public overloads report.
-bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int type) {
+bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int type,
+                              Displaced displaced) {
   if (bo.values_ == nullptr || index < 0 || index >= bo.getAttrCount()) return false;
   if (value == nullptr || value == BLANK_VALUE) {
     bo.releaseSlot(index);
@@ -253,10 +254,11 @@ bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int ty
     if (!holds(*array, child)) array->addObject(child);
     return true;
   }
-  // A different child replaces the old one, which nobody else can reach any
-  // more; the same child stored again stays as it is.
+  // The same child stored again stays as it is. A different one takes the
+  // slot; the one it displaces is released only for the library's own
+  // operations (a caller of setAttrValue keeps it and deletes it).
   if (bo.values_[index] != child) {
-    bo.releaseSlot(index);
+    if (displaced == Displaced::kRelease) bo.releaseSlot(index);
     bo.values_[index] = child;
   }
   return true;
@@ -266,7 +268,7 @@ void BusObjAccess::appendFreshChild(BusinessObject& bo, int index, BusinessObjec
   const AttrSpec* attr = bo.getAttrSpec(index);
   if (attr == nullptr || !isArrayAttr(*attr) || child == &bo) {
     // Not an array slot: the typed setter decides (and releases what it refuses).
-    if (!storeTyped(bo, index, child, OBJECT)) delete child;
+    if (!storeTyped(bo, index, child, OBJECT, Displaced::kRelease)) delete child;
     return;
   }
   child->setParent(&bo);
@@ -296,6 +298,38 @@ BusinessObject* BusObjAccess::copyValues(const BusinessObject& from) {
   copyVerb(*copy, from.verb_);
   copy->setAttrValues(from.values_);
   return copy;
+}
+
+void BusObjAccess::copySlots(BusinessObject& bo, void* const* source, Displaced displaced) {
+  if (source == nullptr || bo.values_ == nullptr) return;
+  const int count = bo.getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = bo.spec_->getAttribute(i);
+    void* value = source[i];
+    if (!attr->isObjectType()) {
+      storeTyped(bo, i, value, attr->getType(), Displaced::kRelease);
+      continue;
+    }
+    if (value == nullptr || value == BLANK_VALUE) continue;  // absent: the slot keeps its content
+    if (attr->isMultipleCard()) {
+      const auto* from = static_cast<const BusObjArray*>(value);
+      auto* array = new BusObjArray(from->getSpec());
+      for (int k = 0; k < from->getObjectCount(); ++k) {
+        const BusinessObject* element = from->getObject(k);
+        if (element == nullptr) continue;
+        if (BusinessObject* copy = copyValues(*element)) {
+          copy->setParent(&bo);
+          array->addObject(copy);
+        }
+      }
+      // The previous array goes (when it goes) only now: the source may be
+      // this very slot.
+      if (displaced == Displaced::kRelease) bo.releaseSlot(i);
+      bo.values_[i] = array;
+    } else if (BusinessObject* copy = copyValues(*static_cast<const BusinessObject*>(value))) {
+      if (!storeTyped(bo, i, copy, OBJECT, displaced)) delete copy;
+    }
+  }
 }
 
 void BusObjAccess::initByName(BusinessObject& bo, const char* typeName, const char* locale,
@@ -414,14 +448,17 @@ void* BusinessObject::getAttrValue(const char* name) const {
 }
 
 bool BusinessObject::setAttrValue(int index, void* value, int type) {
-  if (BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  if (BusObjAccess::storeTyped(*this, index, value, type, BusObjAccess::Displaced::kKeep))
+    return true;
   reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, type);
   return false;
 }
 
 bool BusinessObject::setAttrValue(const char* name, void* value, int type) {
   const int index = spec_ != nullptr ? spec_->getAttributeIndex(name) : -1;
-  if (index >= 0 && BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  if (index >= 0 &&
+      BusObjAccess::storeTyped(*this, index, value, type, BusObjAccess::Displaced::kKeep))
+    return true;
   reportMsg(hbconnector::detail::kMsgSetByNameRefused, 7, name, type);
   return false;
 }
@@ -474,35 +511,7 @@ const char* BusinessObject::getDefaultValue(const char* name) const {
 }
 
 void BusinessObject::setAttrValues(void** source) {
-  if (source == nullptr || values_ == nullptr) return;
-  const int count = getAttrCount();
-  for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec_->getAttribute(i);
-    void* value = source[i];
-    if (!attr->isObjectType()) {
-      BusObjAccess::storeTyped(*this, i, value, attr->getType());
-      continue;
-    }
-    if (value == nullptr || value == BLANK_VALUE) continue;  // absent: the slot keeps its content
-    if (attr->isMultipleCard()) {
-      const auto* from = static_cast<const BusObjArray*>(value);
-      auto* array = new BusObjArray(from->getSpec());
-      for (int k = 0; k < from->getObjectCount(); ++k) {
-        const BusinessObject* element = from->getObject(k);
-        if (element == nullptr) continue;
-        if (BusinessObject* copy = BusObjAccess::copyValues(*element)) {
-          copy->setParent(this);
-          array->addObject(copy);
-        }
-      }
-      // The previous array goes only now: the source may be this very slot.
-      releaseSlot(i);
-      values_[i] = array;
-    } else if (BusinessObject* copy =
-                   BusObjAccess::copyValues(*static_cast<const BusinessObject*>(value))) {
-      if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT)) delete copy;
-    }
-  }
+  BusObjAccess::copySlots(*this, source, BusObjAccess::Displaced::kKeep);
 }
 
 // ---- other state ------------------------------------------------------------
@@ -577,7 +586,8 @@ BusinessObject* BusinessObject::duplicate() const {
   for (int i = 0; i < count; ++i) {
     const AttrSpec* attr = spec_->getAttribute(i);
     if (!attr->isObjectType()) {
-      BusObjAccess::storeTyped(*copy, i, values_[i], attr->getType());
+      BusObjAccess::storeTyped(*copy, i, values_[i], attr->getType(),
+                               BusObjAccess::Displaced::kRelease);
     } else if (attr->isMultipleCard()) {
       const BusObjArray* array = BusObjAccess::arrayAt(*this, i);
       if (array == nullptr) continue;
@@ -590,7 +600,7 @@ BusinessObject* BusinessObject::duplicate() const {
       if (BusObjArray* copied = BusObjAccess::arrayAt(*copy, i)) copied->setDelta(array->isDelta());
     } else if (const BusinessObject* child = BusObjAccess::childAt(*this, i)) {
       if (BusinessObject* childCopy = child->duplicate()) {
-        BusObjAccess::storeTyped(*copy, i, childCopy, OBJECT);
+        BusObjAccess::storeTyped(*copy, i, childCopy, OBJECT, BusObjAccess::Displaced::kRelease);
       }
     }
   }
