@@ -514,6 +514,161 @@ void BusinessObject::setAttrValues(void** source) {
   BusObjAccess::copySlots(*this, source, BusObjAccess::Displaced::kKeep);
 }
 
+// ---- values by std::string_view ---------------------------------------------
+
+int BusinessObject::attrIndex(std::string_view name) const {
+  return spec_ != nullptr ? spec_->attributeIndex(name) : -1;
+}
+
+std::optional<std::string_view> BusinessObject::getAttrText(int index) const {
+  const AttrSpec* attr = getAttrSpec(index);
+  if (attr == nullptr || values_ == nullptr || attr->isObjectType()) return std::nullopt;
+  const auto* value = static_cast<const char*>(values_[index]);
+  if (value == nullptr) return std::nullopt;
+  return std::string_view(value);
+}
+
+std::optional<std::string_view> BusinessObject::getAttrText(std::string_view name) const {
+  return getAttrText(attrIndex(name));
+}
+
+namespace {
+
+// Reports a refused setter call the way setAttrValue does: message 73 with
+// the index by index, 72 with the name by name.
+void reportRefused(int index, int type) {
+  reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, type);
+}
+void reportRefused(std::string_view name, int type) {
+  const std::string text(name);
+  reportMsg(hbconnector::detail::kMsgSetByNameRefused, 7, text.c_str(), type);
+}
+
+}  // namespace
+
+namespace hbconnector::detail {
+
+// Stores a copy of value in simple attribute index; false when refused.
+bool BusObjAccess::storeText(BusinessObject& bo, int index, std::string_view value) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || bo.values_ == nullptr || attr->isObjectType()) return false;
+  if (value.find('\0') != std::string_view::npos) return false;
+  if (value.empty()) {
+    bo.releaseSlot(index);
+    bo.values_[index] = BLANK_VALUE;
+    return true;
+  }
+  // Copied before the old text goes: value may view that very text.
+  char* copy = copySlotText(value.data(), value.size());
+  bo.releaseSlot(index);
+  bo.values_[index] = copy;
+  return true;
+}
+
+bool BusObjAccess::storeMarker(BusinessObject& bo, int index, char* marker) {
+  if (bo.values_ == nullptr || index < 0 || index >= bo.getAttrCount()) return false;
+  bo.releaseSlot(index);
+  bo.values_[index] = marker;
+  return true;
+}
+
+}  // namespace hbconnector::detail
+
+bool BusinessObject::setAttrText(int index, std::string_view value) {
+  if (BusObjAccess::storeText(*this, index, value)) return true;
+  reportRefused(index, getAttrType(index));
+  return false;
+}
+
+bool BusinessObject::setAttrText(std::string_view name, std::string_view value) {
+  const int index = attrIndex(name);
+  if (BusObjAccess::storeText(*this, index, value)) return true;
+  reportRefused(name, getAttrType(index));
+  return false;
+}
+
+bool BusinessObject::setAttrBlank(int index) {
+  if (BusObjAccess::storeMarker(*this, index, BLANK_VALUE)) return true;
+  reportRefused(index, -1);
+  return false;
+}
+
+bool BusinessObject::setAttrBlank(std::string_view name) {
+  if (BusObjAccess::storeMarker(*this, attrIndex(name), BLANK_VALUE)) return true;
+  reportRefused(name, -1);
+  return false;
+}
+
+bool BusinessObject::unsetAttr(int index) {
+  if (BusObjAccess::storeMarker(*this, index, IGNORE_VALUE)) return true;
+  reportRefused(index, -1);
+  return false;
+}
+
+bool BusinessObject::unsetAttr(std::string_view name) {
+  if (BusObjAccess::storeMarker(*this, attrIndex(name), IGNORE_VALUE)) return true;
+  reportRefused(name, -1);
+  return false;
+}
+
+BusinessObject* BusinessObject::getChild(int index) const {
+  return values_ != nullptr ? BusObjAccess::childAt(*this, index) : nullptr;
+}
+
+BusinessObject* BusinessObject::getChild(std::string_view name) const {
+  return getChild(attrIndex(name));
+}
+
+BusObjArray* BusinessObject::getChildArray(int index) const {
+  return values_ != nullptr ? BusObjAccess::arrayAt(*this, index) : nullptr;
+}
+
+BusObjArray* BusinessObject::getChildArray(std::string_view name) const {
+  return getChildArray(attrIndex(name));
+}
+
+std::unique_ptr<BusinessObject> BusinessObject::newChild(std::string_view name) const {
+  const AttrSpec* attr = getAttrSpec(attrIndex(name));
+  if (attr == nullptr || !attr->isObjectType()) return nullptr;
+  std::unique_ptr<BusinessObject> child(static_cast<BusinessObject*>(newValueFor(attr)));
+  if (child != nullptr && child->getSpec() == nullptr) child.reset();
+  return child;
+}
+
+namespace {
+
+// Stores child in slot index when it is a valid object of the attribute's
+// child type; the single child it displaces is destroyed.
+bool storeOwnedChild(BusinessObject& bo, int index, std::unique_ptr<BusinessObject>& child) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || !attr->isObjectType() || child == nullptr || child->getSpec() == nullptr ||
+      !attr->isTypeName(child->getName())) {
+    return false;
+  }
+  if (!BusObjAccess::storeTyped(bo, index, child.get(), OBJECT, BusObjAccess::Displaced::kRelease))
+    return false;
+  child.release();
+  return true;
+}
+
+}  // namespace
+
+bool BusinessObject::addChild(int index, std::unique_ptr<BusinessObject>&& child) {
+  if (storeOwnedChild(*this, index, child)) return true;
+  reportRefused(index, OBJECT);
+  return false;
+}
+
+bool BusinessObject::addChild(std::string_view name, std::unique_ptr<BusinessObject>&& child) {
+  if (storeOwnedChild(*this, attrIndex(name), child)) return true;
+  reportRefused(name, OBJECT);
+  return false;
+}
+
+bool BusinessObject::hasVerb(Verb verb) const {
+  return verb_ != nullptr && std::string_view(verb_) == verbName(verb);
+}
+
 // ---- other state ------------------------------------------------------------
 
 void BusinessObject::setVerb(const char* verb) {

@@ -14,6 +14,7 @@
 #define HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
 
 #include <cstddef>
+#include <string_view>
 
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
@@ -122,6 +123,13 @@ class BusObjAccess {
   // children and arrays copied and stored; displaced says what becomes of the
   // child objects and arrays the copies displace.
   static void copySlots(BusinessObject& bo, void* const* source, Displaced displaced);
+  // Stores a copy of value in simple attribute index (the blank marker for an
+  // empty value), releasing the old text; false for a child attribute, a bad
+  // index or a value holding a zero byte.
+  static bool storeText(BusinessObject& bo, int index, std::string_view value);
+  // Stores a marker (ignore or blank) in any slot, releasing its content;
+  // false for a bad index.
+  static bool storeMarker(BusinessObject& bo, int index, char* marker);
   // Appends child, a fresh object no array holds yet, to bo's child array in
   // slot index (creating the array), making bo its parent: storeTyped
   // without the search for the same child already in the array.

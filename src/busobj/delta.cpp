@@ -215,7 +215,7 @@ int BusinessObject::mergeDelta(BusinessObject* delta) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
       if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE)) {
+      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE)) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else if (!theirs->isDelta()) {
         BusinessObject* copy = theirs->duplicate();
@@ -306,7 +306,7 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
       if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE) ||
+      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE) ||
           !theirs->isDelta()) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else {
