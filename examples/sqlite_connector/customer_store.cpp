@@ -1,7 +1,10 @@
 #include "customer_store.hpp"
 
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <set>
+#include <string_view>
 
 #include "hbconnector/hbconnector.hpp"
 
@@ -85,52 +88,42 @@ END;
 enum class Presence { kUnset, kBlank, kValue };
 
 // A simple attribute's value: unset (leave alone), blank (NULL) or a text.
-Presence valueOf(const BusinessObject& bo, const char* attribute, std::string* text) {
-  const void* value =
-      bo.getSpec()->getAttributeIndex(attribute) >= 0 ? bo.getAttrValue(attribute) : nullptr;
-  if (BusinessObject::isIgnoreValue(value)) return Presence::kUnset;
-  if (BusinessObject::isBlankValue(value)) return Presence::kBlank;
-  *text = static_cast<const char*>(value);
+// An attribute the type does not have counts as unset.
+Presence valueOf(const BusinessObject& bo, std::string_view attribute, std::string* text) {
+  const std::optional<std::string_view> value = bo.getAttrText(attribute);
+  if (!value) return Presence::kUnset;
+  if (value->empty()) return Presence::kBlank;
+  text->assign(*value);
   return Presence::kValue;
 }
 
-Text columnValue(const BusinessObject& bo, const char* attribute) {
+Text columnValue(const BusinessObject& bo, std::string_view attribute) {
   std::string text;
   return valueOf(bo, attribute, &text) == Presence::kValue ? Text(text) : std::nullopt;
 }
 
 // Stores a column into the object: NULL becomes blank.
-void setText(BusinessObject& bo, const char* attribute, const Text& value) {
-  const int index = bo.getSpec()->getAttributeIndex(attribute);
-  if (index < 0) return;
-  if (!value || value->empty()) {
-    bo.setAttrValue(index, BLANK_VALUE, bo.getAttrType(index));
-  } else {
-    bo.setAttrValue(index, const_cast<char*>(value->c_str()), bo.getAttrType(index));
+void setText(BusinessObject& bo, std::string_view attribute, const Text& value) {
+  if (bo.attrIndex(attribute) < 0) return;
+  if (!bo.setAttrText(attribute, value.value_or(std::string()))) {
+    throw DbError("the value of " + std::string(attribute) + " cannot be stored");
   }
 }
 
-// The verb of a child of a delta, or "" when it has none.
-std::string verbOf(const BusinessObject& bo) {
-  const char* verb = bo.getVerb();
-  return verb != nullptr && std::strcmp(verb, "null") != 0 ? verb : "";
-}
-
-// The children of the Addresses attribute (null entries skipped).
-std::vector<BusinessObject*> addressesOf(BusinessObject& bo, bool* present) {
+// The children of the Addresses attribute (null entries skipped); present
+// tells whether the object carries the list at all.
+std::vector<BusinessObject*> addressesOf(const BusinessObject& bo, bool* present) {
   std::vector<BusinessObject*> result;
-  const int index = bo.getSpec()->getAttributeIndex("Addresses");
-  void* value = index >= 0 ? bo.getAttrValue(index) : nullptr;
-  *present = value != nullptr && value != BLANK_VALUE;
-  if (!*present) return result;
-  auto* array = static_cast<BusObjArray*>(value);
-  for (int i = 0; i < array->getObjectCount(); ++i) {
-    if (BusinessObject* child = array->getObject(i)) result.push_back(child);
+  const BusObjArray* array = bo.getChildArray("Addresses");
+  *present = array != nullptr;
+  if (array == nullptr) return result;
+  for (BusinessObject* child : array->objects()) {
+    if (child != nullptr) result.push_back(child);
   }
   return result;
 }
 
-std::string keyOf(const BusinessObject& bo, const char* attribute) {
+std::string keyOf(const BusinessObject& bo, std::string_view attribute) {
   std::string text;
   return valueOf(bo, attribute, &text) == Presence::kValue ? text : std::string();
 }
@@ -163,23 +156,21 @@ bool CustomerStore::load(const std::string& customerId, BusinessObject& bo) {
   if (!customer.step()) return false;
   setText(bo, "CustomerId", customerId);
   for (int i = 0; i < 4; ++i) setText(bo, kCustomerColumns[i].attribute, customer.text(i));
-  const int addresses = bo.getSpec()->getAttributeIndex("Addresses");
-  if (addresses < 0) return true;
-  bo.setAttrValue(addresses, IGNORE_VALUE, OBJECT);  // drops the children the object had
+  if (bo.attrIndex("Addresses") < 0) return true;
+  bo.unsetAttr("Addresses");  // drops the children the object had
   Statement rows(
       db_,
       "SELECT address_id, street, city, postal_code, country FROM address WHERE customer_id = ? "
       "ORDER BY rowid");
   rows.bind(1, customerId);
   while (rows.step()) {
-    auto* child = static_cast<BusinessObject*>(bo.newAttrValue(addresses));
-    if (child == nullptr || child->getSpec() == nullptr) {
-      delete child;
-      throw DbError("the Address type is not registered");
-    }
+    std::unique_ptr<BusinessObject> child = bo.newChild("Addresses");
+    if (child == nullptr) throw DbError("the Address type is not registered");
     setText(*child, "AddressId", rows.text(0));
     for (int i = 0; i < 4; ++i) setText(*child, kAddressColumns[i].attribute, rows.text(i + 1));
-    bo.setAttrValue(addresses, child, OBJECT);
+    if (!bo.addChild("Addresses", std::move(child))) {
+      throw DbError("an address cannot be added to the customer");
+    }
   }
   return true;
 }
@@ -269,13 +260,15 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
   std::set<std::string> kept;
   for (BusinessObject* child : children) {
     std::string addressId = keyOf(*child, "AddressId");
-    const std::string verb = delta ? verbOf(*child) : "";
+    // A delta's children say with their verb what to do; an after-image's
+    // children are its complete list.
+    const auto says = [&](Verb verb) { return delta && child->hasVerb(verb); };
     bool exists = false;
     if (!addressId.empty()) {
       Statement s(db_, "SELECT 1 FROM address WHERE customer_id = ? AND address_id = ?");
       exists = s.bind(1, customerId).bind(2, addressId).step();
     }
-    if (verb == "Delete") {
+    if (says(Verb::Delete)) {
       if (!exists)
         throw Refusal(kNotFound,
                       "customer " + customerId + " has no address " + addressId + " to delete");
@@ -284,10 +277,10 @@ void CustomerStore::writeAddresses(BusinessObject& bo, const std::string& custom
       ++deleted;
       continue;
     }
-    if (verb == "Create" && exists) {
+    if (says(Verb::Create) && exists) {
       throw Refusal(kNotFound, "customer " + customerId + " already has an address " + addressId);
     }
-    if (verb == "Update" && !exists) {
+    if (says(Verb::Update) && !exists) {
       throw Refusal(kNotFound,
                     "customer " + customerId + " has no address " + addressId + " to update");
     }

@@ -13,11 +13,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "customer_store.hpp"
 #include "hbconnector/hbconnector.hpp"
@@ -26,14 +27,12 @@
 namespace sample {
 namespace {
 
-// Texts of the configuration properties.
-std::string property(const char* name) {
-  char buffer[1024];
-  const int length = ConnectorBase::getConfigProp(name, buffer, sizeof buffer);
-  return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+// Texts of the configuration properties ("" when there is none).
+std::string property(std::string_view name) {
+  return ConnectorBase::configProp(name).value_or(std::string());
 }
 
-int intProperty(const char* name, int fallback) {
+int intProperty(std::string_view name, int fallback) {
   const std::string text = property(name);
   if (text.empty()) return fallback;
   char* end = nullptr;
@@ -149,8 +148,8 @@ class SqliteConnector : public ConnectorBase {
                MSGTYPE_ERROR);
         return -1;
       }
-      if (event.verb == DELETE) {
-        bo->setAttrValue("CustomerId", const_cast<char*>(event.objectKey.c_str()), STRING);
+      if (verbFromName(event.verb) == Verb::Delete) {
+        bo->setAttrText("CustomerId", event.objectKey);
       } else if (!store_.load(event.objectKey, *bo)) {
         store_.markEvent(event.id, "vanished");  // deleted since: its Delete event follows
         return 0;
@@ -159,7 +158,7 @@ class SqliteConnector : public ConnectorBase {
       // The event row's number names the event, so a resent event carries
       // the same identifier as the first time.
       const std::string eventId = name_ + "_event_" + std::to_string(event.id);
-      bo->setAttrValue("ObjectEventId", const_cast<char*>(eventId.c_str()), STRING);
+      bo->setAttrText("ObjectEventId", eventId);
     } catch (const DbError& e) {
       logMsg((std::string("building an event failed: ") + e.what()).c_str(), MSGTYPE_ERROR);
       return -1;
@@ -216,26 +215,34 @@ class SqliteConnector : public ConnectorBase {
 int CustomerHandler::doVerbFor(BusinessObject& bo, ReturnStatusDescriptor* status) {
   const char* verb = bo.getVerb() != nullptr ? bo.getVerb() : "";
   Outcome outcome{-1, ""};
-  if (std::strcmp(bo.getName(), "Customer") != 0) {
+  if (std::string_view(bo.getName()) != "Customer") {
     outcome = {-1, std::string(bo.getName()) + " objects travel inside their Customer"};
   } else {
     std::lock_guard<std::mutex> lock(connector_.mutex());
     try {
-      if (std::strcmp(verb, CREATE) == 0) {
-        // Fills required values from their defaults ("UseDefaults").
-        if (!bo.initAndValidateAttrs()) {
-          outcome = {-1, "required values are missing"};
-        } else {
-          outcome = connector_.store().create(bo);
-        }
-      } else if (std::strcmp(verb, RETRIEVE) == 0) {
-        outcome = connector_.store().retrieve(bo);
-      } else if (std::strcmp(verb, UPDATE) == 0) {
-        outcome = connector_.store().update(bo);
-      } else if (std::strcmp(verb, DELETE) == 0) {
-        outcome = connector_.store().remove(bo);
-      } else {
+      const std::optional<Verb> known = verbFromName(verb);
+      if (!known) {
         outcome = {-1, std::string("the verb ") + verb + " is not supported"};
+      } else {
+        switch (*known) {
+          case Verb::Create:
+            // Fills required values from their defaults ("UseDefaults").
+            if (!bo.initAndValidateAttrs()) {
+              outcome = {-1, "required values are missing"};
+            } else {
+              outcome = connector_.store().create(bo);
+            }
+            break;
+          case Verb::Retrieve:
+            outcome = connector_.store().retrieve(bo);
+            break;
+          case Verb::Update:
+            outcome = connector_.store().update(bo);
+            break;
+          case Verb::Delete:
+            outcome = connector_.store().remove(bo);
+            break;
+        }
       }
     } catch (const Refusal& e) {
       outcome = {e.status(), e.what()};

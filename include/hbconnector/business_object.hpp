@@ -25,6 +25,15 @@
 // own to delete; the object a verb request hands to a handler belongs to the
 // library.
 //
+// Displaced children. Storing a different single child with setAttrValue,
+// and replacing children with setAttrValues or copyFrom, does not release
+// the child object or child array the slot held: it is no longer part of the
+// tree and the caller remains responsible for it (delete it, or store it
+// elsewhere). Texts are always copied and the old text released, and
+// storing a marker releases the slot's content. The library's own operations
+// (mergeDelta, applyDelta, the verb procedures of BOHandlerBase, the defaults
+// and test-object services) release what they displace themselves.
+//
 // Validity. An object whose type is not registered (or whose text could not
 // be read) is invalid: getSpec() returns null and only destruction is
 // meaningful. Test getSpec() before using an object you built from text.
@@ -35,7 +44,11 @@
 #define HBCONNECTOR_BUSINESS_OBJECT_HPP_
 
 #include <cstdint>
+#include <memory>
 #include <new>
+#include <optional>
+#include <span>
+#include <string_view>
 
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/export.hpp"
@@ -59,6 +72,33 @@ inline constexpr char CREATE[] = "Create";
 inline constexpr char DELETE[] = "Delete";
 inline constexpr char UPDATE[] = "Update";
 inline constexpr char RETRIEVE[] = "Retrieve";
+
+// The four verbs of the constants above as a scoped enumeration. A spec may
+// list other verbs too; those are reached through the texts.
+enum class Verb { Create, Retrieve, Update, Delete };
+
+// The verb's text ("Create", ...).
+constexpr const char* verbName(Verb verb) {
+  switch (verb) {
+    case Verb::Create:
+      return CREATE;
+    case Verb::Retrieve:
+      return RETRIEVE;
+    case Verb::Update:
+      return UPDATE;
+    case Verb::Delete:
+      return DELETE;
+  }
+  return "";
+}
+
+// The verb whose text is exactly name; nullopt for any other text.
+constexpr std::optional<Verb> verbFromName(std::string_view name) {
+  for (Verb verb : {Verb::Create, Verb::Retrieve, Verb::Update, Verb::Delete}) {
+    if (name == verbName(verb)) return verb;
+  }
+  return std::nullopt;
+}
 
 // Readers refuse child records nested deeper than this many levels (a root
 // record is level 1): such text gives an invalid object, found as soon as the
@@ -119,9 +159,11 @@ class HB_EXPORT BusinessObject {
   // The typed setter. Markers are stored for any type code. Otherwise the
   // type code must equal the attribute's: texts (codes 1..7) are copied; a
   // child object (code 0) becomes this object's child, appended to the array
-  // for cardinality "n". Storing a different single child releases the
-  // previous one; storing the same child again is harmless. False (and
-  // message 73 by index, 72 by name) when refused; the slot is then unchanged.
+  // for cardinality "n". Storing a different single child displaces the
+  // previous one without releasing it: the caller remains responsible for it.
+  // Storing the same child again is harmless. A marker releases the slot's
+  // content. False (and message 73 by index, 72 by name) when refused; the
+  // slot is then unchanged.
   bool setAttrValue(int index, void* value, int type);
   bool setAttrValue(const char* name, void* value, int type);
   bool isIgnore(int index) const;
@@ -138,8 +180,8 @@ class HB_EXPORT BusinessObject {
   // A fresh value the caller owns: for a simple attribute an uninitialised
   // text buffer of maxLength + 1 bytes (delete[]); for a child attribute a new
   // BusinessObject of its type and version (delete); null when no such attribute.
-  void* newAttrValue(int index) const;
-  void* newAttrValue(const char* name) const;
+  [[nodiscard]] void* newAttrValue(int index) const;
+  [[nodiscard]] void* newAttrValue(const char* name) const;
   // The attribute's default value; the ignore marker when no such attribute.
   const char* getDefaultValue(int index) const;
   const char* getDefaultValue(const char* name) const;
@@ -155,8 +197,63 @@ class HB_EXPORT BusinessObject {
     values_ = values;
     arenaFlags_ &= static_cast<std::uint8_t>(~kArenaSlots);
   }
-  // Deep copy of another object's slot array of the same type.
+  // Deep copy of another object's slot array of the same type. A child object
+  // or child array present in source replaces this object's with a copy; the
+  // one displaced is not released (the caller remains responsible for it).
+  // Children absent in source leave this object's in place.
   void setAttrValues(void** source);
+
+  // ---- Values by std::string_view --------------------------------------
+  // A surface beside the operations above for C++ callers: names need not be
+  // zero-terminated, texts are read without casts and stored without
+  // const_cast, children change hands as std::unique_ptr. Lookups by name
+  // are exact and case-sensitive. Getters never report; setters that refuse
+  // report message 73 (by index) or 72 (by name) as setAttrValue does.
+
+  // The index of the attribute, or -1.
+  [[nodiscard]] int attrIndex(std::string_view name) const;
+  // The text of a simple attribute: nullopt when it is unset (the ignore
+  // marker), when there is no such attribute and for a child attribute; an
+  // empty view when it is blank. The view stays valid until the slot changes.
+  [[nodiscard]] std::optional<std::string_view> getAttrText(std::string_view name) const;
+  [[nodiscard]] std::optional<std::string_view> getAttrText(int index) const;
+  // Stores a copy of value in a simple attribute, whatever its type code (the
+  // attribute's own is used). An empty value stores the blank marker. False
+  // for a child attribute, no such attribute, or a value holding a zero byte
+  // (no record can carry one).
+  bool setAttrText(std::string_view name, std::string_view value);
+  bool setAttrText(int index, std::string_view value);
+  // Marks any attribute blank / unset, releasing what the slot held (a child
+  // or child array included). False when there is no such attribute.
+  bool setAttrBlank(std::string_view name);
+  bool setAttrBlank(int index);
+  bool unsetAttr(std::string_view name);
+  bool unsetAttr(int index);
+
+  // The single child of a child attribute (cardinality other than "n"), or
+  // null when the slot holds none or the attribute is not such a child.
+  [[nodiscard]] BusinessObject* getChild(std::string_view name) const;
+  [[nodiscard]] BusinessObject* getChild(int index) const;
+  // The child array of a cardinality-"n" attribute, or null when the slot
+  // holds none (the blank marker included) or the attribute is not an array.
+  [[nodiscard]] BusObjArray* getChildArray(std::string_view name) const;
+  [[nodiscard]] BusObjArray* getChildArray(int index) const;
+  // A new valid object of a child attribute's type (for addChild); null when
+  // there is no such child attribute or its type is not registered.
+  [[nodiscard]] std::unique_ptr<BusinessObject> newChild(std::string_view name) const;
+  // Makes child a child of this object: appended to the array of a
+  // cardinality-"n" attribute, otherwise stored in the slot, where the child
+  // it displaces is destroyed. On success this object owns the child and
+  // `child` is left empty; when refused (no such child attribute, a child of
+  // another type than the attribute's, a null or invalid child, this object
+  // itself) false, and `child` still holds it.
+  bool addChild(std::string_view name, std::unique_ptr<BusinessObject>&& child);
+  bool addChild(int index, std::unique_ptr<BusinessObject>&& child);
+
+  // Whether the verb is exactly verb's text.
+  [[nodiscard]] bool hasVerb(Verb verb) const;
+  // setVerb(verbName(verb)), with its check against the spec.
+  void setVerb(Verb verb) { setVerb(verbName(verb)); }
 
   const char* getVerb() const { return verb_; }
   // Refuses (message 62, verb unchanged) a verb the spec does not list; null
@@ -190,9 +287,10 @@ class HB_EXPORT BusinessObject {
   // verbs, delta flags and array delta flags copied, a verb "null" dropped);
   // the caller deletes it. appSpecificInfo and clientData are not copied.
   // Null for an invalid object.
-  BusinessObject* duplicate() const;
+  [[nodiscard]] BusinessObject* duplicate() const;
   // setAttrValues(other.getAttrValues()), then the delta flag; true. False,
-  // with nothing copied, when other's slots have another layout.
+  // with nothing copied, when other's slots have another layout. Displaced
+  // children are the caller's, as for setAttrValues.
   bool copyFrom(const BusinessObject& other);
   // Runs the verb through the type's handler (delta updates the handler does
   // not accept go through BOHandlerBase::doUpdateWithoutDelta) and puts a
@@ -204,10 +302,10 @@ class HB_EXPORT BusinessObject {
   int dump(char* buffer, int size) const;
 
   // The business object record as a new message; the caller deletes it.
-  StringMessage* toStringMessage() const;
-  StringMessageI18N* toStringMessageI18N() const;
+  [[nodiscard]] StringMessage* toStringMessage() const;
+  [[nodiscard]] StringMessageI18N* toStringMessageI18N() const;
   // The key form of the record: key values only, no delta flag, no locale.
-  StringMessage* toKeyStringMessage() const;
+  [[nodiscard]] StringMessage* toKeyStringMessage() const;
 
   // Tree operations for delta and after-image handling. Children are matched
   // by key values (keysEqual), never by position.
@@ -291,6 +389,11 @@ class HB_EXPORT BusObjArray {
   // The element, or null outside 0..count-1.
   BusinessObject* getObject(int index) const;
   int getObjectCount() const { return count_; }
+  // Elements 0 to count-1 for a range-for (an entry may be null). The span
+  // is valid until the array changes.
+  [[nodiscard]] std::span<BusinessObject* const> objects() const {
+    return {slots_, static_cast<std::size_t>(count_ > 0 ? count_ : 0)};
+  }
   int getCapacity() const { return capacity_; }
   // Index of the first present element whose keys equal object's; -1 when
   // none or object is null.

@@ -15,6 +15,8 @@
 #ifndef HBCONNECTOR_BUSOBJ_SPEC_HPP_
 #define HBCONNECTOR_BUSOBJ_SPEC_HPP_
 
+#include <string_view>
+
 #include "hbconnector/collections.hpp"
 #include "hbconnector/export.hpp"
 #include "hbconnector/version.hpp"
@@ -37,6 +39,19 @@ inline constexpr int STRING = 5;
 inline constexpr int DATE = 6;
 inline constexpr int LONGTEXT = 7;
 
+// The same type codes as a scoped enumeration, for code that prefers it to
+// the integers (static_cast<int> gives the code).
+enum class AttrType : int {
+  Object = OBJECT,
+  Boolean = BOOLEAN,
+  Integer = INTEGER,
+  Float = FLOAT,
+  Double = DOUBLE,
+  String = STRING,
+  Date = DATE,
+  LongText = LONGTEXT,
+};
+
 // Attribute vocabulary. Only cardinality "n" (any case) makes an attribute an
 // array of children.
 inline constexpr char CARD_SINGLE[] = "1";
@@ -57,14 +72,14 @@ class HB_EXPORT AttrSpec {
   // are kept as the marker itself. version is parsed ("%d.%d.%d"; null gives
   // none). A type code outside 0..7 reports message 61 and returns -1 with
   // nothing stored; otherwise 0. The overload without attrFlag stores true.
-  int setAttribute(const char* name, int type, const char* typeName, bool isKey,
-                   bool isForeignKey, bool isRequired, const char* appSpecificInfo,
-                   int maxLength, const char* defaultValue, const char* version,
-                   const char* cardinality, const char* relationship, bool attrFlag);
-  int setAttribute(const char* name, int type, const char* typeName, bool isKey,
-                   bool isForeignKey, bool isRequired, const char* appSpecificInfo,
-                   int maxLength, const char* defaultValue, const char* version,
-                   const char* cardinality, const char* relationship);
+  int setAttribute(const char* name, int type, const char* typeName, bool isKey, bool isForeignKey,
+                   bool isRequired, const char* appSpecificInfo, int maxLength,
+                   const char* defaultValue, const char* version, const char* cardinality,
+                   const char* relationship, bool attrFlag);
+  int setAttribute(const char* name, int type, const char* typeName, bool isKey, bool isForeignKey,
+                   bool isRequired, const char* appSpecificInfo, int maxLength,
+                   const char* defaultValue, const char* version, const char* cardinality,
+                   const char* relationship);
 
   const char* getName() const { return name_; }
   int getType() const { return type_; }
@@ -159,6 +174,8 @@ class HB_EXPORT BusObjSpec {
   AttrSpec* getAttribute(const char* name) const;
   // Linear search by exact name; -1 when absent (no trace).
   int getAttributeIndex(const char* name) const;
+  // The same for a name that need not be zero-terminated.
+  [[nodiscard]] int attributeIndex(std::string_view name) const;
   AttrSpec* getAttributes() const { return attributes_; }
   AttrSpec* getAttrSpecs() const { return attributes_; }
 

@@ -28,6 +28,10 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "hbconnector/export.hpp"
 
@@ -73,13 +77,19 @@ class HB_EXPORT ConnectorBase {
   // Copies the configuration property into buffer (cut to size - 1 bytes) and
   // returns the number of bytes stored; 0 when the agent has no value.
   static int getConfigProp(const char* name, char* buffer, int size);
+  // The whole value of a configuration property (up to kMaxConfigPropBytes
+  // bytes, cut there), or nullopt when the agent has no value or an empty
+  // one, or the runtime is not started. A value of 4095 bytes or more costs
+  // further questions to the agent, each with eight times the room.
+  [[nodiscard]] static std::optional<std::string> configProp(std::string_view name);
+  static constexpr std::size_t kMaxConfigPropBytes = std::size_t{1} << 20;
   // Whether the agent answers exactly "true" for delta support of the type.
   static bool isDeltaSupported(const char* typeName);
   static void logMsg(const char* text);
   static void logMsg(const char* text, int type);
   static void traceWrite(int level, const char* text, const char* extra = nullptr);
   // The caller deletes the returned text with delete[]; null without a runtime.
-  static char* generateMsg(int id, int type, int flag, int count, ...);
+  [[nodiscard]] static char* generateMsg(int id, int type, int flag, int count, ...);
   static void generateAndLogMsg(int id, int type, int count, ...);
   static void generateAndTraceMsg(int id, int type, int level, int count, ...);
   static SubscriptionHandlerCPP* getSubscriptionHandler();
@@ -89,7 +99,7 @@ class HB_EXPORT ConnectorBase {
   static void consumeSync(const char* name, BusinessObject& bo, ReturnStatusDescriptor* status);
   static void consumeSync(const char* name, BusinessObject* bo, ReturnStatusDescriptor* status);
   // The collaboration names as a new message; the caller deletes it.
-  static StringMessage* getCollabNames();
+  [[nodiscard]] static StringMessage* getCollabNames();
   static bool isAgentCapableOfPolling();
   // The agent's character encoding and locale names (fetched once per process).
   static const char* getEncoding();

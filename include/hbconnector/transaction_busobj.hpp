@@ -35,6 +35,10 @@ class HB_EXPORT TransactionBusinessObject : public BusinessObject {
   void* getOldAttrValue(const char* name) const;
   // The typed setter on the prior image (creates an empty prior image when
   // there is none). False (message 73 by index, 72 by name) when refused.
+  // Ownership as for BusinessObject::setAttrValue: texts are copied and the
+  // old text released; a stored child belongs to the prior image; a
+  // different single child displaces the one the slot held without releasing
+  // it (the caller remains responsible for it).
   bool setOldAttrValue(int index, void* value, int type);
   bool setOldAttrValue(const char* name, void* value, int type);
   // Compares other's current values with this object's prior image over

@@ -97,6 +97,50 @@ std::string toModifiedUtf8(const char* text) {
   return out;
 }
 
+namespace {
+
+// Whether p (with at least three bytes before end) starts a surrogate of
+// the range lead..lead+0x0F in its second byte: ED A0..AF xx is a high
+// surrogate, ED B0..BF xx a low one.
+bool isSurrogate(const unsigned char* p, const unsigned char* end, unsigned char lead) {
+  return end - p >= 3 && p[0] == 0xED && (p[1] & 0xF0) == lead && isContinuation(p[2]);
+}
+
+}  // namespace
+
+std::size_t joinSurrogatePairs(char* text, std::size_t length) {
+  auto* first = static_cast<unsigned char*>(std::memchr(text, 0xED, length));
+  if (first == nullptr) return length;
+  auto* const begin = reinterpret_cast<unsigned char*>(text);
+  const unsigned char* const end = begin + length;
+  // Writing never overtakes reading: a pair of six bytes becomes four.
+  unsigned char* out = first;
+  const unsigned char* p = first;
+  while (p != end) {
+    if (isSurrogate(p, end, 0xA0) && isSurrogate(p + 3, end, 0xB0)) {
+      const std::uint32_t high = ((p[1] & 0x0Fu) << 6) | (p[2] & 0x3Fu);
+      const std::uint32_t low = ((p[4] & 0x0Fu) << 6) | (p[5] & 0x3Fu);
+      const std::uint32_t cp = 0x10000 + (high << 10) + low;
+      *out++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+      *out++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      p += 6;
+      continue;
+    }
+    // Any other byte is copied as it is; the next ED is found by memchr.
+    const void* next =
+        p + 1 < end ? std::memchr(p + 1, 0xED, static_cast<std::size_t>(end - p - 1)) : nullptr;
+    const unsigned char* stop = next != nullptr ? static_cast<const unsigned char*>(next) : end;
+    const std::size_t run = static_cast<std::size_t>(stop - p);
+    if (out != p) std::memmove(out, p, run);
+    out += run;
+    p = stop;
+  }
+  *out = 0;
+  return static_cast<std::size_t>(out - begin);
+}
+
 std::size_t characterBoundary(const char* text, std::size_t length) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   // Walk back over at most three continuation bytes to the sequence's lead.

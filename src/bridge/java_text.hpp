@@ -26,6 +26,16 @@ bool isModifiedUtf8(const char* text, std::size_t length);
 // (U+0080..U+00FF), so 8-bit text arrives as the characters it stands for.
 std::string toModifiedUtf8(const char* text);
 
+// Texts on their way out of the JVM are turned into standard UTF-8 in place:
+// each surrogate pair (a high surrogate ED A0..AF xx followed by a low one
+// ED B0..BF xx, six bytes) becomes the character's four-byte sequence. A
+// surrogate without its partner is kept as its three bytes, so that the text
+// goes back to Java as the same string; C0 80 (U+0000) stays as it is.
+// text holds length bytes followed by a zero byte; the result is the new
+// length, with the terminating zero moved to it. Text without an ED byte is
+// left untouched after one memchr over it.
+std::size_t joinSurrogatePairs(char* text, std::size_t length);
+
 // The largest n <= length such that text[0, n) does not end inside a
 // multi-byte sequence: where a long line must be cut, it is cut before the
 // character that does not fit.

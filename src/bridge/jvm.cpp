@@ -129,6 +129,8 @@ UtfChars::UtfChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
   }
   if (chars_ == nullptr) {
     // The virtual machine measures first and needs only the exact length.
+    // Its characters are not ours to rewrite: in this last resort (no memory
+    // for a buffer) surrogate pairs stay as the virtual machine wrote them.
     chars_ = const_cast<char*>(env->GetStringUTFChars(text, nullptr));
     source_ = chars_ != nullptr ? Source::kVirtualMachine : Source::kNone;
     if (chars_ != nullptr) length_ = std::strlen(chars_);
@@ -142,8 +144,9 @@ UtfChars::UtfChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
     return;
   }
   // Modified UTF-8 has no zero byte inside (U+0000 is written C0 80), so the
-  // terminating zero gives the length.
-  length_ = std::strlen(chars_);
+  // terminating zero gives the length. Characters above U+FFFF reach the
+  // library and the connector as standard four-byte UTF-8.
+  length_ = joinSurrogatePairs(chars_, std::strlen(chars_));
 }
 
 UtfChars::UtfChars(UtfChars&& other) noexcept

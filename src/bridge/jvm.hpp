@@ -108,8 +108,11 @@ class GlobalRef {
   T ref_ = nullptr;
 };
 
-// The modified UTF-8 characters of a Java string (null for a null string or
-// when no memory is left), released when the owner goes.
+// The characters of a Java string (null for a null string or when no memory
+// is left), released when the owner goes. They are the JVM's modified UTF-8
+// with surrogate pairs joined (joinSurrogatePairs, java_text.hpp): standard
+// UTF-8, except that U+0000 stays C0 80 and a surrogate without its partner
+// stays as its three bytes.
 //
 // They are copied out with GetStringUTFRegion into a buffer sized for the
 // longest possible encoding (three bytes per UTF-16 unit), not taken with

@@ -34,8 +34,12 @@ constexpr int MSG_NO_FRAMEWORK_VERSION = 17203;
 constexpr int MSG_INCOMPATIBLE_FRAMEWORK = 17204;
 constexpr int MSG_USER_CODE_EXCEPTION = 80401;
 
+// Reports connector code that threw out of method; call it only inside a
+// catch block. Message 80401 names the method; the exception's own text
+// follows as a log line of its own.
 void userCodeException(const char* method) {
   upcall::composeMessage(MSG_USER_CODE_EXCEPTION, MSGTYPE_ERROR, 1, 1, method);
+  logThrown(method);
 }
 
 // The connector library's build version, read from its file; empty with
@@ -99,6 +103,17 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
             "build %s are compatible",
             cdkText.c_str(), frameworkVersion.c_str());
 
+  // Without a connector object there is nothing to start; say so in words a
+  // connector author can act on.
+  if (JToCPPVeneer::getConnector() == nullptr) {
+    const std::string line = formatLine(
+        "The connector library %s created no connector object: it must define one object of "
+        "a class derived from ConnectorBase (for example 'static MyConnector theConnector;' "
+        "at namespace scope), which the library starts",
+        dll.get());
+    upcall::logMsg(line.c_str(), MSGTYPE_FATAL);
+    return -1;
+  }
   int result = -1;
   try {
     result = created->init(&agentVersion);

@@ -2,9 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 #include "bridge/java_text.hpp"
+#include "bridge/upcalls.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/tracing.hpp"
 
@@ -58,6 +60,37 @@ void traceLine(int level, const char* format, ...) noexcept {
   try {
     current->traceWrite(level, line.c_str(), nullptr);
   } catch (...) {
+  }
+}
+
+std::string thrownText() noexcept {
+  try {
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      const char* what = e.what();
+      return what != nullptr ? what : "";
+    } catch (const char* text) {
+      return text != nullptr ? text : "";
+    } catch (const std::string& text) {
+      return text;
+    } catch (...) {
+    }
+  } catch (...) {
+    // No memory for the copy of the text.
+    return {};
+  }
+  return "an exception that is neither a std::exception nor a text";
+}
+
+void logThrown(const char* method) noexcept {
+  try {
+    const std::string text = thrownText();
+    const std::string line = formatLine("Exception in connector code (%s): %s",
+                                        method != nullptr ? method : "", text.c_str());
+    upcall::logMsg(line.c_str(), MSGTYPE_ERROR);
+  } catch (...) {
+    // A line that cannot be made or logged is dropped.
   }
 }
 

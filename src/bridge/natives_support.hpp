@@ -49,6 +49,17 @@ Result boundary(JNIEnv* env, Result failure, bool check, Body&& body) noexcept {
   return result;
 }
 
+// The text of the exception being handled; call it only inside a catch
+// block. what() of a std::exception, the text of a thrown const char*, char*
+// or std::string, else a fixed text naming no type.
+std::string thrownText() noexcept;
+
+// Logs the text of the exception being handled (thrownText) as an error line
+// of its own, "Exception in connector code (<method>): <text>", cut to
+// MSGBUFSIZE - 1 bytes; call it only inside a catch block, beside the
+// message that reports the throw.
+void logThrown(const char* method) noexcept;
+
 // The characters of a Java string argument; empty (null chars) for a null
 // string.
 inline jvm::UtfChars chars(JNIEnv* env, jstring text) { return jvm::UtfChars(env, text); }

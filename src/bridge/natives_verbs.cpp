@@ -118,6 +118,7 @@ int performVerb(Object& bo, ReturnStatusDescriptor& status, bool* threw) {
     upcall::composeMessage(MSG_USER_CODE_TEXT, MSGTYPE_ERROR, 1, 1, text != nullptr ? text : "");
   } catch (...) {
     upcall::composeMessage(MSG_USER_CODE_EXCEPTION, MSGTYPE_ERROR, 1, 1, "DoVerbFor");
+    logThrown("DoVerbFor");
   }
   return -1;
 }

@@ -221,7 +221,8 @@ void BusObjAccess::setAttributes(BusObjSpec& spec, AttrSpec* attributes, int cou
 }
 
 // The typed setter without its messages; the public overloads report.
-bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int type) {
+bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int type,
+                              Displaced displaced) {
   if (bo.values_ == nullptr || index < 0 || index >= bo.getAttrCount()) return false;
   if (value == nullptr || value == BLANK_VALUE) {
     bo.releaseSlot(index);
@@ -253,10 +254,11 @@ bool BusObjAccess::storeTyped(BusinessObject& bo, int index, void* value, int ty
     if (!holds(*array, child)) array->addObject(child);
     return true;
   }
-  // A different child replaces the old one, which nobody else can reach any
-  // more; the same child stored again stays as it is.
+  // The same child stored again stays as it is. A different one takes the
+  // slot; the one it displaces is released only for the library's own
+  // operations (a caller of setAttrValue keeps it and deletes it).
   if (bo.values_[index] != child) {
-    bo.releaseSlot(index);
+    if (displaced == Displaced::kRelease) bo.releaseSlot(index);
     bo.values_[index] = child;
   }
   return true;
@@ -266,7 +268,7 @@ void BusObjAccess::appendFreshChild(BusinessObject& bo, int index, BusinessObjec
   const AttrSpec* attr = bo.getAttrSpec(index);
   if (attr == nullptr || !isArrayAttr(*attr) || child == &bo) {
     // Not an array slot: the typed setter decides (and releases what it refuses).
-    if (!storeTyped(bo, index, child, OBJECT)) delete child;
+    if (!storeTyped(bo, index, child, OBJECT, Displaced::kRelease)) delete child;
     return;
   }
   child->setParent(&bo);
@@ -296,6 +298,38 @@ BusinessObject* BusObjAccess::copyValues(const BusinessObject& from) {
   copyVerb(*copy, from.verb_);
   copy->setAttrValues(from.values_);
   return copy;
+}
+
+void BusObjAccess::copySlots(BusinessObject& bo, void* const* source, Displaced displaced) {
+  if (source == nullptr || bo.values_ == nullptr) return;
+  const int count = bo.getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = bo.spec_->getAttribute(i);
+    void* value = source[i];
+    if (!attr->isObjectType()) {
+      storeTyped(bo, i, value, attr->getType(), Displaced::kRelease);
+      continue;
+    }
+    if (value == nullptr || value == BLANK_VALUE) continue;  // absent: the slot keeps its content
+    if (attr->isMultipleCard()) {
+      const auto* from = static_cast<const BusObjArray*>(value);
+      auto* array = new BusObjArray(from->getSpec());
+      for (int k = 0; k < from->getObjectCount(); ++k) {
+        const BusinessObject* element = from->getObject(k);
+        if (element == nullptr) continue;
+        if (BusinessObject* copy = copyValues(*element)) {
+          copy->setParent(&bo);
+          array->addObject(copy);
+        }
+      }
+      // The previous array goes (when it goes) only now: the source may be
+      // this very slot.
+      if (displaced == Displaced::kRelease) bo.releaseSlot(i);
+      bo.values_[i] = array;
+    } else if (BusinessObject* copy = copyValues(*static_cast<const BusinessObject*>(value))) {
+      if (!storeTyped(bo, i, copy, OBJECT, displaced)) delete copy;
+    }
+  }
 }
 
 void BusObjAccess::initByName(BusinessObject& bo, const char* typeName, const char* locale,
@@ -414,14 +448,17 @@ void* BusinessObject::getAttrValue(const char* name) const {
 }
 
 bool BusinessObject::setAttrValue(int index, void* value, int type) {
-  if (BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  if (BusObjAccess::storeTyped(*this, index, value, type, BusObjAccess::Displaced::kKeep))
+    return true;
   reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, type);
   return false;
 }
 
 bool BusinessObject::setAttrValue(const char* name, void* value, int type) {
   const int index = spec_ != nullptr ? spec_->getAttributeIndex(name) : -1;
-  if (index >= 0 && BusObjAccess::storeTyped(*this, index, value, type)) return true;
+  if (index >= 0 &&
+      BusObjAccess::storeTyped(*this, index, value, type, BusObjAccess::Displaced::kKeep))
+    return true;
   reportMsg(hbconnector::detail::kMsgSetByNameRefused, 7, name, type);
   return false;
 }
@@ -474,35 +511,162 @@ const char* BusinessObject::getDefaultValue(const char* name) const {
 }
 
 void BusinessObject::setAttrValues(void** source) {
-  if (source == nullptr || values_ == nullptr) return;
-  const int count = getAttrCount();
-  for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec_->getAttribute(i);
-    void* value = source[i];
-    if (!attr->isObjectType()) {
-      BusObjAccess::storeTyped(*this, i, value, attr->getType());
-      continue;
-    }
-    if (value == nullptr || value == BLANK_VALUE) continue;  // absent: the slot keeps its content
-    if (attr->isMultipleCard()) {
-      const auto* from = static_cast<const BusObjArray*>(value);
-      auto* array = new BusObjArray(from->getSpec());
-      for (int k = 0; k < from->getObjectCount(); ++k) {
-        const BusinessObject* element = from->getObject(k);
-        if (element == nullptr) continue;
-        if (BusinessObject* copy = BusObjAccess::copyValues(*element)) {
-          copy->setParent(this);
-          array->addObject(copy);
-        }
-      }
-      // The previous array goes only now: the source may be this very slot.
-      releaseSlot(i);
-      values_[i] = array;
-    } else if (BusinessObject* copy =
-                   BusObjAccess::copyValues(*static_cast<const BusinessObject*>(value))) {
-      if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT)) delete copy;
-    }
+  BusObjAccess::copySlots(*this, source, BusObjAccess::Displaced::kKeep);
+}
+
+// ---- values by std::string_view ---------------------------------------------
+
+int BusinessObject::attrIndex(std::string_view name) const {
+  return spec_ != nullptr ? spec_->attributeIndex(name) : -1;
+}
+
+std::optional<std::string_view> BusinessObject::getAttrText(int index) const {
+  const AttrSpec* attr = getAttrSpec(index);
+  if (attr == nullptr || values_ == nullptr || attr->isObjectType()) return std::nullopt;
+  const auto* value = static_cast<const char*>(values_[index]);
+  if (value == nullptr) return std::nullopt;
+  return std::string_view(value);
+}
+
+std::optional<std::string_view> BusinessObject::getAttrText(std::string_view name) const {
+  return getAttrText(attrIndex(name));
+}
+
+namespace {
+
+// Reports a refused setter call the way setAttrValue does: message 73 with
+// the index by index, 72 with the name by name.
+void reportRefused(int index, int type) {
+  reportMsg(hbconnector::detail::kMsgBadAttribute, 7, index, type);
+}
+void reportRefused(std::string_view name, int type) {
+  const std::string text(name);
+  reportMsg(hbconnector::detail::kMsgSetByNameRefused, 7, text.c_str(), type);
+}
+
+}  // namespace
+
+namespace hbconnector::detail {
+
+// Stores a copy of value in simple attribute index; false when refused.
+bool BusObjAccess::storeText(BusinessObject& bo, int index, std::string_view value) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || bo.values_ == nullptr || attr->isObjectType()) return false;
+  if (value.find('\0') != std::string_view::npos) return false;
+  if (value.empty()) {
+    bo.releaseSlot(index);
+    bo.values_[index] = BLANK_VALUE;
+    return true;
   }
+  // Copied before the old text goes: value may view that very text.
+  char* copy = copySlotText(value.data(), value.size());
+  bo.releaseSlot(index);
+  bo.values_[index] = copy;
+  return true;
+}
+
+bool BusObjAccess::storeMarker(BusinessObject& bo, int index, char* marker) {
+  if (bo.values_ == nullptr || index < 0 || index >= bo.getAttrCount()) return false;
+  bo.releaseSlot(index);
+  bo.values_[index] = marker;
+  return true;
+}
+
+}  // namespace hbconnector::detail
+
+bool BusinessObject::setAttrText(int index, std::string_view value) {
+  if (BusObjAccess::storeText(*this, index, value)) return true;
+  reportRefused(index, getAttrType(index));
+  return false;
+}
+
+bool BusinessObject::setAttrText(std::string_view name, std::string_view value) {
+  const int index = attrIndex(name);
+  if (BusObjAccess::storeText(*this, index, value)) return true;
+  reportRefused(name, getAttrType(index));
+  return false;
+}
+
+bool BusinessObject::setAttrBlank(int index) {
+  if (BusObjAccess::storeMarker(*this, index, BLANK_VALUE)) return true;
+  reportRefused(index, -1);
+  return false;
+}
+
+bool BusinessObject::setAttrBlank(std::string_view name) {
+  if (BusObjAccess::storeMarker(*this, attrIndex(name), BLANK_VALUE)) return true;
+  reportRefused(name, -1);
+  return false;
+}
+
+bool BusinessObject::unsetAttr(int index) {
+  if (BusObjAccess::storeMarker(*this, index, IGNORE_VALUE)) return true;
+  reportRefused(index, -1);
+  return false;
+}
+
+bool BusinessObject::unsetAttr(std::string_view name) {
+  if (BusObjAccess::storeMarker(*this, attrIndex(name), IGNORE_VALUE)) return true;
+  reportRefused(name, -1);
+  return false;
+}
+
+BusinessObject* BusinessObject::getChild(int index) const {
+  return values_ != nullptr ? BusObjAccess::childAt(*this, index) : nullptr;
+}
+
+BusinessObject* BusinessObject::getChild(std::string_view name) const {
+  return getChild(attrIndex(name));
+}
+
+BusObjArray* BusinessObject::getChildArray(int index) const {
+  return values_ != nullptr ? BusObjAccess::arrayAt(*this, index) : nullptr;
+}
+
+BusObjArray* BusinessObject::getChildArray(std::string_view name) const {
+  return getChildArray(attrIndex(name));
+}
+
+std::unique_ptr<BusinessObject> BusinessObject::newChild(std::string_view name) const {
+  const AttrSpec* attr = getAttrSpec(attrIndex(name));
+  if (attr == nullptr || !attr->isObjectType()) return nullptr;
+  std::unique_ptr<BusinessObject> child(static_cast<BusinessObject*>(newValueFor(attr)));
+  if (child != nullptr && child->getSpec() == nullptr) child.reset();
+  return child;
+}
+
+namespace {
+
+// Stores child in slot index when it is a valid object of the attribute's
+// child type; the single child it displaces is destroyed.
+bool storeOwnedChild(BusinessObject& bo, int index, std::unique_ptr<BusinessObject>& child) {
+  const AttrSpec* attr = bo.getAttrSpec(index);
+  if (attr == nullptr || !attr->isObjectType() || child == nullptr || child->getSpec() == nullptr ||
+      !attr->isTypeName(child->getName())) {
+    return false;
+  }
+  if (!BusObjAccess::storeTyped(bo, index, child.get(), OBJECT, BusObjAccess::Displaced::kRelease))
+    return false;
+  child.release();
+  return true;
+}
+
+}  // namespace
+
+bool BusinessObject::addChild(int index, std::unique_ptr<BusinessObject>&& child) {
+  if (storeOwnedChild(*this, index, child)) return true;
+  reportRefused(index, OBJECT);
+  return false;
+}
+
+bool BusinessObject::addChild(std::string_view name, std::unique_ptr<BusinessObject>&& child) {
+  if (storeOwnedChild(*this, attrIndex(name), child)) return true;
+  reportRefused(name, OBJECT);
+  return false;
+}
+
+bool BusinessObject::hasVerb(Verb verb) const {
+  return verb_ != nullptr && std::string_view(verb_) == verbName(verb);
 }
 
 // ---- other state ------------------------------------------------------------
@@ -577,7 +741,8 @@ BusinessObject* BusinessObject::duplicate() const {
   for (int i = 0; i < count; ++i) {
     const AttrSpec* attr = spec_->getAttribute(i);
     if (!attr->isObjectType()) {
-      BusObjAccess::storeTyped(*copy, i, values_[i], attr->getType());
+      BusObjAccess::storeTyped(*copy, i, values_[i], attr->getType(),
+                               BusObjAccess::Displaced::kRelease);
     } else if (attr->isMultipleCard()) {
       const BusObjArray* array = BusObjAccess::arrayAt(*this, i);
       if (array == nullptr) continue;
@@ -590,7 +755,7 @@ BusinessObject* BusinessObject::duplicate() const {
       if (BusObjArray* copied = BusObjAccess::arrayAt(*copy, i)) copied->setDelta(array->isDelta());
     } else if (const BusinessObject* child = BusObjAccess::childAt(*this, i)) {
       if (BusinessObject* childCopy = child->duplicate()) {
-        BusObjAccess::storeTyped(*copy, i, childCopy, OBJECT);
+        BusObjAccess::storeTyped(*copy, i, childCopy, OBJECT, BusObjAccess::Displaced::kRelease);
       }
     }
   }

@@ -14,6 +14,7 @@
 #define HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
 
 #include <cstddef>
+#include <string_view>
 
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
@@ -104,12 +105,31 @@ class BusObjAccess {
   // may be read with the other's attribute kinds.
   static bool sameLayout(const BusObjSpec* a, const BusObjSpec* b);
 
+  // What happens to a single child (or, in copySlots, a child array) that a
+  // store displaces from its slot. Connector code that stores through the
+  // public setters keeps the displaced object (it is the caller's to delete);
+  // the library's own operations displace what no caller can reach and
+  // release it.
+  enum class Displaced { kKeep, kRelease };
+
   // The typed setter without messages (the public overloads report): markers
-  // for any type; otherwise the attribute's type code must equal type. Texts
-  // are copied; a child becomes bo's child (appended for cardinality "n", where
-  // an array already holding it is left alone); a different single child
-  // replaces and releases the previous one.
-  static bool storeTyped(BusinessObject& bo, int index, void* value, int type);
+  // for any type (releasing the slot's content); otherwise the attribute's
+  // type code must equal type. Texts are copied, the old text released; a
+  // child becomes bo's child (appended for cardinality "n", where an array
+  // already holding it is left alone); a different single child replaces the
+  // previous one, which displaced says what to do with.
+  static bool storeTyped(BusinessObject& bo, int index, void* value, int type, Displaced displaced);
+  // Deep copy of source's slots into bo (setAttrValues): texts copied, present
+  // children and arrays copied and stored; displaced says what becomes of the
+  // child objects and arrays the copies displace.
+  static void copySlots(BusinessObject& bo, void* const* source, Displaced displaced);
+  // Stores a copy of value in simple attribute index (the blank marker for an
+  // empty value), releasing the old text; false for a child attribute, a bad
+  // index or a value holding a zero byte.
+  static bool storeText(BusinessObject& bo, int index, std::string_view value);
+  // Stores a marker (ignore or blank) in any slot, releasing its content;
+  // false for a bad index.
+  static bool storeMarker(BusinessObject& bo, int index, char* marker);
   // Appends child, a fresh object no array holds yet, to bo's child array in
   // slot index (creating the array), making bo its parent: storeTyped
   // without the search for the same child already in the array.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <typeinfo>
 
 #include "busobj/busobj_access.hpp"
@@ -188,6 +189,15 @@ int BusObjSpec::getAttributeIndex(const char* name) const {
   if (name == nullptr || attributes_ == nullptr) return -1;
   for (int i = 0; i < attrCount_; ++i) {
     if (attributes_[i].isName(name)) return i;
+  }
+  return -1;
+}
+
+int BusObjSpec::attributeIndex(std::string_view name) const {
+  if (attributes_ == nullptr) return -1;
+  for (int i = 0; i < attrCount_; ++i) {
+    const char* own = attributes_[i].getName();
+    if (own != nullptr && name == own) return i;
   }
   return -1;
 }

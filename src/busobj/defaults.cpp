@@ -78,7 +78,10 @@ void fillForCreateAt(BusinessObject& bo, int childCount, int flag,
         }
         child->setVerb(bo.getVerb());
         fillForCreateAt(*child, childCount, flag, path);
-        if (!bo.setAttrValue(i, child, OBJECT)) delete child;
+        // A test child replaces one the slot held (released: the tree is
+        // being filled by the library, no caller holds the old child).
+        if (!BusObjAccess::storeTyped(bo, i, child, OBJECT, BusObjAccess::Displaced::kRelease))
+          delete child;
       }
     } else if (attr->isKey()) {
       storeRandomKey(bo, i, attr->getType());

@@ -32,10 +32,15 @@ BusinessObject* copyWithParent(const BusinessObject& source, BusinessObject* par
   return copy;
 }
 
-// Stores a copy of child into bo's slot index (appending for an array).
+// The tree operations store only fresh copies; a single child that one
+// displaces was the tree's own and is released with it.
+constexpr auto kRelease = BusObjAccess::Displaced::kRelease;
+
+// Stores a copy of child into bo's slot index (appending for an array),
+// releasing the single child it replaces.
 void storeCopy(BusinessObject& bo, int index, const BusinessObject& child) {
   BusinessObject* copy = child.duplicate();
-  if (copy != nullptr && !BusObjAccess::storeTyped(bo, index, copy, OBJECT)) delete copy;
+  if (copy != nullptr && !BusObjAccess::storeTyped(bo, index, copy, OBJECT, kRelease)) delete copy;
 }
 
 // Appends a copy of every present element of from to bo's array slot index.
@@ -194,7 +199,7 @@ int BusinessObject::mergeDelta(BusinessObject* delta) {
     const AttrSpec* attr = spec_->getAttribute(i);
     if (!attr->isObjectType()) {
       void* value = delta->values_[i];
-      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType());
+      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType(), kRelease);
     } else if (attr->isMultipleCard()) {
       const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
       BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
@@ -210,13 +215,13 @@ int BusinessObject::mergeDelta(BusinessObject* delta) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
       if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE)) {
+      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE)) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else if (!theirs->isDelta()) {
         BusinessObject* copy = theirs->duplicate();
         if (copy == nullptr) continue;
         copy->markVerbsAgainst(mine);
-        if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT)) delete copy;
+        if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT, kRelease)) delete copy;
       } else {
         mine->mergeDelta(theirs);
       }
@@ -282,7 +287,7 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
     const AttrSpec* attr = spec_->getAttribute(i);
     if (!attr->isObjectType()) {
       void* value = delta->values_[i];
-      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType());
+      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType(), kRelease);
     } else if (attr->isMultipleCard()) {
       const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
       BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
@@ -301,12 +306,13 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
       if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || hasVerb(*theirs, DELETE) ||
+      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE) ||
           !theirs->isDelta()) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else {
         mine->applyDelta(theirs);
-        BusObjAccess::storeTyped(*this, i, mine, OBJECT);  // the same child: parent link only
+        // The same child: only its parent link is set.
+        BusObjAccess::storeTyped(*this, i, mine, OBJECT, kRelease);
       }
     }
   }

@@ -137,9 +137,9 @@ bool TransactionBusinessObject::storeOld(int index, void* value, int type) {
   if (attr->isMultipleCard()) {
     if (!isPresentChild(slot)) slot = new BusObjArray(child->getSpec());
     static_cast<BusObjArray*>(slot)->addObject(child);
-  } else if (slot != child) {
-    // The previous child belongs to this object; replacing it releases it.
-    releaseOldSlot(index);
+  } else {
+    // A different child takes the slot; the one it displaces is not released
+    // (the caller that stored it keeps it and deletes it).
     slot = child;
   }
   return true;

@@ -67,6 +67,10 @@ int BOHandlerBase::doTransactionVerb(TransactionBusinessObject& bo,
     BusObjAccess::setVerbUnchecked(*performed, verb);
   }
   const int result = performed->doVerbFor(status);
-  if (result == 1 || result == kVerbWarning) bo.setAttrValues(performed->getAttrValues());
+  // The request object takes the performed values; the children they
+  // displace were the request's own and go with it.
+  if (result == 1 || result == kVerbWarning) {
+    BusObjAccess::copySlots(bo, performed->getAttrValues(), BusObjAccess::Displaced::kRelease);
+  }
   return result;
 }

@@ -34,7 +34,10 @@ int BOHandlerBase::doUpdateWithoutDelta(BusinessObject& bo, ReturnStatusDescript
   retrieved->applyDelta(&bo);
   BusObjAccess::setVerbUnchecked(*retrieved, UPDATE);
   const int result = retrieved->doVerbFor(status);
-  bo.copyFrom(*retrieved);
+  // The request object takes the updated values (copyFrom, except that the
+  // children displaced were the request's own and are released).
+  BusObjAccess::copySlots(bo, retrieved->getAttrValues(), BusObjAccess::Displaced::kRelease);
+  bo.setDelta(retrieved->isDelta());
   return result;
 }
 

@@ -1,4 +1,8 @@
+#include <algorithm>
 #include <cstdarg>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "bridge/upcalls.hpp"
 #include "hbconnector/connector.hpp"
@@ -20,6 +24,23 @@ int ConnectorBase::getConfigProp(const char* name, char* buffer, int size) {
   }
   if (buffer != nullptr && size > 0) buffer[0] = '\0';
   return 0;
+}
+
+std::optional<std::string> ConnectorBase::configProp(std::string_view name) {
+  const std::string key(name);
+  // Most values fit the first buffer; a longer one is asked for again with
+  // room enough, up to kMaxConfigPropBytes.
+  std::string value(std::size_t{4096}, '\0');
+  for (;;) {
+    const int size = static_cast<int>(value.size());
+    const int stored = getConfigProp(key.c_str(), value.data(), size);
+    if (stored <= 0) return std::nullopt;
+    if (stored < size - 1 || value.size() >= kMaxConfigPropBytes) {
+      value.resize(static_cast<std::size_t>(stored));
+      return value;
+    }
+    value.assign(std::min(value.size() * 8, kMaxConfigPropBytes), '\0');
+  }
 }
 
 bool ConnectorBase::isDeltaSupported(const char* typeName) {

@@ -119,3 +119,62 @@ TEST(JavaTextTest, CutsBeforeASplitCharacter) {
 }
 
 }  // namespace
+
+namespace {
+
+using hbconnector::detail::joinSurrogatePairs;
+
+// Joins in an exactly sized heap copy (text and its zero), so the address
+// sanitizer sees any access past the terminating zero.
+std::string joined(const std::string& text) {
+  std::unique_ptr<char[]> copy(new char[text.size() + 1]);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+  const std::size_t n = joinSurrogatePairs(copy.get(), text.size());
+  EXPECT_EQ(copy[n], '\0');
+  EXPECT_EQ(std::strlen(copy.get()), n);
+  return std::string(copy.get(), n);
+}
+
+TEST(JoinSurrogatePairsTest, PairsBecomeFourByteUtf8AndTheRestStays) {
+  // U+1F600 between ASCII, at the ends, twice in a row, and U+10000/U+10FFFF.
+  EXPECT_EQ(joined("A\xED\xA0\xBD\xED\xB8\x80"), "A\xF0\x9F\x98\x80");
+  EXPECT_EQ(joined("\xED\xA0\xBD\xED\xB8\x80z\xED\xA0\xBD\xED\xB8\x80\xED\xA0\xBD\xED\xB8\x80"),
+            "\xF0\x9F\x98\x80z\xF0\x9F\x98\x80\xF0\x9F\x98\x80");
+  EXPECT_EQ(joined("\xED\xA0\x80\xED\xB0\x80|\xED\xAF\xBF\xED\xBF\xBF"),
+            "\xF0\x90\x80\x80|\xF4\x8F\xBF\xBF");
+  // Every result converts back to the JVM's form unchanged.
+  EXPECT_EQ(toModifiedUtf8(joined("A\xED\xA0\xBD\xED\xB8\x80"
+                                  "b")
+                               .c_str()),
+            "A\xED\xA0\xBD\xED\xB8\x80"
+            "b");
+  // No ED byte, U+0000 as C0 80, and BMP characters led by ED (U+D55C) stay.
+  EXPECT_EQ(joined("plain \xC0\x80 caf\xC3\xA9"), "plain \xC0\x80 caf\xC3\xA9");
+  EXPECT_EQ(joined("\xED\x95\x9C\xEA\xB8\x80"), "\xED\x95\x9C\xEA\xB8\x80");
+  EXPECT_EQ(joined(""), "");
+}
+
+TEST(JoinSurrogatePairsTest, UnpairedSurrogatesStayAsTheyAreAndRoundTrip) {
+  const std::string cases[] = {
+      "\xED\xA0\xBD",                          // a high surrogate alone
+      "x\xED\xB8\x80y",                        // a low surrogate alone
+      "\xED\xB8\x80\xED\xA0\xBD",              // low before high: no pair
+      "\xED\xA0\xBD\xED\xA0\xBD\xED\xB8\x80",  // two highs, the second paired
+      "\xED\xA0\xBD\xED",                      // cut after the lead byte
+      "\xED\xA0",                              // cut inside the first surrogate
+      "\xED\xA0\xBD\xED\xB8",                  // cut inside the second surrogate
+  };
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text);
+    const std::string out = joined(text);
+    if (text == cases[3]) {
+      EXPECT_EQ(out, "\xED\xA0\xBD\xF0\x9F\x98\x80");
+    } else {
+      EXPECT_EQ(out, text);
+    }
+  }
+  // A lone surrogate is well-formed for the JVM, so it goes back unchanged.
+  EXPECT_TRUE(isModifiedUtf8(joined("x\xED\xB8\x80y").c_str()));
+}
+
+}  // namespace

@@ -125,7 +125,7 @@ TEST_F(BusinessObjectTest, SettersStoreCopiesAndMarkersAndRefuseMismatches) {
   EXPECT_STREQ(BLANK_VALUE, "");
 }
 
-TEST_F(BusinessObjectTest, ChildrenAppendInOrderAndSingleChildReplacementReleasesOld) {
+TEST_F(BusinessObjectTest, ChildrenAppendInOrderAndDisplacedSingleChildStaysTheCallers) {
   BusinessObject order("Order");
   BusinessObject* first = make("Item", "L1");
   BusinessObject* second = make("Item", "L2");
@@ -142,12 +142,24 @@ TEST_F(BusinessObjectTest, ChildrenAppendInOrderAndSingleChildReplacementRelease
   std::unique_ptr<BusinessObject> stray(make("Customer", "C0"));
   EXPECT_FALSE(order.setAttrValue("Customer", stray.get(), STRING));
 
-  // The replaced customer is released (a leak otherwise); the same one again stays.
-  ASSERT_TRUE(order.setAttrValue("Customer", make("Customer", "C1"), OBJECT));
+  // The displaced customer is not released: it stays readable and the caller
+  // deletes it (a double free under the sanitizer if the library had
+  // released it). The same one stored again stays.
+  BusinessObject* c1 = make("Customer", "C1");
+  ASSERT_TRUE(order.setAttrValue("Customer", c1, OBJECT));
   BusinessObject* c2 = make("Customer", "C2");
   ASSERT_TRUE(order.setAttrValue("Customer", c2, OBJECT));
   ASSERT_TRUE(order.setAttrValue("Customer", c2, OBJECT));
   EXPECT_EQ(text(*customer(order), "CustId"), "C2");
+  EXPECT_EQ(text(*c1, "CustId"), "C1");
+  delete c1;
+  // A marker does release the child the slot holds.
+  BusinessObject* c3 = make("Customer", "C3");
+  ASSERT_TRUE(order.setAttrValue("Customer", c3, OBJECT));
+  EXPECT_EQ(text(*c2, "CustId"), "C2");
+  delete c2;
+  ASSERT_TRUE(order.setAttrValue("Customer", IGNORE_VALUE, OBJECT));  // c3 goes with the slot
+  EXPECT_EQ(customer(order), nullptr);
   EXPECT_FALSE(order.setAttrValue("Customer", &order, OBJECT));  // would own itself
 
   // The blank marker in child slots counts as absent everywhere.
@@ -263,23 +275,35 @@ TEST_F(BusinessObjectTest, DuplicateIsDeepAndIndependent) {
   EXPECT_EQ(std::unique_ptr<BusinessObject>(verbal.duplicate())->getVerb(), nullptr);
 }
 
-TEST_F(BusinessObjectTest, SetAttrValuesAndCopyFromReplaceWithoutLeaks) {
+TEST_F(BusinessObjectTest, SetAttrValuesAndCopyFromLeaveDisplacedChildrenToTheCaller) {
   auto source = order("N1");
   source->setAttrValue("Customer", make("Customer", "C9"), OBJECT);
   source->setDelta(true);
   auto target = order("OLD1 OLD2", "T");
   set(*target, "Status", "old");
   target->setAttrValue("Customer", make("Customer", "C0"), OBJECT);
+  // The caller keeps what the copy displaces: still intact after it, and
+  // deleted here exactly once.
+  std::unique_ptr<BusObjArray> oldLines(lines(*target));
+  std::unique_ptr<BusinessObject> oldCustomer(customer(*target));
   ASSERT_TRUE(target->copyFrom(*source));
+  EXPECT_NE(lines(*target), oldLines.get());
+  EXPECT_EQ(keys(oldLines.get()), "OLD1 OLD2 ");
+  EXPECT_EQ(text(*oldCustomer, "CustId"), "C0");
   EXPECT_TRUE(target->isDelta());
   EXPECT_EQ(keys(lines(*target)), "N1 ");
   EXPECT_EQ(lines(*target)->getObject(0)->getParent(), target.get());
   EXPECT_EQ(text(*customer(*target), "CustId"), "C9");
   EXPECT_EQ(text(*target, "Status"), "<ignore>");  // simple slots follow the source
 
-  // Copying an object into itself keeps everything intact.
+  // Copying an object into itself keeps everything intact; setAttrValues of
+  // its own slots displaces the originals, which the caller then holds.
   ASSERT_TRUE(target->copyFrom(*target));
+  std::unique_ptr<BusObjArray> ownLines(lines(*target));
+  std::unique_ptr<BusinessObject> ownCustomer(customer(*target));
   target->setAttrValues(target->getAttrValues());
+  EXPECT_NE(lines(*target), ownLines.get());
+  EXPECT_EQ(keys(ownLines.get()), "N1 ");
   EXPECT_EQ(keys(lines(*target)), "N1 ");
   EXPECT_EQ(text(*customer(*target), "CustId"), "C9");
   EXPECT_FALSE(target->copyFrom(BusinessObject("Customer")));

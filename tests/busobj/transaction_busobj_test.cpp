@@ -120,6 +120,29 @@ TEST_F(TransactionRecordTest, PriorImageSettersGettersAndCompare) {
   delete base;  // through the base: the leak checker would see a lost prior image
 }
 
+TEST_F(TransactionRecordTest, PriorImageChildDisplacedBySetOldAttrValueStaysTheCallers) {
+  SpecBuilder holder("Holder");
+  holder.attr("Id", STRING).key().attr("Note", "Note").registerSpec();
+  std::unique_ptr<TransactionBusinessObject> tbo =
+      read(bars("BusinessObject|Holder|1.0.0|false|null|en_US|2|H1|VqIgnore|"
+                "TransactionBusinessObject|Holder|1.0.0|null|2|H1|VqIgnore|"),
+           false);
+  ASSERT_TRUE(tbo->getSpec() != nullptr && tbo->hasPriorImage());
+  auto* first = new BusinessObject("Note");
+  first->setAttrValue(0, txt("first"), STRING);
+  auto* second = new BusinessObject("Note");
+  ASSERT_TRUE(tbo->setOldAttrValue("Note", first, OBJECT));
+  ASSERT_TRUE(tbo->setOldAttrValue("Note", second, OBJECT));
+  EXPECT_EQ(tbo->getOldAttrValue("Note"), second);
+  EXPECT_EQ(second->getParent(), tbo.get());
+  // The displaced child was not released: readable, and deleted here once.
+  EXPECT_EQ(slotText(first->getAttrValue(0)), "first");
+  delete first;
+  ASSERT_TRUE(tbo->setOldAttrValue("Note", second, OBJECT));  // the same child again
+  EXPECT_EQ(tbo->getOldAttrValue("Note"), second);
+  // second goes with the prior image.
+}
+
 // Records the verbs; a retrieve answers retrieveResult with the given values.
 class ScriptedHandler : public BOHandlerBase {
  public:

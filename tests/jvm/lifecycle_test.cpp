@@ -27,6 +27,11 @@ TEST_F(Lifecycle, ResultsPassThroughAndThrowsBecomeFailures) {
   EXPECT_EQ(agent().poll(), -1);
   ASSERT_EQ(messages(80401).size(), 1u);
   EXPECT_EQ(messages(80401)[0].at(5), "poll");
+  // Beside each 80401, the exception's text (a fixed one for a thrown int).
+  EXPECT_TRUE(logged(
+      "Exception in connector code (poll): an exception that is neither a std::exception nor a "
+      "text",
+      "6"));
 
   EXPECT_EQ(agent().text("n_getVersion"), "TestConnector 1.0");
   testconnector::behaviour().version = nullptr;
@@ -34,10 +39,12 @@ TEST_F(Lifecycle, ResultsPassThroughAndThrowsBecomeFailures) {
   testconnector::behaviour().throwOnGetVersion = true;
   EXPECT_EQ(agent().text("n_getVersion"), "");
   EXPECT_EQ(messages(80401).back().at(5), "getVersion");
+  EXPECT_TRUE(logged("Exception in connector code (getVersion): no version", "6"));
 
   testconnector::behaviour().throwOnTerminate = true;
   EXPECT_EQ(agent().terminate(), -1);
   EXPECT_EQ(messages(80401).back().at(5), "terminate");
+  EXPECT_TRUE(logged("Exception in connector code (terminate): terminate failed", "6"));
   // The runtime is gone even though the connector threw.
   EXPECT_EQ(agent().poll(), -1);
   EXPECT_EQ(testconnector::calls().poll, 2);

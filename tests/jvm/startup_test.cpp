@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "hbconnector/connector.hpp"
 #include "jvm_harness.hpp"
 #include "test_connector.hpp"
 
@@ -101,6 +102,22 @@ TEST_F(Startup, ThrowingInitComposes80401WithoutLoggingIt) {
       messages(80401),
       (std::vector<Row>{{"80401", "6", "<null>", "1", "1", "init", "[80401] (type 6) init"}}));
   EXPECT_FALSE(logged("[80401] (type 6) init"));
+  // The exception's own text is logged as a line of its own.
+  EXPECT_TRUE(logged("Exception in connector code (init): init failed", "6"));
+}
+
+TEST_F(Startup, ALibraryWithoutAConnectorObjectIsNamedInPlainWords) {
+  ConnectorBase* previous = JToCPPVeneer::getConnector();
+  JToCPPVeneer::setConnector(nullptr);
+  const int result = start();
+  JToCPPVeneer::setConnector(previous);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(testconnector::calls().init, 0);
+  EXPECT_TRUE(logged(std::string("The connector library ") + HB_TEST_CONNECTOR_LIBRARY +
+                         " created no connector object: it must define one object of a class "
+                         "derived from ConnectorBase (for example 'static MyConnector "
+                         "theConnector;' at namespace scope), which the library starts",
+                     "7"));
 }
 
 TEST_F(Startup, StartUpTraceLinesCarryTheConnectorName) {

@@ -21,6 +21,22 @@ namespace {
 
 using Upcalls = AgentTest;
 
+TEST_F(Upcalls, ConfigurationValuesAboveUPlusFfffArriveAsFourByteUtf8) {
+  agent().setConfigProp("Emoji", "A\xED\xA0\xBD\xED\xB8\x80");
+  ASSERT_EQ(start(), 1);
+  std::string seen;
+  testconnector::behaviour().onPoll = [&seen] {
+    char buffer[16];
+    const int n = ConnectorBase::getConfigProp("Emoji", buffer, sizeof buffer);
+    seen = std::to_string(n) + ":" + buffer;
+    // The value given back as text (an upcall) is the same Java string.
+    ConnectorBase::logMsg(buffer);
+  };
+  agent().poll();
+  EXPECT_EQ(seen, "5:A\xF0\x9F\x98\x80");
+  EXPECT_TRUE(logged("A\xED\xA0\xBD\xED\xB8\x80"));
+}
+
 TEST_F(Upcalls, AgentAnswersReachConnectorCode) {
   agent().setConfigProp("Long", "abcdefghijklmnopqrst");
   agent().setDeltaSupport("Customer", "true");

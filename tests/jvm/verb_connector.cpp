@@ -74,6 +74,10 @@ class TableHandler : public BOHandlerBase {
         throw "table is gone";
       case Throw::kOther:
         throw OddFailure{};
+      case Throw::kStdException:
+        throw std::runtime_error("disk full");
+      case Throw::kStdString:
+        throw std::string("quota exceeded");
     }
     std::string message;
     const int result = perform(bo, call.verb, key, std::move(row), &message);

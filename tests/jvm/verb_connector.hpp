@@ -25,7 +25,15 @@ class ConnectorBase;
 namespace verbconnector {
 
 // What the handlers throw instead of working.
-enum class Throw { kNothing, kInt, kCharPointer, kConstCharPointer, kOther };
+enum class Throw {
+  kNothing,
+  kInt,
+  kCharPointer,
+  kConstCharPointer,
+  kOther,
+  kStdException,
+  kStdString
+};
 
 struct Behaviour {
   Throw toThrow = Throw::kNothing;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hbconnector/business_object.hpp"
@@ -239,19 +240,49 @@ TEST_F(VerbTest, Ascii8ConvertsTwoByteSequencesBothWaysButOnlyWhenSpelledExactly
 
 TEST_F(VerbTest, TextOfEveryEncodedLengthAndSizeComesThroughByteForByte) {
   // Modified UTF-8 of one to three bytes per unit: U+00E9, U+20AC, U+0000 (C0
-  // 80) and U+1F600 as its two surrogates of three bytes each. Texts past the
-  // buffer a thread keeps (a million bytes) get one of their own, and the
-  // kept buffer serves again after them.
+  // 80) and U+1F600 as its two surrogates of three bytes each, which the
+  // connector sees as one four-byte character. Texts past the buffer a thread
+  // keeps (a million bytes) get one of their own, and the kept buffer serves
+  // again after them.
   const std::string mixed = "R\xC3\xA9n\xE2\x82\xAC\xC0\x80\xED\xA0\xBD\xED\xB8\x80!";
-  const std::string names[] = {mixed, std::string(400000, 'n') + mixed, "Ann", mixed};
-  for (const std::string& name : names) {
+  const std::string seen = "R\xC3\xA9n\xE2\x82\xAC\xC0\x80\xF0\x9F\x98\x80!";
+  const std::string padding(400000, 'n');
+  const std::pair<std::string, std::string> names[] = {
+      {mixed, seen}, {padding + mixed, padding + seen}, {"Ann", "Ann"}, {mixed, seen}};
+  for (const auto& [name, connectorSees] : names) {
     SCOPED_TRACE(name.size());
     Outcome o = send(false, customer("Create", "C9|" + name + "|Paris|VqIgnore"));
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.content, record(false, customer("Create", "C9|" + name + "|Paris|1")));
-    EXPECT_EQ(verbconnector::table("Customer").at("C9").at("Name"), name);
+    EXPECT_TRUE(o.content == record(false, customer("Create", "C9|" + name + "|Paris|1")));
+    EXPECT_TRUE(verbconnector::table("Customer").at("C9").at("Name") == connectorSees);
     verbconnector::reset();
   }
+}
+
+TEST_F(VerbTest, SupplementaryCharactersReachTheConnectorAsFourByteUtf8) {
+  // "A" and U+1F600: the JVM's form (a surrogate pair) and standard UTF-8.
+  const std::string jvmForm = "A\xED\xA0\xBD\xED\xB8\x80";
+  const std::string utf8 = "A\xF0\x9F\x98\x80";
+  Outcome o = send(false, customer("Create", "C1|" + jvmForm + "|Paris|VqIgnore"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(verbconnector::table("Customer").at("C1").at("Name"), utf8);
+  // Text out is the same Java string that came in.
+  EXPECT_EQ(o.content, record(false, customer("Create", "C1|" + jvmForm + "|Paris|1")));
+  // The byte form carries the connector's bytes both ways.
+  o = send(true, customer("Retrieve", "C1|VqIgnore|VqIgnore|VqIgnore"));
+  EXPECT_EQ(o.content, record(true, customer("Retrieve", "C1|" + utf8 + "|Paris|1")));
+  o = send(false, customer("Retrieve", "C1|VqIgnore|VqIgnore|VqIgnore"));
+  EXPECT_EQ(o.content, record(false, customer("Retrieve", "C1|" + jvmForm + "|Paris|1")));
+
+  // A surrogate without its partner reaches the connector as its three bytes
+  // and goes back as the same Java string; U+0000 stays C0 80 both ways.
+  o = send(false, customer("Create", "C2|x\xED\xB8\x80y\xED\xA0\xBD|\xC0\x80z|VqIgnore"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(verbconnector::table("Customer").at("C2").at("Name"), "x\xED\xB8\x80y\xED\xA0\xBD");
+  EXPECT_EQ(verbconnector::table("Customer").at("C2").at("City"), "\xC0\x80z");
+  o = send(false, customer("Retrieve", "C2|VqIgnore|VqIgnore|VqIgnore"));
+  EXPECT_EQ(o.content,
+            record(false, customer("Retrieve", "C2|x\xED\xB8\x80y\xED\xA0\xBD|\xC0\x80z|1")));
 }
 
 TEST_F(VerbTest, ThrowingConnectorsGiveMinusOneAMessageAndAnUntouchedBucket) {
@@ -262,13 +293,20 @@ TEST_F(VerbTest, ThrowingConnectorsGiveMinusOneAMessageAndAnUntouchedBucket) {
     int thrownInt;
     int id;
     std::string param;
+    std::string logged;  // the exception's own log line beside 80401, if any
   };
   const Case cases[] = {
-      {Throw::kInt, 7, 80402, "7"},
-      {Throw::kInt, -1, 80402, "4294967295"},
-      {Throw::kCharPointer, 0, 80403, "table is locked"},
-      {Throw::kConstCharPointer, 0, 80403, "table is gone"},
-      {Throw::kOther, 0, 80401, "DoVerbFor"},
+      {Throw::kInt, 7, 80402, "7", ""},
+      {Throw::kInt, -1, 80402, "4294967295", ""},
+      {Throw::kCharPointer, 0, 80403, "table is locked", ""},
+      {Throw::kConstCharPointer, 0, 80403, "table is gone", ""},
+      {Throw::kOther, 0, 80401, "DoVerbFor",
+       "Exception in connector code (DoVerbFor): an exception that is neither a std::exception "
+       "nor a text"},
+      {Throw::kStdException, 0, 80401, "DoVerbFor",
+       "Exception in connector code (DoVerbFor): disk full"},
+      {Throw::kStdString, 0, 80401, "DoVerbFor",
+       "Exception in connector code (DoVerbFor): quota exceeded"},
   };
   for (const Case& c : cases) {
     for (bool bytes : {false, true}) {
@@ -285,7 +323,12 @@ TEST_F(VerbTest, ThrowingConnectorsGiveMinusOneAMessageAndAnUntouchedBucket) {
       ASSERT_EQ(composed.size(), 1u);
       EXPECT_EQ(composed[0],
                 (Row{std::to_string(c.id), "6", "<null>", "1", "1", c.param, composed[0].at(6)}));
-      EXPECT_TRUE(agent().rows("logs").empty());  // composed only: nothing is logged
+      // The message is composed only; the exception's text is logged beside it.
+      if (c.logged.empty()) {
+        EXPECT_TRUE(agent().rows("logs").empty());
+      } else {
+        EXPECT_EQ(agent().rows("logs"), (std::vector<Row>{{c.logged, "6"}}));
+      }
     }
   }
 }

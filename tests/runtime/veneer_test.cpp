@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hbconnector/bo_handler.hpp"
@@ -229,6 +232,39 @@ TEST(VeneerServices, ConfigLookupFollowsTheAgentEncoding) {
     ASSERT_EQ(lookups.size(), 1u);
     EXPECT_EQ(lookups[0].i18n, std::string(encoding).rfind("ascii", 0) != 0) << encoding;
   }
+}
+
+TEST(VeneerServices, ConfigPropGivesWholeValuesAndNulloptForNone) {
+  FakeAgentScope scope;
+  scope.agent().setProperty("Colour", "blue");
+  EXPECT_EQ(ConnectorBase::configProp("Colour"), std::nullopt);  // no runtime yet
+  scope.startVeneer();
+  scope.agent().clearRecords();
+  // The name need not be zero-terminated.
+  const std::string_view name = std::string_view("ColourX").substr(0, 6);
+  EXPECT_EQ(ConnectorBase::configProp(name), "blue");
+  EXPECT_EQ(ConnectorBase::configProp("Absent"), std::nullopt);
+  scope.agent().setProperty("Empty", "");
+  EXPECT_EQ(ConnectorBase::configProp("Empty"), std::nullopt);
+  EXPECT_EQ(scope.agent().configLookups().size(), 3u);  // one question each
+
+  // Values of any length up to the cap come whole: below 4095 bytes in one
+  // question, longer ones asked again with eight times the room.
+  const std::pair<std::size_t, std::size_t> lengthsAndQuestions[] = {
+      {4094, 1}, {4095, 2}, {32766, 2}, {70000, 3}};
+  for (const auto& [length, questions] : lengthsAndQuestions) {
+    std::string value(length, 'v');
+    value.back() = 'z';
+    scope.agent().setProperty("Long", value);
+    scope.agent().clearRecords();
+    EXPECT_EQ(ConnectorBase::configProp("Long"), value) << length;
+    EXPECT_EQ(scope.agent().configLookups().size(), questions) << length;
+  }
+  // Past the cap the value is cut there.
+  scope.agent().setProperty("Huge", std::string(ConnectorBase::kMaxConfigPropBytes + 10, 'h'));
+  const std::optional<std::string> huge = ConnectorBase::configProp("Huge");
+  ASSERT_TRUE(huge.has_value());
+  EXPECT_EQ(huge->size(), ConnectorBase::kMaxConfigPropBytes - 1);
 }
 
 TEST(VeneerServices, ForwardsCollaborationNamesPollingAndEncoding) {
