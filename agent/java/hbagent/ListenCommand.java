@@ -108,7 +108,7 @@ public final class ListenCommand {
             throw new BrokerClient.UsageException("the destination " + dest + " has no name");
         }
         Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties),
-                timeout > 0 ? timeout : BrokerClient.CONNECT_SECONDS);
+                BrokerClient.security(properties, System.getenv()), timeout > 0 ? timeout : BrokerClient.CONNECT_SECONDS);
         try {
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             Destination destination = topic ? session.createTopic(name) : session.createQueue(name);

@@ -123,7 +123,8 @@ public final class RequestCommand {
         if (queue == null) {
             queue = requestQueue(properties);
         }
-        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties), timeout);
+        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties),
+                BrokerClient.security(properties, System.getenv()), timeout);
         try {
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             TemporaryQueue replies = session.createTemporaryQueue();

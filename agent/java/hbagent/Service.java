@@ -8,7 +8,6 @@ import VqCommon.ReturnStatusDescriptor;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.Charset;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.time.Instant;
 import java.util.ArrayList;
@@ -55,6 +54,9 @@ final class Service {
     static final int START_FAILED = 2;
     /** The delimiter of status records. */
     private static final char STATUS_DELIMITER = '\u0004';
+    /** The first wait after the broker refused the agent's credentials; it doubles up to the maximum. */
+    private static final long CREDENTIALS_RETRY_MS = 1000;
+    private static final long CREDENTIALS_RETRY_MAX_MS = 60_000;
 
     private final AgentConfig config;
     private final ServiceConfig service;
@@ -180,16 +182,16 @@ final class Service {
             metrics.monitors(() -> monitors(agent.n_getPerfMonitors()));
         }
         try {
-            ops = new OpsServer(OpsServer.DEFAULT_HOST, service.httpPort, metrics, () -> {
+            ops = new OpsServer(service.httpBind, service.httpPort, metrics, () -> {
                 boolean up = connectorUp && connected && !stopping;
                 return new OpsServer.Health(up, Map.of("connector", connectorUp && !stopping ? "up" : "down",
                         "broker", connected ? "connected" : "disconnected"));
             });
         } catch (IOException e) {
-            throw new HbAgentException("the operations endpoint cannot listen on " + OpsServer.DEFAULT_HOST + ":"
+            throw new HbAgentException("the operations endpoint cannot listen on " + service.httpBind + ":"
                     + service.httpPort + ": " + e.getMessage());
         }
-        agentLine("operations endpoint on http://" + OpsServer.DEFAULT_HOST + ":" + ops.port()
+        agentLine("operations endpoint on http://" + hostInUrl(service.httpBind) + ":" + ops.port()
                 + "/ (/health, /metrics)");
     }
 
@@ -227,6 +229,7 @@ final class Service {
             broker.setPersistent(true);
             broker.setUseJmx(false);
             broker.setUseShutdownHook(false);
+            BrokerAccess.secure(broker, service, config);
             broker.addConnector(service.listen);
             broker.start();
             broker.waitUntilStarted();
@@ -247,9 +250,40 @@ final class Service {
         agentLine("embedded broker started: listening on " + listening + ", data in " + service.dataDir);
     }
 
-    private void connect() throws JMSException {
+    /**
+     * Connects; while the broker refuses the agent's credentials, logs it and
+     * tries again with a growing delay (the password file is read again at
+     * each attempt, so correcting it is enough).
+     */
+    private void connect() throws JMSException, InterruptedException {
         String url = service.brokerUrl != null ? service.brokerUrl : "vm://hbagent?create=false";
-        ActiveMQConnectionFactory factory = new ActiveMQConnectionFactory(url);
+        long delay = CREDENTIALS_RETRY_MS;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                connectOnce(url);
+                return;
+            } catch (JMSException e) {
+                if (!BrokerSecurity.refused(e)) {
+                    throw e;
+                }
+                if (connection != null) {
+                    try {
+                        connection.close();
+                    } catch (JMSException closing) {
+                        // The broker already dropped it.
+                    }
+                    connection = null;
+                }
+                agentLine("the broker refused the agent's credentials (" + service.security + ", attempt " + attempt
+                        + "): " + describe(e) + "; trying again in " + delay + " ms");
+            }
+            Thread.sleep(delay);
+            delay = Math.min(delay * 2, CREDENTIALS_RETRY_MAX_MS);
+        }
+    }
+
+    private void connectOnce(String url) throws JMSException {
+        ActiveMQConnectionFactory factory = service.security.factory(url);
         factory.setAlwaysSyncSend(true);
         factory.setSendTimeout((int) service.sendTimeout);
         factory.getPrefetchPolicy().setQueuePrefetch(1);
@@ -420,6 +454,11 @@ final class Service {
             refusedRequests.incrementAndGet();
             return Reply.refused(null, "a request property has the wrong kind of value: " + describe(e));
         }
+        // The size first: nothing of an oversized body is decoded, parsed or handed on.
+        String oversized = RequestLimits.oversized(request, service.maxBytes);
+        if (oversized != null) {
+            return refuse(oversized);
+        }
         boolean textAgent = config.textEncoding();
         if (!service.recordWire) {
             return handleJson(request, verbProperty, transactional);
@@ -432,10 +471,6 @@ final class Service {
             String text = t.getText();
             if (text == null) {
                 return refuse("the request has no body");
-            }
-            if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
-                    > service.maxBytes) {
-                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
             }
             BusObj bo;
             try {
@@ -459,9 +494,6 @@ final class Service {
                         + ": record requests come as a TextMessage in the delimited encoding");
             }
             long length = b.getBodyLength();
-            if (length > service.maxBytes) {
-                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
-            }
             byte[] sent = new byte[(int) length];
             b.readBytes(sent);
             BusObj bo;
@@ -499,10 +531,6 @@ final class Service {
         String text = t.getText();
         if (text == null) {
             return refuse("the request has no body");
-        }
-        if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
-                > service.maxBytes) {
-            return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
         }
         BusObj bo;
         try {
@@ -843,6 +871,9 @@ final class Service {
             err.flush();
         }
     }
+
+    /** A host for a URL: an IPv6 address in brackets. */
+    private static String hostInUrl(String host) { return host.contains(":") ? "[" + host + "]" : host; }
 
     private static String describe(Throwable e) {
         String m = e.getMessage();

@@ -200,7 +200,7 @@ final class ServiceTests extends TestCase {
         try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
             try (Client client = new Client(broker.url());
                  Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
-                         "agent.serve.maxBytes=2000", "DatabasePath=" + dir.path.resolve("customers.db")))) {
+                         "agent.serve.maxMessageBytes=2000", "DatabasePath=" + dir.path.resolve("customers.db")))) {
                 Session s = client.session;
                 String create = text("Customer { @verb Create  CustomerId = \"C7\"  Name = \"Grace\" }");
                 refused(client, s.createTextMessage("BusinessObject\u0003Custo"), "the record does not read");
@@ -218,7 +218,7 @@ final class ServiceTests extends TestCase {
                 refused(client, s.createBytesMessage(), "record requests come as a TextMessage");
                 refused(client, s.createMapMessage(), "not a ");
                 refused(client, s.createTextMessage(create.replace("Grace", "G".repeat(3000))),
-                        "larger than agent.serve.maxBytes (2000 bytes)");
+                        "larger than agent.serve.maxMessageBytes (2000 bytes)");
 
                 // Without JMSReplyTo: served all the same, and said to be unanswerable.
                 MessageProducer producer = s.createProducer(s.createQueue("hb.SQLiteDemo.requests"));
@@ -678,8 +678,14 @@ final class ServiceTests extends TestCase {
         }
 
         static Agent start(ServiceTests t, Scratch dir, Path connector, List<String> defines) throws IOException {
-            List<String> command = new ArrayList<>(List.of("/bin/sh", t.launcher.toString(), "serve",
-                    "-p", t.properties.toString(), "-c", connector.toString(), "-D", "agent.wire=record"));
+            return start(t.launcher, t.properties, connector, dir, defines, Map.of());
+        }
+
+        /** An agent with more environment variables (HBAGENT_JAVA_OPTS among them replaces -Xcheck:jni). */
+        static Agent start(Path launcher, Path properties, Path connector, Scratch dir, List<String> defines,
+                           Map<String, String> environment) throws IOException {
+            List<String> command = new ArrayList<>(List.of("/bin/sh", launcher.toString(), "serve",
+                    "-p", properties.toString(), "-c", connector.toString(), "-D", "agent.wire=record"));
             for (String d : defines) {
                 command.add("-D");
                 command.add(d);
@@ -692,6 +698,7 @@ final class ServiceTests extends TestCase {
             Path err = dir.path.resolve("agent" + n + ".err");
             ProcessBuilder pb = new ProcessBuilder(command).redirectOutput(out.toFile()).redirectError(err.toFile());
             pb.environment().put("HBAGENT_JAVA_OPTS", "-Xcheck:jni");
+            pb.environment().putAll(environment);
             return new Agent(pb.start(), out, err);
         }
 
