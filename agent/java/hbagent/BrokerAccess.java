@@ -169,11 +169,12 @@ final class BrokerAccess {
     /**
      * The broker plugins: authentication of every connection (also the
      * agent's own in-VM one) and the authorization map described above.
-     * eventDestinations are "queue:NAME" or "topic:NAME".
+     * eventDestinations are "queue:NAME" or "topic:NAME"; deadLetterQueue is
+     * the agent's own (null: none), which the agent writes like the broker's.
      */
     @SuppressWarnings("rawtypes")  // ActiveMQ's map takes a raw list of entries
     BrokerPlugin[] plugins(String agentUser, String connectorName, String requestQueue,
-                           List<String> eventDestinations) throws Exception {
+                           List<String> eventDestinations, String deadLetterQueue) throws Exception {
         List<AuthenticationUser> users = new ArrayList<>();
         for (Map.Entry<String, String> e : passwords.entrySet()) {
             users.add(new AuthenticationUser(e.getKey(), e.getValue(), String.join(",", groupsOf(e.getKey()))));
@@ -193,6 +194,9 @@ final class BrokerAccess {
         entries.add(entry("queue:hb." + connectorName + ".replies.>", both, both, both));
         entries.add(entry("topic:ActiveMQ.Advisory.>", both, both, both));
         entries.add(entry("queue:ActiveMQ.DLQ", both, agents, both));
+        if (deadLetterQueue != null) {
+            entries.add(entry("queue:" + deadLetterQueue, both, agents, both));
+        }
         DefaultAuthorizationMap map = new DefaultAuthorizationMap();
         map.setAuthorizationEntries(entries);
         TempDestinationAuthorizationEntry temporary = new TempDestinationAuthorizationEntry();
@@ -215,7 +219,7 @@ final class BrokerAccess {
             events.add("topic:" + service.eventTopic());
             events.addAll(config.destinations.values());
             broker.setPlugins(service.access.plugins(service.security.user, service.connectorName,
-                    service.requestQueue, events));
+                    service.requestQueue, events, service.deadLetterQueue));
         }
         if (service.listen.regionMatches(true, 0, "ssl:", 0, 4) || service.listen.toLowerCase(java.util.Locale.ROOT)
                 .matches("[a-z+]*\\+ssl:.*")) {

@@ -363,7 +363,7 @@ final class JsonWire {
         for (String field : node.fields.keySet()) {
             switch (field) {
                 case "type", "version", "verb", "locale", "delta", "attributes", "prior" -> { }
-                default -> throw new JsonWireException(at(path) + "unknown field \"" + field
+                default -> throw new JsonWireException(at(path) + "unknown field \"" + clip(field)
                         + "\" in a business object (" + node.fields.get(field).position() + ")");
             }
         }
@@ -378,8 +378,9 @@ final class JsonWire {
         }
         Spec spec = specs.get(type);
         if (spec == null) {
-            throw new JsonWireException(at(path) + "unknown business object type \"" + ByteText.show(type, charset)
-                    + "\" (" + (typeNode != null ? typeNode : node).position() + ")");
+            throw new JsonWireException(at(path) + "unknown business object type \""
+                    + clip(ByteText.show(type, charset)) + "\" (" + (typeNode != null ? typeNode : node).position()
+                    + ")");
         }
         Node versionNode = node.fields.get("version");
         String version = versionNode == null ? spec.version() : readText(versionNode, join(path, "version"), false);
@@ -423,9 +424,9 @@ final class JsonWire {
                         + ", not a JSON object (" + node.position() + ")");
             }
             for (Map.Entry<String, Node> e : node.fields.entrySet()) {
-                String name = encode(e.getKey(), join(path, e.getKey()), e.getValue());
+                String where = join(path, clip(e.getKey()));
+                String name = encode(e.getKey(), where, e.getValue());
                 int index = spec.indexOf(name);
-                String where = join(path, e.getKey());
                 if (index < 0) {
                     throw new JsonWireException(where + ": " + ByteText.show(spec.name(), charset)
                             + " has no such attribute (" + e.getValue().position() + ")");
@@ -462,8 +463,8 @@ final class JsonWire {
         if (v.kind == Kind.OBJECT) {
             for (String field : v.fields.keySet()) {
                 if (!field.equals("delta") && !field.equals("elements")) {
-                    throw new JsonWireException(where + ": unknown field \"" + field + "\" in a list (" + v.position()
-                            + ")");
+                    throw new JsonWireException(where + ": unknown field \"" + clip(field) + "\" in a list ("
+                            + v.position() + ")");
                 }
             }
             Node deltaNode = v.fields.get("delta");
@@ -556,6 +557,11 @@ final class JsonWire {
             case TRUE, FALSE -> "a boolean";
             case NULL -> "null";
         };
+    }
+
+    /** A name from the document as shown in a message: long ones cut, so a message stays short. */
+    private static String clip(String name) {
+        return name.length() <= 80 ? name : name.substring(0, 80) + "... (" + name.length() + " characters)";
     }
 
     private static String join(String path, String name) { return path.isEmpty() ? name : path + "." + name; }

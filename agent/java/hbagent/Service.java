@@ -81,6 +81,8 @@ final class Service {
     private final Object syncLock = new Object();
 
     private volatile boolean connected;
+    /** The connection was interrupted and has not resumed since. */
+    private volatile boolean interrupted;
     /** Events were refused since the connection went: said once per outage. */
     private volatile boolean refusedWhileDown;
     private volatile boolean stopping;
@@ -116,16 +118,23 @@ final class Service {
         try {
             startBroker();
             connect();
+            if (service.httpPort != null) {
+                startOps();
+            }
         } catch (JMSException | RuntimeException e) {
-            agentLine("cannot reach the broker: " + describe(e));
+            agentLine((e instanceof HbAgentException ? "" : "cannot reach the broker: ") + describe(e));
             agent.n_terminate();
+            if (connection != null) {
+                try {
+                    connection.close();
+                } catch (JMSException closing) {
+                    // Start-up failed already; the process ends.
+                }
+            }
             stopBroker();
             return START_FAILED;
         }
         installSignalHandler();
-        if (service.httpPort != null) {
-            startOps();
-        }
         for (int i = 0; i < service.threads; ++i) {
             Thread t = new Thread(this::serveLoop, "hbagent-request-" + (i + 1));
             workers.add(t);
@@ -288,7 +297,9 @@ final class Service {
         factory.setSendTimeout((int) service.sendTimeout);
         factory.getPrefetchPolicy().setQueuePrefetch(1);
         RedeliveryPolicy redelivery = new RedeliveryPolicy();
-        redelivery.setMaximumRedeliveries(service.maxRedeliveries);
+        // With a dead-letter queue of its own the agent takes one delivery more and moves the
+        // request there itself; otherwise the client hands it to the broker's dead-letter queue.
+        redelivery.setMaximumRedeliveries(service.maxRedeliveries + (service.deadLetterQueue != null ? 1 : 0));
         redelivery.setInitialRedeliveryDelay(100);
         redelivery.setRedeliveryDelay(100);
         factory.setRedeliveryPolicy(redelivery);
@@ -306,13 +317,18 @@ final class Service {
             @Override  // ActiveMQ's spelling
             public void transportInterupted() {
                 connected = false;
+                interrupted = true;
                 agentLine("broker connection interrupted: events are refused until it is back");
             }
 
             @Override
             public void transportResumed() {
                 connected = true;
-                agentLine("broker connection resumed");
+                // The first connection of a failover transport also reports itself resumed.
+                if (interrupted) {
+                    interrupted = false;
+                    agentLine("broker connection resumed");
+                }
             }
         });
         connection.setExceptionListener(e -> agentLine("broker connection failed: " + describe(e)));
@@ -388,6 +404,16 @@ final class Service {
             metrics.redelivered();
             agentLine("request " + id + " redelivered (delivery " + (deliveries + 1) + ")");
         }
+        if (service.deadLetterQueue != null && deliveries > service.maxRedeliveries) {
+            replies.send(session.createQueue(service.deadLetterQueue), request, DeliveryMode.PERSISTENT,
+                    request.getJMSPriority(), Message.DEFAULT_TIME_TO_LIVE);
+            session.commit();
+            deadLetters.incrementAndGet();
+            metrics.deadLettered();
+            agentLine("request " + id + " failed " + (deliveries) + " times: moved to the dead-letter queue "
+                    + service.deadLetterQueue);
+            return;
+        }
         try {
             Reply reply = handle(request);
             Destination replyTo = request.getJMSReplyTo();
@@ -398,7 +424,9 @@ final class Service {
                 Message message = reply.toMessage(session);
                 String correlation = request.getJMSCorrelationID();
                 message.setJMSCorrelationID(correlation != null ? correlation : id);
-                replies.send(replyTo, message);
+                // The reply is as persistent as its request.
+                replies.send(replyTo, message, request.getJMSDeliveryMode(), Message.DEFAULT_PRIORITY,
+                        Message.DEFAULT_TIME_TO_LIVE);
             }
             session.commit();
             served.incrementAndGet();
@@ -409,7 +437,7 @@ final class Service {
             boolean last = deliveries >= service.maxRedeliveries;
             agentLine("request " + id + " failed: " + describe(e)
                     + (last ? "; it goes to the dead-letter queue" : "; it will be delivered again"));
-            if (last) {
+            if (last && service.deadLetterQueue == null) {
                 deadLetters.incrementAndGet();
                 metrics.deadLettered();
             }
@@ -876,6 +904,9 @@ final class Service {
     private static String hostInUrl(String host) { return host.contains(":") ? "[" + host + "]" : host; }
 
     private static String describe(Throwable e) {
+        if (e instanceof HbAgentException) {
+            return e.getMessage();
+        }
         String m = e.getMessage();
         Throwable cause = e.getCause();
         if (cause != null && cause.getMessage() != null && (m == null || !m.contains(cause.getMessage()))) {

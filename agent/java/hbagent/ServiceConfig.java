@@ -19,6 +19,8 @@ import java.util.Set;
  * agent.serve.threads         requests served at once (4)
  * agent.serve.maxRedeliveries deliveries after the first before a request goes to
  *                             the dead-letter queue (3)
+ * agent.serve.deadLetterQueue where requests go that failed too often (none: the broker's,
+ *                             ActiveMQ.DLQ by default)
  * agent.serve.maxMessageBytes the largest request body taken (16777216); larger ones get an
  *                             error reply without being read
  * agent.serve.shutdownWait    ms running requests get to finish at shut-down (30000)
@@ -34,7 +36,8 @@ import java.util.Set;
  */
 final class ServiceConfig {
     static final Set<String> KEYS = union(Set.of("broker.url", "broker.dataDir", "broker.listen",
-            "broker.sendTimeout", "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.maxMessageBytes",
+            "broker.sendTimeout", "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.deadLetterQueue",
+            "serve.maxMessageBytes",
             "serve.shutdownWait", "pollInterval", "syncTimeout", "wire", "http.port", "http.bind"),
             BrokerSecurity.KEYS,
             // BrokerAccess's settings, named here so that reading properties needs no broker classes.
@@ -48,6 +51,8 @@ final class ServiceConfig {
     String requestQueue;
     int threads;
     int maxRedeliveries;
+    /** The configured dead-letter queue, or null for the broker's. */
+    String deadLetterQueue;
     int maxBytes;
     long shutdownWait;
     long pollInterval;
@@ -79,6 +84,10 @@ final class ServiceConfig {
         c.requestQueue = s.getOrDefault("serve.queue", "hb." + c.connectorName + ".requests");
         c.threads = (int) number(s, "serve.threads", 4, 1, 256);
         c.maxRedeliveries = (int) number(s, "serve.maxRedeliveries", 3, 0, 1000);
+        c.deadLetterQueue = s.get("serve.deadLetterQueue");
+        if (c.deadLetterQueue != null && c.deadLetterQueue.isEmpty()) {
+            c.deadLetterQueue = null;
+        }
         c.maxBytes = (int) number(s, "serve.maxMessageBytes", 16 << 20, 1, Integer.MAX_VALUE - 16);
         c.shutdownWait = number(s, "serve.shutdownWait", 30000, 0, Integer.MAX_VALUE);
         c.pollInterval = number(s, "pollInterval", 1000, 1, Integer.MAX_VALUE);

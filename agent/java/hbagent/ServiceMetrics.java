@@ -104,7 +104,8 @@ final class ServiceMetrics {
         long cumulative = 0;
         for (int i = 0; i <= BUCKETS.length; ++i) {
             cumulative += counts[i];
-            String le = i < BUCKETS.length ? BigDecimal.valueOf(BUCKETS[i]).stripTrailingZeros().toPlainString() : "+Inf";
+            String le = i < BUCKETS.length ? BigDecimal.valueOf(BUCKETS[i]).stripTrailingZeros().toPlainString()
+                    : "+Inf";
             out.append("hbagent_request_duration_seconds_bucket{le=\"").append(le).append("\"} ").append(cumulative)
                     .append('\n');
         }

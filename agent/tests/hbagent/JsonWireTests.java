@@ -88,6 +88,18 @@ public final class JsonWireTests extends TestCase {
                     "en_US", "2", "7", "0", "VqIgnore")), s);
             String plainJson = roundTrips(s, plain);
             check(plainJson.contains("\"delta\":null"), plainJson);
+            // List flags that do not match their record still come back as they were.
+            BusObj odd = FormatTests.parse(s, "Customer { Orders = [ Order { Lines = [ Order { } ] } ] }");
+            BusObj.Array orders = (BusObj.Array) odd.values.get(3);
+            BusObj order = orders.elements().get(0);
+            order.delta = null;
+            order.values.set(1, new BusObj.Array(Boolean.FALSE, ((BusObj.Array) order.values.get(1)).elements()));
+            odd.values.set(3, new BusObj.Array(null, orders.elements()));
+            String oddJson = wire(s).toJson(odd);
+            equal(odd, wire(s).fromJson(oddJson));
+            check(oddJson.contains("\"Orders\":{\"delta\":null,") && oddJson.contains("\"Lines\":{\"delta\":false,"),
+                    oddJson);
+
             JsonWire latin = new JsonWire(s, StandardCharsets.ISO_8859_1, "en_US");
             equal(plain, latin.fromJson(latin.toJson(plain)));
             check(latin.toJson(plain).contains("\"N\u00e9\""), latin.toJson(plain));
@@ -159,6 +171,17 @@ public final class JsonWireTests extends TestCase {
                     "Address: a string where one child");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": []}"), "not a JSON object");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"Name\": \"x\"}"), "unknown field \"Name\"");
+            String longName = "N".repeat(100_000);
+            for (String doc : List.of("{\"type\": \"" + longName + "\"}", "{\"" + longName + "\": 1}",
+                    "{\"type\": \"Customer\", \"attributes\": {\"" + longName + "\": \"x\"}}")) {
+                try {
+                    wire(s).fromJson(doc);
+                    throw new AssertionError("not refused");
+                } catch (JsonWireException e) {
+                    check(e.getMessage().length() < 300 && e.getMessage().contains("(100000 characters)"),
+                            "a short message naming the long name: " + e.getMessage().length());
+                }
+            }
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"delta\": \"yes\"}"), "delta: a string");
             refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Address\": "
                     + "{\"type\": \"Address\", \"prior\": {}}}}"), "Address.prior: only the outermost");

@@ -68,12 +68,14 @@ final class ServiceTests extends TestCase {
         test("four verbs, byte agent, JSON wire", () -> verbs(true, true));
         test("bad JSON requests get error replies naming the place", this::badJson);
         test("bad requests get error replies and the agent keeps serving", this::badRequests);
-        test("an unanswerable reply is retried, then dead-lettered", this::deadLetter);
+        test("an unanswerable reply is retried, then dead-lettered", () -> deadLetter(null));
+        test("... or moved to a configured dead-letter queue", () -> deadLetter("test.dead"));
         test("events: a stop between publishing and marking publishes the event again", this::eventsAcrossStop);
         test("broker stopped and started behind a failover URL", this::brokerRestart);
         test("SIGTERM during a burst: every answered request acknowledged, the others served later", this::burst);
         test("the embedded broker: started on the listen URL, serves, stops with the agent", this::embedded);
         test("a connector whose n_init fails: exit status 2 with the reason", this::initFails);
+        test("a listen or operations port in use: exit status 2 with the reason", this::portsInUse);
         test("consumeSync: JMS request/reply, and a timeout without a reply", this::synchronousRequests);
     }
 
@@ -152,20 +154,28 @@ final class ServiceTests extends TestCase {
         }
     }
 
-    /** /health and /metrics of a running agent after the four verbs. */
-    private void operations(Agent agent, Client client) throws Exception {
+    /** The address of the agent's operations endpoint, as it printed it. */
+    private static String opsAddress(Agent agent) throws Exception {
         agent.awaitErr("operations endpoint on http://127.0.0.1:");
         java.util.regex.Matcher m = java.util.regex.Pattern
                 .compile("operations endpoint on (http://127.0.0.1:\\d+)/").matcher(agent.err());
         check(m.find(), "the endpoint's address is printed");
-        java.net.http.HttpClient http = java.net.http.HttpClient.newHttpClient();
-        java.net.http.HttpResponse<String> health = http.send(java.net.http.HttpRequest.newBuilder(
-                java.net.URI.create(m.group(1) + "/health")).build(),
-                java.net.http.HttpResponse.BodyHandlers.ofString());
+        return m.group(1);
+    }
+
+    private static java.net.http.HttpResponse<String> get(String url) throws Exception {
+        return java.net.http.HttpClient.newHttpClient().send(java.net.http.HttpRequest.newBuilder(
+                java.net.URI.create(url)).build(), java.net.http.HttpResponse.BodyHandlers.ofString());
+    }
+
+    private static int health(Agent agent) throws Exception { return get(opsAddress(agent) + "/health").statusCode(); }
+
+    /** /health and /metrics of a running agent after the four verbs. */
+    private void operations(Agent agent, Client client) throws Exception {
+        java.net.http.HttpResponse<String> health = get(opsAddress(agent) + "/health");
         equal(200, health.statusCode());
         check(health.body().contains("\"broker\":\"connected\""), "health names the broker: " + health.body());
-        String metrics = http.send(java.net.http.HttpRequest.newBuilder(java.net.URI.create(m.group(1) + "/metrics"))
-                .build(), java.net.http.HttpResponse.BodyHandlers.ofString()).body();
+        String metrics = get(opsAddress(agent) + "/metrics").body();
         for (String line : List.of("hbagent_requests_total{verb=\"Create\",status=\"1\"} 1",
                 "hbagent_requests_total{verb=\"Retrieve\",status=\"-2\"} 1",
                 "hbagent_events_published_total 3", "hbagent_monitor{name=\"init\"}",
@@ -277,11 +287,15 @@ final class ServiceTests extends TestCase {
         equal(0L, bodyLength(reply));
     }
 
-    private void deadLetter() throws Exception {
+    private void deadLetter(String queue) throws Exception {
         try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
+            List<String> defines = new ArrayList<>(List.of("agent.broker.url=" + broker.url(),
+                    "agent.serve.maxRedeliveries=2", "DatabasePath=" + dir.path.resolve("customers.db")));
+            if (queue != null) {
+                defines.add("agent.serve.deadLetterQueue=" + queue);
+            }
             try (Client client = new Client(broker.url());
-                 Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
-                         "agent.serve.maxRedeliveries=2", "DatabasePath=" + dir.path.resolve("customers.db")))) {
+                 Agent agent = Agent.start(this, dir, defines)) {
                 // A reply queue that is gone before the reply can be sent.
                 Queue gone;
                 try (Client other = new Client(broker.url())) {
@@ -291,12 +305,14 @@ final class ServiceTests extends TestCase {
                 TextMessage m = s.createTextMessage(text("Customer { @verb Retrieve  CustomerId = \"C9\" }"));
                 m.setJMSReplyTo(gone);
                 s.createProducer(s.createQueue("hb.SQLiteDemo.requests")).send(m);
-                agent.awaitErr("it goes to the dead-letter queue");
-                MessageConsumer dlq = s.createConsumer(s.createQueue("ActiveMQ.DLQ"));
+                agent.awaitErr(queue == null ? "it goes to the dead-letter queue"
+                        : "failed 3 times: moved to the dead-letter queue " + queue);
+                MessageConsumer dlq = s.createConsumer(s.createQueue(queue == null ? "ActiveMQ.DLQ" : queue));
                 Message dead = dlq.receive(WAIT_MS);
                 check(dead != null, "the request reached the dead-letter queue");
-                equal(m.getJMSMessageID(), dead.getJMSMessageID());
-                equal(2, agent.countErr("redelivered (delivery "));
+                equal(m.getText(), ((TextMessage) dead).getText());
+                equal(gone.toString(), String.valueOf(dead.getJMSReplyTo()));
+                equal(queue == null ? 2 : 3, agent.countErr("redelivered (delivery "));
                 // And the agent still serves.
                 Message reply = client.call(s.createTextMessage(
                         text("Customer { @verb Retrieve  CustomerId = \"C9\" }")), null);
@@ -349,7 +365,7 @@ final class ServiceTests extends TestCase {
             Broker broker = Broker.start(data, port);
             String url = "failover:(" + broker.url() + ")?initialReconnectDelay=100&maxReconnectDelay=500";
             List<String> defines = List.of("agent.broker.url=" + url, "DatabasePath=" + dir.path.resolve("c.db"),
-                    "agent.pollInterval=100", "PollQuantity=1",
+                    "agent.pollInterval=100", "PollQuantity=1", "agent.http.port=0",
                     "agent.collaboration.CustomerSync.destination=queue:test.events");
             int customers = 30;
             try (Agent agent = Agent.start(this, dir, defines)) {
@@ -364,9 +380,11 @@ final class ServiceTests extends TestCase {
                 broker.close();
                 agent.awaitErr("broker connection interrupted");
                 agent.awaitErr("refused");
+                equal(503, health(agent));
                 Thread.sleep(500);
                 broker = Broker.start(data, port);
                 agent.awaitErr("broker connection resumed");
+                equal(200, health(agent));
                 try (Client client = new Client(url)) {
                     MessageConsumer events = client.session.createConsumer(client.session.createQueue("test.events"));
                     Set<String> keys = new HashSet<>();
@@ -456,6 +474,26 @@ final class ServiceTests extends TestCase {
                 try (ServerSocket s = new ServerSocket(port, 1, InetAddress.getLoopbackAddress())) {
                     check(s.getLocalPort() == port, "the port is free again");
                 }
+            }
+        }
+    }
+
+    private void portsInUse() throws Exception {
+        try (Scratch dir = new Scratch();
+             ServerSocket taken = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
+            try (Agent agent = Agent.start(this, dir, List.of(
+                    "agent.broker.listen=tcp://127.0.0.1:" + taken.getLocalPort(),
+                    "agent.broker.dataDir=" + dir.path.resolve("kahadb"),
+                    "DatabasePath=" + dir.path.resolve("c.db")))) {
+                equal(2, agent.waitExit());
+                agent.expectErr("the embedded broker does not start (tcp://127.0.0.1:" + taken.getLocalPort());
+                agent.expectOut("SQLite connector closed its database");
+            }
+            try (Broker broker = Broker.start(dir.path.resolve("broker"), freePort());
+                 Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
+                         "agent.http.port=" + taken.getLocalPort(), "DatabasePath=" + dir.path.resolve("c.db")))) {
+                equal(2, agent.waitExit());
+                agent.expectErr("the operations endpoint cannot listen on 127.0.0.1:" + taken.getLocalPort());
             }
         }
     }
