@@ -57,7 +57,8 @@ public final class SecurityTests extends TestCase {
         this.properties = sample.resolve("demo.properties");
         test("credentials: missing and wrong passwords refused and retried with back-off, the right one serves",
                 this::credentials);
-        test("TLS with keytool's keys: the agent and a client connect, an untrusted certificate is refused",
+        test("TLS with keytool's keys: the agent and a client connect, an untrusted certificate is refused;"
+                + " the same with the embedded broker on ssl://",
                 this::tls);
         test("embedded broker with users and groups: only the request group reaches the connector",
                 this::embeddedAccess);
@@ -180,6 +181,30 @@ public final class SecurityTests extends TestCase {
                     equal(0, agent.stop());
                     noSecrets(agent, ops + r.out() + r.err(), storePassword);
                 }
+            }
+            // The embedded broker on ssl://: it presents the key store and takes only trusted clients.
+            String listen = "ssl://127.0.0.1:" + ServiceTests.freePort();
+            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.listen=" + listen + "?needClientAuth=true",
+                    "agent.broker.dataDir=" + d.resolve("embedded"), "agent.tls.keyStore=" + d.resolve("broker.p12"),
+                    "agent.tls.trustStore=" + d.resolve("broker-trust.p12"),
+                    "agent.tls.keyStorePasswordFile=" + storePasswordFile,
+                    "agent.tls.trustStorePasswordFile=" + storePasswordFile, "DatabasePath=" + d.resolve("e.db")),
+                    Map.of())) {
+                agent.awaitErr("serving hb.SQLiteDemo.requests");
+                Path client = d.resolve("client.properties");
+                Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
+                        + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
+                        + "agent.tls.trustStorePasswordFile = trust.password\n");
+                ClientTests.Result r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E1\","
+                        + " \"Name\": \"Emma\"}}");
+                equal(0, r.code());
+                Files.writeString(client, "agent.tls.keyStore = stranger.p12\nagent.tls.keyStorePasswordFile ="
+                        + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
+                        + "agent.tls.trustStorePasswordFile = trust.password\n");
+                r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E2\", \"Name\": \"X\"}}");
+                equal(BrokerClient.NO_BROKER, r.code());
+                equal(0, agent.stop());
+                noSecrets(agent, r.out() + r.err(), storePassword);
             }
         }
     }
