@@ -267,11 +267,24 @@ final class Service {
     private void connect() throws JMSException, InterruptedException {
         String url = service.brokerUrl != null ? service.brokerUrl : "vm://hbagent?create=false";
         long delay = CREDENTIALS_RETRY_MS;
+        Thread whileRefused = null;
         for (int attempt = 1;; ++attempt) {
             try {
                 connectOnce(url);
+                if (whileRefused != null) {
+                    try {
+                        Runtime.getRuntime().removeShutdownHook(whileRefused);
+                    } catch (IllegalStateException shuttingDown) {
+                        // The hook is running already and ends the process.
+                    }
+                }
                 return;
             } catch (JMSException e) {
+                if (whileRefused == null && BrokerSecurity.refused(e)) {
+                    // SIGTERM while waiting for right credentials still ends the connector cleanly.
+                    whileRefused = new Thread(this::stopWhileRefused, "hbagent-shutdown");
+                    Runtime.getRuntime().addShutdownHook(whileRefused);
+                }
                 if (!BrokerSecurity.refused(e)) {
                     throw e;
                 }
@@ -289,6 +302,17 @@ final class Service {
             Thread.sleep(delay);
             delay = Math.min(delay * 2, CREDENTIALS_RETRY_MAX_MS);
         }
+    }
+
+    /** Shut-down before the broker took the credentials: no requests yet, so the connector and broker only. */
+    private void stopWhileRefused() {
+        agentLine("shutting down: the broker never took the agent's credentials");
+        stopping = true;
+        out.println("  n_terminate returned " + agent.n_terminate());
+        stopBroker();
+        out.flush();
+        err.flush();
+        Runtime.getRuntime().halt(0);
     }
 
     private void connectOnce(String url) throws JMSException {

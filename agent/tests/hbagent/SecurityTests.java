@@ -118,6 +118,17 @@ public final class SecurityTests extends TestCase {
                 equal(0, agent.stop());
                 noSecrets(agent, ops, right, wrong, clientPassword);
             }
+            // SIGTERM while the credentials are refused: the connector is terminated, exit status 0.
+            Files.writeString(passwordFile, wrong);
+            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url,
+                    "agent.broker.user=hbagent", "agent.broker.passwordFile=" + passwordFile,
+                    "DatabasePath=" + dir.path.resolve("c.db")), Map.of())) {
+                agent.awaitErr("attempt 1)");
+                equal(0, agent.stop());
+                agent.expectOut("n_terminate returned 0");
+                agent.expectErr("shutting down: the broker never took the agent's credentials");
+                noSecrets(agent, "", right, wrong);
+            }
         }
     }
 
