@@ -10,7 +10,6 @@ import java.util.Comparator;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.Properties;
 import java.util.stream.Stream;
 import java.util.zip.DeflaterOutputStream;
 import org.apache.activemq.command.ActiveMQTextMessage;
@@ -31,7 +30,7 @@ public final class SecurityConfigTests extends TestCase {
         test("an embedded broker beyond loopback needs users, groups and a request group", this::listenCheck);
         test("access rules: the agent's user must exist and belong to a group", this::accessRules);
         test("request size is taken from the encoded body, compressed ones by their declared length", this::sizes);
-        test("clients read the credentials of the properties file, relative to it", this::clientSettings);
+        test("clients refuse a password in their properties file", this::clientSettings);
     }
 
     public static void main(String[] args) throws Exception {
@@ -112,8 +111,6 @@ public final class SecurityConfigTests extends TestCase {
         ServiceConfig t = ServiceConfig.of(config("agent.broker.url=ssl://127.0.0.1:1",
                 "agent.tls.trustStore=" + dir.resolve("missing.p12")), Map.of());
         fails("agent.tls.trustStore: cannot read", () -> t.security.factory("ssl://127.0.0.1:1"));
-        equal("PKCS12", BrokerSecurity.storeType(Path.of("a/agent.P12")));
-        equal("JKS", BrokerSecurity.storeType(Path.of("agent.jks")));
     }
 
     private void listenCheck() throws Exception {
@@ -124,14 +121,6 @@ public final class SecurityConfigTests extends TestCase {
         for (String listen : List.of("tcp://0.0.0.0:61616", "tcp://:61616", "nio+ssl://0.0.0.0:1")) {
             fails("is not a loopback address, and anyone reaching it could send requests",
                     () -> ServiceConfig.of(config("agent.broker.listen=" + listen), Map.of()));
-        }
-        // Any address of this machine that is not loopback.
-        for (java.net.NetworkInterface n : java.util.Collections.list(java.net.NetworkInterface.getNetworkInterfaces())) {
-            for (java.net.InetAddress a : java.util.Collections.list(n.getInetAddresses())) {
-                if (!a.isLoopbackAddress() && a instanceof java.net.Inet4Address) {
-                    check(!BrokerAccess.loopback("tcp://" + a.getHostAddress() + ":1"), a + " is not loopback");
-                }
-            }
         }
         // An existing broker is the broker's own business: no listen check.
         ServiceConfig.of(config("agent.broker.url=tcp://10.1.2.3:61616", "agent.broker.listen=tcp://0.0.0.0:1"),
@@ -208,26 +197,13 @@ public final class SecurityConfigTests extends TestCase {
     }
 
     private void clientSettings() throws Exception {
-        Path sub = Files.createDirectories(dir.resolve("conf"));
-        Files.writeString(sub.resolve("pw"), "client-secret\n");
-        Path file = sub.resolve("agent.properties");
-        Files.writeString(file, "agent.broker.user = alice\nagent.broker.passwordFile = pw\n");
-        Properties p = BrokerClient.properties(file);
-        BrokerSecurity s = BrokerClient.security(p, Map.of());
-        equal("alice", s.user);
-        equal("client-secret", s.password());
+        Path file = dir.resolve("client.properties");
         Files.writeString(file, "agent.broker.password = x\n");
         try {
             BrokerClient.security(BrokerClient.properties(file), Map.of());
             throw new AssertionError("an inline password was taken");
         } catch (BrokerClient.UsageException e) {
             check(e.getMessage().contains("agent.broker.password is not taken"), e.getMessage());
-        }
-        try {
-            BrokerClient.connect("tcp://u:pw@127.0.0.1:1", BrokerClient.security(null, Map.of()), 1);
-            throw new AssertionError("a URL with a password was taken");
-        } catch (BrokerClient.UsageException e) {
-            check(e.getMessage().contains("carries a password") && !e.getMessage().contains("pw@"), e.getMessage());
         }
     }
 }

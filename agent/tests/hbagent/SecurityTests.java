@@ -103,13 +103,13 @@ public final class SecurityTests extends TestCase {
                 Files.writeString(passwordFile, right + "\n");
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
                 agent.expectErr("connected to " + broker.url);
-                try (Client client = new Client(broker.factory("alice", clientPassword))) {
+                try (ServiceTests.Client client = client(broker.factory("alice", clientPassword))) {
                     Message reply = client.call(client.session.createTextMessage(
                             record("C1", "Ada")), null);
                     equal(1, reply.getIntProperty("status"));
                 }
                 // A client with a wrong password is refused by the broker as well.
-                try (Client intruder = new Client(broker.factory("alice", wrong))) {
+                try (ServiceTests.Client intruder = client(broker.factory("alice", wrong))) {
                     throw new AssertionError("a wrong client password connected: " + intruder.connection);
                 } catch (JMSException e) {
                     check(BrokerSecurity.refused(e), "refused for its credentials: " + e);
@@ -176,18 +176,6 @@ public final class SecurityTests extends TestCase {
                     r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T2\", \"Name\": \"X\"}}");
                     equal(BrokerClient.NO_BROKER, r.code());
                     check(r.err().contains("cannot connect to the broker"), r.err());
-                    // No certificate at all: refused too.
-                    Files.writeString(client, "agent.tls.trustStore = agent-trust.p12\n"
-                            + "agent.tls.trustStorePasswordFile = trust.password\n");
-                    r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T3\", \"Name\": \"X\"}}");
-                    equal(BrokerClient.NO_BROKER, r.code());
-                    // The stranger's request never reached the connector.
-                    Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
-                            + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
-                            + "agent.tls.trustStorePasswordFile = trust.password\n");
-                    r = request(client, broker.url, "{\"type\": \"Customer\", \"verb\": \"Retrieve\","
-                            + " \"attributes\": {\"CustomerId\": \"T2\"}}", "Retrieve");
-                    equal(BrokerClient.STATUS, r.code());
                     String ops = operations(agent);
                     equal(0, agent.stop());
                     noSecrets(agent, ops + r.out() + r.err(), storePassword);
@@ -253,7 +241,7 @@ public final class SecurityTests extends TestCase {
             try (ServiceTests.Agent agent = agent(dir, absolute, Map.of("HB_BROKER_PASSWORD", agentPassword))) {
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
                 org.apache.activemq.ActiveMQConnectionFactory alice = factory(url, "alice", alicePassword);
-                try (Client client = new Client(alice)) {
+                try (ServiceTests.Client client = client(alice)) {
                     MessageConsumer events = client.session.createConsumer(
                             client.session.createTopic("hb.SQLiteDemo.events"));
                     Message reply = client.call(client.session.createTextMessage(record("A1", "Confidential Ann")),
@@ -290,12 +278,12 @@ public final class SecurityTests extends TestCase {
                     mallory.close();
                 }
                 // A wrong password does not connect at all.
-                try (Client eve = new Client(factory(url, "alice", malloryPassword))) {
+                try (ServiceTests.Client eve = client(factory(url, "alice", malloryPassword))) {
                     throw new AssertionError("a wrong password connected: " + eve.connection);
                 } catch (JMSException e) {
                     check(BrokerSecurity.refused(e), "refused: " + e);
                 }
-                try (Client client = new Client(alice)) {
+                try (ServiceTests.Client client = client(alice)) {
                     Message reply = client.call(client.session.createTextMessage(retrieve("M1")), null);
                     equal(-2, reply.getIntProperty("status"));
                     reply = client.call(client.session.createTextMessage(retrieve("A1")), null);
@@ -315,7 +303,7 @@ public final class SecurityTests extends TestCase {
     private void limits() throws Exception {
         try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
              Broker broker = Broker.start(dir.path, Map.of(), null, null);
-             Client client = new Client(factory(broker.url, null, null))) {
+             ServiceTests.Client client = client(factory(broker.url, null, null))) {
             // A small heap and one consumer: five 12 MB requests fit only when none is decoded.
             try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url, "agent.wire=json",
                     "agent.serve.maxMessageBytes=1048576", "agent.serve.threads=1", "agent.http.port=0",
@@ -435,6 +423,11 @@ public final class SecurityTests extends TestCase {
         return new ClientTests.Result(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
     }
 
+    private static ServiceTests.Client client(org.apache.activemq.ActiveMQConnectionFactory factory)
+            throws JMSException {
+        return new ServiceTests.Client(factory, "hb.SQLiteDemo.requests");
+    }
+
     private static org.apache.activemq.ActiveMQConnectionFactory factory(String url, String user, String password) {
         org.apache.activemq.ActiveMQConnectionFactory f = new org.apache.activemq.ActiveMQConnectionFactory(url);
         f.setUserName(user);
@@ -511,58 +504,5 @@ public final class SecurityTests extends TestCase {
             }
             service.waitUntilStopped();
         }
-    }
-
-    /** A JMS client with a reply queue of its own. */
-    static final class Client implements AutoCloseable {
-        final Connection connection;
-        final Session session;
-        final Queue replies;
-        private final MessageConsumer replyConsumer;
-        private final MessageProducer requests;
-        private final Map<String, Message> early = new LinkedHashMap<>();
-
-        Client(org.apache.activemq.ActiveMQConnectionFactory factory) throws JMSException {
-            Connection c = factory.createConnection();
-            try {
-                c.start();
-                session = c.createSession(false, Session.AUTO_ACKNOWLEDGE);
-                replies = session.createTemporaryQueue();
-                replyConsumer = session.createConsumer(replies);
-                requests = session.createProducer(session.createQueue("hb.SQLiteDemo.requests"));
-            } catch (JMSException | RuntimeException e) {
-                c.close();
-                throw e;
-            }
-            connection = c;
-        }
-
-        Message call(Message request, String correlation) throws JMSException {
-            send(request, correlation);
-            return receive(correlation != null ? correlation : request.getJMSMessageID());
-        }
-
-        void send(Message request, String correlation) throws JMSException {
-            request.setJMSReplyTo(replies);
-            if (correlation != null) {
-                request.setJMSCorrelationID(correlation);
-            }
-            requests.send(request);
-        }
-
-        /** The reply with this correlation id; others that come first are kept for later. */
-        Message receive(String correlation) throws JMSException {
-            long end = System.currentTimeMillis() + WAIT_MS;
-            while (!early.containsKey(correlation)) {
-                long left = end - System.currentTimeMillis();
-                Message reply = left > 0 ? replyConsumer.receive(left) : null;
-                check(reply != null, "a reply for " + correlation + " within " + WAIT_MS + " ms");
-                early.put(reply.getJMSCorrelationID(), reply);
-            }
-            return early.remove(correlation);
-        }
-
-        @Override
-        public void close() throws JMSException { connection.close(); }
     }
 }

@@ -665,9 +665,17 @@ final class ServiceTests extends TestCase {
 
         Client(String url) throws JMSException { this(url, "hb.SQLiteDemo.requests"); }
 
-        Client(String url, String queue) throws JMSException {
-            connection = new ActiveMQConnectionFactory(url).createConnection();
-            connection.start();
+        Client(String url, String queue) throws JMSException { this(new ActiveMQConnectionFactory(url), queue); }
+
+        /** A client with the factory's settings (credentials, TLS); it closes what it opened when it fails. */
+        Client(ActiveMQConnectionFactory factory, String queue) throws JMSException {
+            connection = factory.createConnection();
+            try {
+                connection.start();
+            } catch (JMSException e) {
+                connection.close();
+                throw e;
+            }
             session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             replies = session.createTemporaryQueue();
             replyConsumer = session.createConsumer(replies);
