@@ -397,11 +397,23 @@ final class Service {
             MessageProducer replies = session.createProducer(null);
             replies.setDeliveryMode(DeliveryMode.PERSISTENT);
             while (!stopping) {
-                Message request = consumer.receive(200);
-                if (request == null) {
-                    continue;
+                try {
+                    Message request = consumer.receive(200);
+                    if (request != null) {
+                        serveOne(session, replies, request);
+                    }
+                } catch (JMSException | RuntimeException e) {
+                    // A failover connection comes back with its sessions: go on after a pause.
+                    if (stopping || connection.isClosed() || connection.isTransportFailed()) {
+                        throw e;
+                    }
+                    agentLine(Thread.currentThread().getName() + ": " + describe(e) + "; going on");
+                    try {
+                        Thread.sleep(500);
+                    } catch (InterruptedException interrupted) {
+                        return;
+                    }
                 }
-                serveOne(session, replies, request);
             }
             consumer.close();
         } catch (JMSException | RuntimeException e) {

@@ -73,6 +73,7 @@ final class ServiceTests extends TestCase {
         test("events: a stop between publishing and marking publishes the event again", this::eventsAcrossStop);
         test("broker stopped and started behind a failover URL", this::brokerRestart);
         test("SIGTERM during a burst: every answered request acknowledged, the others served later", this::burst);
+        test("SIGTERM while the broker is away: the agent still ends, with status 0", this::stopWhileAway);
         test("the embedded broker: started on the listen URL, serves, stops with the agent", this::embedded);
         test("a connector whose n_init fails: exit status 2 with the reason", this::initFails);
         test("a listen or operations port in use: exit status 2 with the reason", this::portsInUse);
@@ -398,6 +399,26 @@ final class ServiceTests extends TestCase {
                     equal(1, reply.getIntProperty("status"));
                 }
                 equal(0, agent.stop());
+            } finally {
+                broker.close();
+            }
+        }
+    }
+
+    private void stopWhileAway() throws Exception {
+        try (Scratch dir = new Scratch()) {
+            Broker broker = Broker.start(dir.path.resolve("broker"), freePort());
+            String url = "failover:(" + broker.url() + ")?initialReconnectDelay=100&maxReconnectDelay=500";
+            try (Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + url,
+                    "DatabasePath=" + dir.path.resolve("c.db")))) {
+                agent.awaitErr("serving hb.SQLiteDemo.requests");
+                broker.close();
+                agent.awaitErr("broker connection interrupted");
+                long start = System.nanoTime();
+                equal(0, agent.stop());
+                agent.expectOut("n_terminate returned 0");
+                long seconds = TimeUnit.NANOSECONDS.toSeconds(System.nanoTime() - start);
+                check(seconds < 40, "ended in " + seconds + " s");
             } finally {
                 broker.close();
             }
