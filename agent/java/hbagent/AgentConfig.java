@@ -101,6 +101,7 @@ final class AgentConfig {
                 continue;
             }
             String name = key.substring(PREFIX.length());
+            BrokerSecurity.refuseInlineSecret(name, origin);
             if (name.startsWith("deltaSupport.")) {
                 deltaSupport.put(name.substring("deltaSupport.".length()), value);
             } else if (name.startsWith("collaboration.") && name.endsWith(".destination")) {

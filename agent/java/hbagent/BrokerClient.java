@@ -11,6 +11,8 @@ import java.io.StringWriter;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.HashMap;
+import java.util.Map;
 import java.util.Properties;
 import java.util.concurrent.ExecutionException;
 import java.util.concurrent.FutureTask;
@@ -81,7 +83,37 @@ final class BrokerClient {
         } catch (IOException | IllegalArgumentException e) {
             throw new UsageException("cannot read the properties file " + file + ": " + e.getMessage());
         }
+        // File names of the credentials are relative to the properties file, as for the agent.
+        Path base = file.toAbsolutePath().getParent();
+        for (String key : p.stringPropertyNames()) {
+            if (base != null && key.startsWith("agent.") && (key.endsWith("File") || key.endsWith("Store"))
+                    && BrokerSecurity.KEYS.contains(key.substring("agent.".length()))) {
+                p.setProperty(key, base.resolve(p.getProperty(key).trim()).normalize().toString());
+            }
+        }
         return p;
+    }
+
+    /**
+     * The user, password and TLS stores the clients present, read as the
+     * agent reads them: names from the properties, secrets from the files
+     * they name or from the environment, never from the command line.
+     */
+    static BrokerSecurity security(Properties properties, Map<String, String> environment) throws UsageException {
+        Map<String, String> settings = new HashMap<>();
+        if (properties != null) {
+            for (String key : properties.stringPropertyNames()) {
+                if (key.startsWith("agent.")) {
+                    try {
+                        BrokerSecurity.refuseInlineSecret(key.substring("agent.".length()), "the properties file");
+                    } catch (HbAgentException e) {
+                        throw new UsageException(e.getMessage());
+                    }
+                    settings.put(key.substring("agent.".length()), properties.getProperty(key).trim());
+                }
+            }
+        }
+        return BrokerSecurity.of(settings, Path.of("").toAbsolutePath(), environment);
     }
 
     /**
@@ -107,12 +139,16 @@ final class BrokerClient {
      * A started connection to the broker, within seconds: a failover URL
      * whose brokers are all down would otherwise wait for ever.
      */
-    static Connection connect(String url, double seconds) throws NoBrokerException, UsageException {
+    static Connection connect(String url, BrokerSecurity security, double seconds)
+            throws NoBrokerException, UsageException {
         ActiveMQConnectionFactory factory;
         try {
-            factory = new ActiveMQConnectionFactory(url);
+            BrokerSecurity.refuseSecretInUrl("the broker URL", url);
+            factory = security.factory(url);
         } catch (IllegalArgumentException e) {
             throw new UsageException("not a broker URL: " + url + ": " + e.getMessage());
+        } catch (HbAgentException e) {
+            throw new UsageException(e.getMessage());
         }
         AtomicReference<Connection> made = new AtomicReference<>();
         FutureTask<Connection> task = new FutureTask<>(() -> {

@@ -32,6 +32,8 @@ public final class ListenCommand {
             "  --broker URL        the broker (default: agent.broker.url or agent.broker.listen of the properties,",
             "                      else " + BrokerClient.DEFAULT_BROKER + ")",
             "  -p, --properties F  the agent's properties file (for the broker)",
+            "                      and its agent.broker.user, agent.broker.passwordFile and agent.tls.*",
+            "                      (passwords: those files, else HB_BROKER_PASSWORD, HB_TLS_*_PASSWORD)",
             "  --count N           stop after N messages",
             "  --timeout SECONDS   stop after this long (exit 2 if --count was not reached)",
             "Prints one JSON document a line until interrupted.");
@@ -108,7 +110,7 @@ public final class ListenCommand {
             throw new BrokerClient.UsageException("the destination " + dest + " has no name");
         }
         Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties),
-                timeout > 0 ? timeout : BrokerClient.CONNECT_SECONDS);
+                BrokerClient.security(properties, System.getenv()), timeout > 0 ? timeout : BrokerClient.CONNECT_SECONDS);
         try {
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             Destination destination = topic ? session.createTopic(name) : session.createQueue(name);

@@ -41,6 +41,8 @@ public final class RequestCommand {
             "  --queue Q           the request queue (default: agent.serve.queue of the properties,",
             "                      else hb.<ConnectorName>.requests)",
             "  -p, --properties F  the agent's properties file",
+            "                      and its agent.broker.user, agent.broker.passwordFile and agent.tls.*",
+            "                      (passwords: those files, else HB_BROKER_PASSWORD, HB_TLS_*_PASSWORD)",
             "  --timeout SECONDS   how long to wait for the broker and for the reply (default 30)",
             "  --transactional     send a transactional request (the document carries \"prior\")",
             "JSON is the business object's document; TYPE and VERB fill its type and verb.",
@@ -123,7 +125,8 @@ public final class RequestCommand {
         if (queue == null) {
             queue = requestQueue(properties);
         }
-        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties), timeout);
+        Connection connection = BrokerClient.connect(BrokerClient.brokerUrl(broker, properties),
+                BrokerClient.security(properties, System.getenv()), timeout);
         try {
             Session session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             TemporaryQueue replies = session.createTemporaryQueue();

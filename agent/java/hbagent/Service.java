@@ -8,7 +8,6 @@ import VqCommon.ReturnStatusDescriptor;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.Charset;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.time.Instant;
 import java.util.ArrayList;
@@ -55,6 +54,9 @@ final class Service {
     static final int START_FAILED = 2;
     /** The delimiter of status records. */
     private static final char STATUS_DELIMITER = '\u0004';
+    /** The first wait after the broker refused the agent's credentials; it doubles up to the maximum. */
+    private static final long CREDENTIALS_RETRY_MS = 1000;
+    private static final long CREDENTIALS_RETRY_MAX_MS = 60_000;
 
     private final AgentConfig config;
     private final ServiceConfig service;
@@ -189,16 +191,16 @@ final class Service {
             metrics.monitors(() -> monitors(agent.n_getPerfMonitors()));
         }
         try {
-            ops = new OpsServer(OpsServer.DEFAULT_HOST, service.httpPort, metrics, () -> {
+            ops = new OpsServer(service.httpBind, service.httpPort, metrics, () -> {
                 boolean up = connectorUp && connected && !stopping;
                 return new OpsServer.Health(up, Map.of("connector", connectorUp && !stopping ? "up" : "down",
                         "broker", connected ? "connected" : "disconnected"));
             });
         } catch (IOException e) {
-            throw new HbAgentException("the operations endpoint cannot listen on " + OpsServer.DEFAULT_HOST + ":"
+            throw new HbAgentException("the operations endpoint cannot listen on " + service.httpBind + ":"
                     + service.httpPort + ": " + e.getMessage());
         }
-        agentLine("operations endpoint on http://" + OpsServer.DEFAULT_HOST + ":" + ops.port()
+        agentLine("operations endpoint on http://" + hostInUrl(service.httpBind) + ":" + ops.port()
                 + "/ (/health, /metrics)");
     }
 
@@ -236,6 +238,7 @@ final class Service {
             broker.setPersistent(true);
             broker.setUseJmx(false);
             broker.setUseShutdownHook(false);
+            BrokerAccess.secure(broker, service, config);
             broker.addConnector(service.listen);
             broker.start();
             broker.waitUntilStarted();
@@ -256,9 +259,64 @@ final class Service {
         agentLine("embedded broker started: listening on " + listening + ", data in " + service.dataDir);
     }
 
-    private void connect() throws JMSException {
+    /**
+     * Connects; while the broker refuses the agent's credentials, logs it and
+     * tries again with a growing delay (the password file is read again at
+     * each attempt, so correcting it is enough).
+     */
+    private void connect() throws JMSException, InterruptedException {
         String url = service.brokerUrl != null ? service.brokerUrl : "vm://hbagent?create=false";
-        ActiveMQConnectionFactory factory = new ActiveMQConnectionFactory(url);
+        long delay = CREDENTIALS_RETRY_MS;
+        Thread whileRefused = null;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                connectOnce(url);
+                if (whileRefused != null) {
+                    try {
+                        Runtime.getRuntime().removeShutdownHook(whileRefused);
+                    } catch (IllegalStateException shuttingDown) {
+                        // The hook is running already and ends the process.
+                    }
+                }
+                return;
+            } catch (JMSException e) {
+                if (whileRefused == null && BrokerSecurity.refused(e)) {
+                    // SIGTERM while waiting for right credentials still ends the connector cleanly.
+                    whileRefused = new Thread(this::stopWhileRefused, "hbagent-shutdown");
+                    Runtime.getRuntime().addShutdownHook(whileRefused);
+                }
+                if (!BrokerSecurity.refused(e)) {
+                    throw e;
+                }
+                if (connection != null) {
+                    try {
+                        connection.close();
+                    } catch (JMSException closing) {
+                        // The broker already dropped it.
+                    }
+                    connection = null;
+                }
+                agentLine("the broker refused the agent's credentials (" + service.security + ", attempt " + attempt
+                        + "): " + describe(e) + "; trying again in " + delay + " ms");
+            }
+            Thread.sleep(delay);
+            delay = Math.min(delay * 2, CREDENTIALS_RETRY_MAX_MS);
+        }
+    }
+
+    /** Shut-down before the broker took the credentials: no requests yet, so the connector and broker only. */
+    private void stopWhileRefused() {
+        agentLine("shutting down: the broker never took the agent's credentials");
+        stopping = true;
+        out.println("  n_terminate returned " + agent.n_terminate());
+        stopBroker();
+        out.flush();
+        err.flush();
+        Runtime.getRuntime().halt(0);
+    }
+
+    private void connectOnce(String url) throws JMSException {
+        ActiveMQConnectionFactory factory = service.security.factory(url);
         factory.setAlwaysSyncSend(true);
         factory.setSendTimeout((int) service.sendTimeout);
         factory.getPrefetchPolicy().setQueuePrefetch(1);
@@ -460,6 +518,11 @@ final class Service {
             refusedRequests.incrementAndGet();
             return Reply.refused(null, "a request property has the wrong kind of value: " + describe(e));
         }
+        // The size first: nothing of an oversized body is decoded, parsed or handed on.
+        String oversized = RequestLimits.oversized(request, service.maxBytes);
+        if (oversized != null) {
+            return refuse(oversized);
+        }
         boolean textAgent = config.textEncoding();
         if (!service.recordWire) {
             return handleJson(request, verbProperty, transactional);
@@ -472,10 +535,6 @@ final class Service {
             String text = t.getText();
             if (text == null) {
                 return refuse("the request has no body");
-            }
-            if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
-                    > service.maxBytes) {
-                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
             }
             BusObj bo;
             try {
@@ -499,9 +558,6 @@ final class Service {
                         + ": record requests come as a TextMessage in the delimited encoding");
             }
             long length = b.getBodyLength();
-            if (length > service.maxBytes) {
-                return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
-            }
             byte[] sent = new byte[(int) length];
             b.readBytes(sent);
             BusObj bo;
@@ -539,10 +595,6 @@ final class Service {
         String text = t.getText();
         if (text == null) {
             return refuse("the request has no body");
-        }
-        if ((long) text.length() * 3 > service.maxBytes && text.getBytes(StandardCharsets.UTF_8).length
-                > service.maxBytes) {
-            return refuse("the request is larger than agent.serve.maxBytes (" + service.maxBytes + " bytes)");
         }
         BusObj bo;
         try {
@@ -883,6 +935,9 @@ final class Service {
             err.flush();
         }
     }
+
+    /** A host for a URL: an IPv6 address in brackets. */
+    private static String hostInUrl(String host) { return host.contains(":") ? "[" + host + "]" : host; }
 
     private static String describe(Throwable e) {
         if (e instanceof HbAgentException) {

@@ -21,19 +21,27 @@ import java.util.Set;
  *                             the dead-letter queue (3)
  * agent.serve.deadLetterQueue where requests go that failed too often (none: the broker's,
  *                             ActiveMQ.DLQ by default)
- * agent.serve.maxBytes        the largest request body taken (16777216)
+ * agent.serve.maxMessageBytes the largest request body taken (16777216); larger ones get an
+ *                             error reply without being read
  * agent.serve.shutdownWait    ms running requests get to finish at shut-down (30000)
  * agent.pollInterval          ms between two n_poll calls (1000)
  * agent.syncTimeout           ms a synchronous request waits for its reply (30000)
  * agent.wire                  json or record (json)
  * agent.http.port             the operations port (off; 0: any free port)
+ * agent.http.bind             the address the operations endpoint binds to (127.0.0.1)
  * </pre>
+ *
+ * <p>Credentials and TLS: {@link BrokerSecurity}; who may use the embedded
+ * broker: {@link BrokerAccess}.
  */
 final class ServiceConfig {
-    static final Set<String> KEYS = Set.of("broker.url", "broker.dataDir", "broker.listen", "broker.sendTimeout",
-            "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.deadLetterQueue", "serve.maxBytes",
-            "serve.shutdownWait",
-            "pollInterval", "syncTimeout", "wire", "http.port");
+    static final Set<String> KEYS = union(Set.of("broker.url", "broker.dataDir", "broker.listen",
+            "broker.sendTimeout", "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.deadLetterQueue",
+            "serve.maxMessageBytes",
+            "serve.shutdownWait", "pollInterval", "syncTimeout", "wire", "http.port", "http.bind"),
+            BrokerSecurity.KEYS,
+            // BrokerAccess's settings, named here so that reading properties needs no broker classes.
+            Set.of("broker.usersFile", "broker.groupsFile", "broker.requestGroup"));
 
     String connectorName;
     String brokerUrl;
@@ -51,8 +59,15 @@ final class ServiceConfig {
     long syncTimeout;
     boolean recordWire;
     Integer httpPort;
+    String httpBind;
+    BrokerSecurity security;
+    /** Who may use the embedded broker; null: anyone who reaches it (loopback only). */
+    BrokerAccess access;
 
-    static ServiceConfig of(AgentConfig config) {
+    static ServiceConfig of(AgentConfig config) { return of(config, System.getenv()); }
+
+    /** The settings, with secrets looked up in environment when no file names them. */
+    static ServiceConfig of(AgentConfig config, Map<String, String> environment) {
         Map<String, String> s = config.service;
         ServiceConfig c = new ServiceConfig();
         c.connectorName = config.connectorProperties.getOrDefault("ConnectorName", "Generic_Connector").trim();
@@ -73,7 +88,7 @@ final class ServiceConfig {
         if (c.deadLetterQueue != null && c.deadLetterQueue.isEmpty()) {
             c.deadLetterQueue = null;
         }
-        c.maxBytes = (int) number(s, "serve.maxBytes", 16 << 20, 1, Integer.MAX_VALUE - 16);
+        c.maxBytes = (int) number(s, "serve.maxMessageBytes", 16 << 20, 1, Integer.MAX_VALUE - 16);
         c.shutdownWait = number(s, "serve.shutdownWait", 30000, 0, Integer.MAX_VALUE);
         c.pollInterval = number(s, "pollInterval", 1000, 1, Integer.MAX_VALUE);
         c.syncTimeout = number(s, "syncTimeout", 30000, 1, Integer.MAX_VALUE);
@@ -85,6 +100,17 @@ final class ServiceConfig {
         if (s.containsKey("http.port")) {
             c.httpPort = (int) number(s, "http.port", 0, 0, 65535);
         }
+        c.httpBind = s.getOrDefault("http.bind", "127.0.0.1");
+        BrokerSecurity.refuseSecretInUrl("agent.broker.url", c.brokerUrl);
+        BrokerSecurity.refuseSecretInUrl("agent.broker.listen", c.listen);
+        c.security = BrokerSecurity.of(s, base, environment);
+        if (c.brokerUrl == null) {
+            c.access = BrokerAccess.of(s, base);
+            BrokerAccess.requireForListen(c.listen, c.access);
+            if (c.access != null) {
+                c.access.requireAgentUser(c.security.user);
+            }
+        }
         return c;
     }
 
@@ -93,6 +119,15 @@ final class ServiceConfig {
 
     /** The default destination of events: a topic. */
     String eventTopic() { return "hb." + connectorName + ".events"; }
+
+    @SafeVarargs
+    private static Set<String> union(Set<String>... sets) {
+        Set<String> all = new java.util.HashSet<>();
+        for (Set<String> s : sets) {
+            all.addAll(s);
+        }
+        return Set.copyOf(all);
+    }
 
     private static long number(Map<String, String> s, String key, long fallback, long min, long max) {
         String text = s.get(key);

@@ -211,7 +211,7 @@ final class ServiceTests extends TestCase {
         try (Scratch dir = new Scratch(); Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
             try (Client client = new Client(broker.url());
                  Agent agent = Agent.start(this, dir, List.of("agent.broker.url=" + broker.url(),
-                         "agent.serve.maxBytes=2000", "DatabasePath=" + dir.path.resolve("customers.db")))) {
+                         "agent.serve.maxMessageBytes=2000", "DatabasePath=" + dir.path.resolve("customers.db")))) {
                 Session s = client.session;
                 String create = text("Customer { @verb Create  CustomerId = \"C7\"  Name = \"Grace\" }");
                 refused(client, s.createTextMessage("BusinessObject\u0003Custo"), "the record does not read");
@@ -229,7 +229,7 @@ final class ServiceTests extends TestCase {
                 refused(client, s.createBytesMessage(), "record requests come as a TextMessage");
                 refused(client, s.createMapMessage(), "not a ");
                 refused(client, s.createTextMessage(create.replace("Grace", "G".repeat(3000))),
-                        "larger than agent.serve.maxBytes (2000 bytes)");
+                        "larger than agent.serve.maxMessageBytes (2000 bytes)");
 
                 // Without JMSReplyTo: served all the same, and said to be unanswerable.
                 MessageProducer producer = s.createProducer(s.createQueue("hb.SQLiteDemo.requests"));
@@ -686,9 +686,17 @@ final class ServiceTests extends TestCase {
 
         Client(String url) throws JMSException { this(url, "hb.SQLiteDemo.requests"); }
 
-        Client(String url, String queue) throws JMSException {
-            connection = new ActiveMQConnectionFactory(url).createConnection();
-            connection.start();
+        Client(String url, String queue) throws JMSException { this(new ActiveMQConnectionFactory(url), queue); }
+
+        /** A client with the factory's settings (credentials, TLS); it closes what it opened when it fails. */
+        Client(ActiveMQConnectionFactory factory, String queue) throws JMSException {
+            connection = factory.createConnection();
+            try {
+                connection.start();
+            } catch (JMSException e) {
+                connection.close();
+                throw e;
+            }
             session = connection.createSession(false, Session.AUTO_ACKNOWLEDGE);
             replies = session.createTemporaryQueue();
             replyConsumer = session.createConsumer(replies);
@@ -737,8 +745,14 @@ final class ServiceTests extends TestCase {
         }
 
         static Agent start(ServiceTests t, Scratch dir, Path connector, List<String> defines) throws IOException {
-            List<String> command = new ArrayList<>(List.of("/bin/sh", t.launcher.toString(), "serve",
-                    "-p", t.properties.toString(), "-c", connector.toString(), "-D", "agent.wire=record"));
+            return start(t.launcher, t.properties, connector, dir, defines, Map.of());
+        }
+
+        /** An agent with more environment variables (HBAGENT_JAVA_OPTS among them replaces -Xcheck:jni). */
+        static Agent start(Path launcher, Path properties, Path connector, Scratch dir, List<String> defines,
+                           Map<String, String> environment) throws IOException {
+            List<String> command = new ArrayList<>(List.of("/bin/sh", launcher.toString(), "serve",
+                    "-p", properties.toString(), "-c", connector.toString(), "-D", "agent.wire=record"));
             for (String d : defines) {
                 command.add("-D");
                 command.add(d);
@@ -751,6 +765,7 @@ final class ServiceTests extends TestCase {
             Path err = dir.path.resolve("agent" + n + ".err");
             ProcessBuilder pb = new ProcessBuilder(command).redirectOutput(out.toFile()).redirectError(err.toFile());
             pb.environment().put("HBAGENT_JAVA_OPTS", "-Xcheck:jni");
+            pb.environment().putAll(environment);
             return new Agent(pb.start(), out, err);
         }
 
