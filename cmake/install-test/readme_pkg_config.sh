@@ -3,7 +3,8 @@
 # gives connector authors (the one line starting "g++" that names
 # pkg-config) and runs it under the installed hbagent. Then builds it once
 # more with the libraries named before the sources, which --as-needed drops:
-# hbagent must refuse to load that one and say why.
+# hbagent must refuse to load that one and say why. Last, the README's C++
+# snippet must compile.
 #
 # Usage: readme_pkg_config.sh README PREFIX WORKDIR
 set -euo pipefail
@@ -44,4 +45,11 @@ if ((code != 2)) || ! grep -q "needs the symbol .*after the sources" err.txt; th
   echo "a connector linked with the libraries first: expected exit 2 and the link-order hint, got exit $code" >&2
   exit 1
 fi
-echo "README's pkg-config line builds a connector that runs; libraries first give the link-order hint"
+
+# The connector snippet of "Write your own connector" compiles against the
+# installed headers as it stands, with the umbrella header alone.
+awk '/^```cpp/{on=1; next} /^```/{if (on) exit} on' "$readme" >snippet.body
+[ -s snippet.body ] || { echo "README.md has no C++ snippet" >&2; exit 1; }
+{ echo '#include <hbconnector/hbconnector.hpp>'; cat snippet.body; } >snippet.cpp
+g++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags hbconnector) snippet.cpp
+echo "README's pkg-config line builds a connector that runs; libraries first give the link-order hint; the snippet compiles"
