@@ -43,6 +43,32 @@ final class BrokerClient {
     private BrokerClient() {}
 
     /** A command-line mistake or bad input: exit 2 with the message. */
+    /** The body of a client command: its exit status, or one of the exceptions {@link #exitStatus} maps. */
+    @FunctionalInterface
+    interface Command {
+        int run() throws UsageException, NoBrokerException, JMSException, IOException;
+    }
+
+    /**
+     * Runs a client command and turns what it throws into its message on
+     * {@code err} and the documented exit status: bad arguments and unreadable
+     * files 2, a broker that cannot be reached or fails 3.
+     */
+    static int exitStatus(String name, java.io.PrintStream err, Command command) {
+        try {
+            return command.run();
+        } catch (UsageException | IOException e) {
+            err.println(name + ": " + e.getMessage());
+            return ERROR;
+        } catch (NoBrokerException e) {
+            err.println(name + ": " + e.getMessage());
+            return NO_BROKER;
+        } catch (JMSException e) {
+            err.println(name + ": the broker failed: " + reason(e));
+            return NO_BROKER;
+        }
+    }
+
     static final class UsageException extends Exception {
         private static final long serialVersionUID = 1L;
 

@@ -43,21 +43,7 @@ public final class ListenCommand {
     public static int run(String[] args) { return run(args, System.out, System.err); }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
-        try {
-            return listen(args, out, err);
-        } catch (BrokerClient.UsageException e) {
-            err.println("hbagent listen: " + e.getMessage());
-            return BrokerClient.ERROR;
-        } catch (BrokerClient.NoBrokerException e) {
-            err.println("hbagent listen: " + e.getMessage());
-            return BrokerClient.NO_BROKER;
-        } catch (JMSException e) {
-            err.println("hbagent listen: the broker failed: " + BrokerClient.reason(e));
-            return BrokerClient.NO_BROKER;
-        } catch (IOException e) {
-            err.println("hbagent listen: " + e.getMessage());
-            return BrokerClient.ERROR;
-        }
+        return BrokerClient.exitStatus("hbagent listen", err, () -> listen(args, out, err));
     }
 
     private static int listen(String[] args, PrintStream out, PrintStream err)

@@ -53,27 +53,25 @@ public final class Main {
         if (args.length > 0 && args[0].equals("serve")) {
             return serve(Arrays.copyOfRange(args, 1, args.length), out, err);
         }
-        Path properties = null;
-        Path connector = null;
+        Options options = new Options();
         Path scenarioFile = null;
         boolean verbose = false;
-        Map<String, String> overrides = new TreeMap<>();
         try {
             for (int i = 0; i < args.length; ++i) {
                 String a = args[i];
+                int next = options.take(args, i);
+                if (next >= 0) {
+                    i = next;
+                    continue;
+                }
                 switch (a) {
                     case "-h", "--help" -> {
                         out.println(USAGE);
                         return Runner.OK;
                     }
                     case "-v", "--verbose" -> verbose = true;
-                    case "-p", "--properties" -> properties = Path.of(value(args, ++i, a));
-                    case "-c", "--connector" -> connector = Path.of(value(args, ++i, a));
-                    case "-D" -> define(overrides, value(args, ++i, a));
                     default -> {
-                        if (a.startsWith("-D") && a.length() > 2) {
-                            define(overrides, a.substring(2));
-                        } else if (a.startsWith("-")) {
+                        if (a.startsWith("-")) {
                             throw new HbAgentException("unknown option " + a + "\n" + USAGE);
                         } else if (scenarioFile != null) {
                             throw new HbAgentException("one scenario at a time\n" + USAGE);
@@ -89,13 +87,11 @@ public final class Main {
             if (!Files.isRegularFile(scenarioFile)) {
                 throw new HbAgentException("no scenario file " + scenarioFile);
             }
-            if (properties == null) {
-                properties = Scenario.propertiesDirective(scenarioFile);
+            if (options.properties == null) {
+                options.properties = Scenario.propertiesDirective(scenarioFile);
             }
-            AgentConfig config = AgentConfig.load(properties, overrides);
-            if (connector != null) {
-                config.connector = connector.toAbsolutePath().normalize();
-            }
+            Path properties = options.properties;
+            AgentConfig config = options.config();
             Charset charset = config.valueCharset();
             Map<String, Spec> startup = new LinkedHashMap<>();
             List<SpecText.ChildUse> childTypes = new ArrayList<>();
@@ -125,34 +121,21 @@ public final class Main {
 
     /** "hbagent serve": runs until SIGTERM or SIGINT; 2 when it cannot start. */
     static int serve(String[] args, PrintStream out, PrintStream err) {
-        Path properties = null;
-        Path connector = null;
-        Map<String, String> overrides = new TreeMap<>();
+        Options options = new Options();
         try {
             for (int i = 0; i < args.length; ++i) {
                 String a = args[i];
-                switch (a) {
-                    case "-h", "--help" -> {
-                        out.println(USAGE);
-                        return Runner.OK;
-                    }
-                    case "-p", "--properties" -> properties = Path.of(value(args, ++i, a));
-                    case "-c", "--connector" -> connector = Path.of(value(args, ++i, a));
-                    case "-D" -> define(overrides, value(args, ++i, a));
-                    default -> {
-                        if (a.startsWith("-D") && a.length() > 2) {
-                            define(overrides, a.substring(2));
-                        } else {
-                            throw new HbAgentException("serve: unknown argument " + a + "\n" + USAGE);
-                        }
-                    }
+                int next = options.take(args, i);
+                if (next >= 0) {
+                    i = next;
+                } else if (a.equals("-h") || a.equals("--help")) {
+                    out.println(USAGE);
+                    return Runner.OK;
+                } else {
+                    throw new HbAgentException("serve: unknown argument " + a + "\n" + USAGE);
                 }
             }
-            AgentConfig config = AgentConfig.load(properties, overrides);
-            if (connector != null) {
-                config.connector = connector.toAbsolutePath().normalize();
-            }
-            return new Service(config, out, err).run();
+            return new Service(options.config(), out, err).run();
         } catch (HbAgentException e) {
             out.flush();
             err.println("hbagent: " + e.getMessage());
@@ -160,6 +143,39 @@ public final class Main {
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             return Runner.FAILED;
+        }
+    }
+
+    /** The options scenario runs and "hbagent serve" share: -p, -c and -D. */
+    private static final class Options {
+        Path properties;
+        Path connector;
+        final Map<String, String> overrides = new TreeMap<>();
+
+        /** Takes the option at args[i] if it is one of these: the index of its last word, else -1. */
+        int take(String[] args, int i) {
+            String a = args[i];
+            switch (a) {
+                case "-p", "--properties" -> properties = Path.of(value(args, ++i, a));
+                case "-c", "--connector" -> connector = Path.of(value(args, ++i, a));
+                case "-D" -> define(overrides, value(args, ++i, a));
+                default -> {
+                    if (!a.startsWith("-D") || a.length() <= 2) {
+                        return -1;
+                    }
+                    define(overrides, a.substring(2));
+                }
+            }
+            return i;
+        }
+
+        /** The properties file read with the -D overrides, the connector given by -c over the file's. */
+        AgentConfig config() {
+            AgentConfig config = AgentConfig.load(properties, overrides);
+            if (connector != null) {
+                config.connector = connector.toAbsolutePath().normalize();
+            }
+            return config;
         }
     }
 

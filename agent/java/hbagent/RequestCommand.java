@@ -54,21 +54,7 @@ public final class RequestCommand {
     public static int run(String[] args) { return run(args, System.out, System.err); }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
-        try {
-            return request(args, out);
-        } catch (BrokerClient.UsageException e) {
-            err.println("hbagent request: " + e.getMessage());
-            return BrokerClient.ERROR;
-        } catch (BrokerClient.NoBrokerException e) {
-            err.println("hbagent request: " + e.getMessage());
-            return BrokerClient.NO_BROKER;
-        } catch (JMSException e) {
-            err.println("hbagent request: the broker failed: " + BrokerClient.reason(e));
-            return BrokerClient.NO_BROKER;
-        } catch (IOException e) {
-            err.println("hbagent request: " + e.getMessage());
-            return BrokerClient.ERROR;
-        }
+        return BrokerClient.exitStatus("hbagent request", err, () -> request(args, out));
     }
 
     private static int request(String[] args, PrintStream out)
