@@ -1,6 +1,8 @@
 package hbagent;
 
 import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
+import java.util.Map;
 
 /** The Java text that the text-form native methods carry, as the byte string the record readers take. */
 final class RecordText {
@@ -34,5 +36,21 @@ final class RecordText {
                     + " carry (set CharacterEncoding=ascii8, or run a byte agent)");
         }
         return text;
+    }
+
+    /**
+     * The object of an event upcall: the text form's record, or the byte
+     * form's (whose trailing zero byte, when the library sent one, is not
+     * part of the record).
+     */
+    static BusObj readEvent(String text, byte[] bytes, boolean ascii8, Map<String, Spec> specs) {
+        if (text != null) {
+            return BusObj.fromDelimited(fromJavaText(text, ascii8), specs);
+        }
+        byte[] b = bytes;
+        if (b.length > 0 && b[b.length - 1] == 0) {
+            b = Arrays.copyOf(b, b.length - 1);
+        }
+        return BusObj.fromLengthPrefixed(ByteText.of(b), specs);
     }
 }

@@ -307,15 +307,7 @@ final class Runner {
         BusObj bo = null;
         String error = null;
         try {
-            if (text != null) {
-                bo = BusObj.fromDelimited(fromJavaText(text), specs);
-            } else {
-                byte[] b = bytes;
-                if (b.length > 0 && b[b.length - 1] == 0) {
-                    b = Arrays.copyOf(b, b.length - 1);
-                }
-                bo = BusObj.fromLengthPrefixed(ByteText.of(b), specs);
-            }
+            bo = RecordText.readEvent(text, bytes, config.ascii8(), specs);
         } catch (HbAgentException e) {
             error = e.getMessage();
         }

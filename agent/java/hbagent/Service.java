@@ -673,15 +673,7 @@ final class Service {
     private int onEvent(String text, byte[] bytes, String encoding) {
         BusObj bo = null;
         try {
-            if (text != null) {
-                bo = BusObj.fromDelimited(RecordText.fromJavaText(text, config.ascii8()), specs);
-            } else {
-                byte[] b = bytes;
-                if (b.length > 0 && b[b.length - 1] == 0) {
-                    b = Arrays.copyOf(b, b.length - 1);
-                }
-                bo = BusObj.fromLengthPrefixed(ByteText.of(b), specs);
-            }
+            bo = RecordText.readEvent(text, bytes, config.ascii8(), specs);
         } catch (HbAgentException e) {
             agentLine("an event does not read (" + e.getMessage() + "): published without type and verb");
         }
