@@ -1,7 +1,6 @@
 package hbagent;
 
 import java.io.IOException;
-import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
@@ -107,18 +106,36 @@ final class Scenario {
         return parent == null ? Path.of(name) : parent.resolve(name).normalize();
     }
 
+    /** file, when it is a readable file; otherwise an error at the scenario's line that names it. */
+    private static Path readable(Lexer lexer, int line, Path file) {
+        if (!Files.isRegularFile(file) || !Files.isReadable(file)) {
+            throw lexer.error(line, "cannot read " + file);
+        }
+        return file;
+    }
+
+    /** The file's text, read as strict UTF-8; bytes that are not name their line. */
     static String readText(Path file) {
+        byte[] bytes;
         try {
-            byte[] bytes = Files.readAllBytes(file);
-            return StandardCharsets.UTF_8.newDecoder()
-                    .onMalformedInput(CodingErrorAction.REPORT)
-                    .onUnmappableCharacter(CodingErrorAction.REPORT)
-                    .decode(java.nio.ByteBuffer.wrap(bytes)).toString();
-        } catch (CharacterCodingException e) {
-            throw new HbAgentException(file + ": not UTF-8 text");
+            bytes = Files.readAllBytes(file);
         } catch (IOException e) {
             throw new HbAgentException("cannot read " + file + ": " + e.getMessage());
         }
+        java.nio.ByteBuffer in = java.nio.ByteBuffer.wrap(bytes);
+        java.nio.CharBuffer out = java.nio.CharBuffer.allocate(bytes.length);
+        java.nio.charset.CoderResult result = StandardCharsets.UTF_8.newDecoder()
+                .onMalformedInput(CodingErrorAction.REPORT)
+                .onUnmappableCharacter(CodingErrorAction.REPORT)
+                .decode(in, out, true);
+        if (result.isError()) {
+            int line = 1;
+            for (int i = 0; i < in.position(); ++i) {
+                line += bytes[i] == '\n' ? 1 : 0;
+            }
+            throw new HbAgentException(file + ":" + line + ": not UTF-8 text");
+        }
+        return out.flip().toString();
     }
 
     /** Reads the specification files into specs (later definitions of a type replace earlier ones). */
@@ -212,7 +229,8 @@ final class Scenario {
                 }
             }
             case SPECS -> {
-                Path specFile = resolve(scenario.file, word(lexer, "a specification file"));
+                int line = lexer.peek().line();
+                Path specFile = readable(lexer, line, resolve(scenario.file, word(lexer, "a specification file")));
                 step.specs = loadSpecs(specFile, charset);
                 for (Spec s : step.specs) {
                     scenario.specs.put(s.name(), s);
@@ -267,7 +285,8 @@ final class Scenario {
         }
         if (lexer.peek().isWord("file")) {
             lexer.next();
-            Path objectFile = resolve(scenario.file, word(lexer, "the business object file"));
+            int line = lexer.peek().line();
+            Path objectFile = readable(lexer, line, resolve(scenario.file, word(lexer, "the business object file")));
             Lexer fileLexer = new Lexer(objectFile.toString(), readText(objectFile), charset);
             step.object = objects.parse(fileLexer, locale);
             fileLexer.skipNewlines();
