@@ -59,7 +59,7 @@ void leaveMonitorSet(PerfMonitor* monitor) {
   }
 }
 
-std::chrono::steady_clock::time_point processStart() {
+std::chrono::steady_clock::time_point processStart() noexcept {
   static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   return start;
 }
