@@ -265,6 +265,8 @@ public final class ReaderMutationTests extends TestCase {
                     SpecText.parse(new Lexer("w.spec", "spec A 1.0.0 {\n attr Pri\u20acs String\n}", latin1), latin1));
             fails("s.bo:2: the text \"\u20ac\" cannot be written", () ->
                     new Lexer("s.bo", "A {\n Name = \"\u20ac\"\n}", latin1));
+            fails("c.bo:2: the text \"Addre\u20acs\" cannot be written", () -> new BusObjText(specs, latin1)
+                    .parse(new Lexer("c.bo", "Customer {\n Address = Addre\u20acs { } }", latin1), "en_US"));
             Path scenario = write("missing.scenario", "start\nrequest Delete file nowhere.bo\n");
             fails("missing.scenario:2: cannot read " + dir.resolve("nowhere.bo"), () ->
                     Scenario.parse(scenario, specs, UTF8, "en_US"));
