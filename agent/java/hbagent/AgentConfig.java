@@ -135,12 +135,12 @@ final class AgentConfig {
                 collaborations.put(name.substring("collaboration.".length()), subscriptions(key, value, origin));
             } else {
                 switch (name) {
-                    case "connector" -> connector = base.resolve(value).normalize();
+                    case "connector" -> connector = path(base, value, key, origin);
                     case "specs" -> {
                         specFiles.clear();
                         for (String part : value.split("[,\\s]+")) {
                             if (!part.isEmpty()) {
-                                specFiles.add(base.resolve(part).normalize());
+                                specFiles.add(path(base, part, key, origin));
                             }
                         }
                     }
@@ -177,6 +177,16 @@ final class AgentConfig {
             list.add(new String[] {type, verb});
         }
         return list;
+    }
+
+    /** name resolved against base; a name no file can have is an error at origin. */
+    private static Path path(Path base, String name, String key, String origin) {
+        try {
+            return base.resolve(name).normalize();
+        } catch (java.nio.file.InvalidPathException e) {
+            throw new HbAgentException(origin + ": " + key + ": \"" + name + "\" is not a file name (" + e.getReason()
+                    + ")");
+        }
     }
 
     private static boolean bool(String key, String value, String origin) {

@@ -277,6 +277,9 @@ public final class ReaderMutationTests extends TestCase {
             fails("lines.properties:3: agent.eventAnswer is a number", () -> AgentConfig.load(props, Map.of()));
             write("lines.properties", "a = 1\nb = \\u12x4\n");
             fails("lines.properties:2: cannot read the properties file", () -> AgentConfig.load(props, Map.of()));
+            write("lines.properties", "a = 1\nagent.specs = a.spec, \\u0000b.spec\n");
+            fails("lines.properties:2: agent.specs: \"\u0000b.spec\" is not a file name", () ->
+                    AgentConfig.load(props, Map.of()));
             write("lines.properties", "a = 1\n\\u0061gent.nope = 2\n");
             fails("lines.properties:2: unknown agent setting agent.nope", () -> AgentConfig.load(props, Map.of()));
         });
