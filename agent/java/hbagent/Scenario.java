@@ -96,14 +96,19 @@ final class Scenario {
             if (!t.is(Lexer.Kind.WORD) && !t.is(Lexer.Kind.STRING)) {
                 throw lexer.error(t, "expected the properties file name");
             }
-            return resolve(file, t.text());
+            return resolve(lexer, t.line(), file, t.text());
         }
         return null;
     }
 
-    static Path resolve(Path scenarioFile, String name) {
+    /** name resolved against the scenario's folder; a name no file can have is an error at line. */
+    static Path resolve(Lexer lexer, int line, Path scenarioFile, String name) {
         Path parent = scenarioFile.toAbsolutePath().getParent();
-        return parent == null ? Path.of(name) : parent.resolve(name).normalize();
+        try {
+            return parent == null ? Path.of(name) : parent.resolve(name).normalize();
+        } catch (java.nio.file.InvalidPathException e) {
+            throw lexer.error(line, "\"" + name + "\" is not a file name (" + e.getReason() + ")");
+        }
     }
 
     /** file, when it is a readable file; otherwise an error at the scenario's line that names it. */
@@ -169,7 +174,7 @@ final class Scenario {
                 if (!scenario.steps.isEmpty() || scenario.propertiesFile != null) {
                     throw lexer.error(t, "'properties' comes once, before the first step");
                 }
-                scenario.propertiesFile = resolve(file, word(lexer, "the properties file"));
+                scenario.propertiesFile = resolve(lexer, t.line(), file, word(lexer, "the properties file"));
                 lexer.expectLineEnd();
                 continue;
             }
@@ -230,7 +235,8 @@ final class Scenario {
             }
             case SPECS -> {
                 int line = lexer.peek().line();
-                Path specFile = readable(lexer, line, resolve(scenario.file, word(lexer, "a specification file")));
+                Path specFile =
+                        readable(lexer, line, resolve(lexer, line, scenario.file, word(lexer, "a specification file")));
                 step.specs = loadSpecs(specFile, charset);
                 for (Spec s : step.specs) {
                     scenario.specs.put(s.name(), s);
@@ -286,7 +292,8 @@ final class Scenario {
         if (lexer.peek().isWord("file")) {
             lexer.next();
             int line = lexer.peek().line();
-            Path objectFile = readable(lexer, line, resolve(scenario.file, word(lexer, "the business object file")));
+            Path objectFile = readable(lexer, line,
+                    resolve(lexer, line, scenario.file, word(lexer, "the business object file")));
             Lexer fileLexer = new Lexer(objectFile.toString(), readText(objectFile), charset);
             step.object = objects.parse(fileLexer, locale);
             fileLexer.skipNewlines();

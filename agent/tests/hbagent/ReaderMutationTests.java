@@ -82,7 +82,7 @@ public final class ReaderMutationTests extends TestCase {
             "agent.frameworkVersion = 4.1.0");
 
     /** Characters flips put in; in files, U+00FF stands for the byte 0xFF, which is not UTF-8. */
-    private static final String ALPHABET = "{}[]=\"\\#@:.,x0 \t\n\r\u0003\u00e9\u00ff\u20ac\ud83d\ude00";
+    private static final String ALPHABET = "{}[]=\"\\#@:.,x0 \t\n\r\u0000\u0003\u00e9\u00ff\u20ac\ud83d\ude00";
 
     private final Path dir;
     private final ExecutorService worker = Executors.newSingleThreadExecutor(r -> {
@@ -270,6 +270,8 @@ public final class ReaderMutationTests extends TestCase {
             Path scenario = write("missing.scenario", "start\nrequest Delete file nowhere.bo\n");
             fails("missing.scenario:2: cannot read " + dir.resolve("nowhere.bo"), () ->
                     Scenario.parse(scenario, specs, UTF8, "en_US"));
+            Path nul = write("nul.scenario", "start\nrequest Delete file one\u0000.bo\n");
+            fails("nul.scenario:2: \"one\u0000.bo\" is not a file name", () -> Scenario.parse(nul, specs, UTF8, "en_US"));
             Path bad = dir.resolve("bytes.scenario");
             Files.write(bad, fileBytes("start\npoll\nnote \"\u00ff\"\n"));
             fails("bytes.scenario:3: not UTF-8 text", () -> Scenario.parse(bad, specs, UTF8, "en_US"));
