@@ -1,28 +1,67 @@
 #!/usr/bin/env bash
-# Fuzzes every target for SECONDS seconds (default 300), one after the other,
-# from the committed seeds and the corpus grown by earlier runs, and prints a
-# table: target, executions, seconds, crashes. Any crash, sanitizer report or
-# broken round trip stops that target, leaves its input under
-# build/fuzz/artifacts/<target>/ and makes the script exit 1.
+# Fuzzes every target, one after the other, from the committed seeds
+# (fuzz/corpus/<target>), the committed grown corpus (fuzz/grown/<target>) and
+# the corpus grown by earlier runs in the build tree, and prints a table:
+# target, executions, seconds, cov: and ft: at the end, crashes. Any crash,
+# sanitizer report or broken round trip stops that target, leaves its input
+# under build/fuzz/artifacts/<target>/ and makes the script exit 1.
 #
-# Usage: fuzz/run.sh [SECONDS [TARGET...]]   (builds the fuzz preset first;
-# without targets, all of them)
+# Usage: fuzz/run.sh [--runs N] [--merge] [SECONDS] [TARGET...]
+#   SECONDS    fuzz each target this long (default 300)
+#   --runs N   fuzz each target for N executions instead (a recorded campaign)
+#   --merge    afterwards, minimise what each target found into
+#              fuzz/grown/<target> (-merge=1): only inputs that add coverage
+#              beyond the seeds are kept, so CI replays them
+# The fuzz preset is built first; without targets, all of them. Run it at low
+# priority on a shared machine: nice -n 19 fuzz/run.sh ...
 set -u
-seconds=${1:-300}
-shift || true
 cd "$(dirname "$0")/.."
+
+seconds=300
+runs=""
+merge=0
+targets=()
+while (($# > 0)); do
+  case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --merge) merge=1; shift ;;
+    [0-9]*) seconds=$1; shift ;;
+    *) targets+=("$1"); shift ;;
+  esac
+done
 
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || {
   echo "building the fuzz preset failed" >&2
   exit 2
 }
 
-targets=(busobj_delimited busobj_prefixed transaction spec_record busobjandspec return_status
-         version_section)
-if (($# > 0)); then targets=("$@"); fi
+if ((${#targets[@]} == 0)); then
+  targets=(busobj_delimited busobj_prefixed transaction spec_record busobjandspec return_status
+           version_section)
+fi
 build=build/fuzz/fuzz
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+options=(-dict=fuzz/hbconnector.dict -max_len=16384 -timeout=10 -rss_limit_mb=2048)
+if [[ -n "$runs" ]]; then limit=(-runs="$runs"); else limit=(-max_total_time="$seconds"); fi
+
+# Minimises the corpora of target into fuzz/grown/<target>: the seeds go into
+# the merge first, so that only inputs adding coverage beyond them are kept.
+minimise() {
+  local target=$1 grown=$2 merged
+  merged=$(mktemp -d)
+  cp "fuzz/corpus/$target/"* "$merged/"
+  mkdir -p "fuzz/grown/$target"
+  "$build/hb_fuzz_$target" -merge=1 "${options[@]}" "$merged" "fuzz/grown/$target" "$grown" \
+    >>"build/fuzz/logs/$target.merge.log" 2>&1 || {
+    rm -rf "$merged"
+    return 1
+  }
+  for seed in "fuzz/corpus/$target/"*; do rm -f "$merged/$(basename "$seed")"; done
+  rm -rf "fuzz/grown/$target"
+  mv "$merged" "fuzz/grown/$target"
+  chmod 755 "fuzz/grown/$target"
+}
 
 status=0
 rows=()
@@ -30,23 +69,29 @@ for target in "${targets[@]}"; do
   grown="$build/corpus/$target"
   artifacts="build/fuzz/artifacts/$target"
   log="build/fuzz/logs/$target.log"
-  mkdir -p "$grown" "$artifacts" "$(dirname "$log")"
+  mkdir -p "$grown" "$artifacts" "$(dirname "$log")" "fuzz/grown/$target"
   start=$(date +%s)
-  "$build/hb_fuzz_$target" -max_total_time="$seconds" -dict=fuzz/hbconnector.dict \
-    -max_len=16384 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" "$grown" "fuzz/corpus/$target" >"$log" 2>&1
+  "$build/hb_fuzz_$target" "${limit[@]}" "${options[@]}" -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "$grown" "fuzz/grown/$target" "fuzz/corpus/$target" >"$log" 2>&1
   code=$?
   elapsed=$(($(date +%s) - start))
   executions=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\)/\1/p' "$log" | tail -1)
+  last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1)
+  cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
+  ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
   crashes=0
   if ((code != 0)); then
     crashes=1
     status=1
     echo "$target: exit status $code, see $log" >&2
+  elif ((merge)); then
+    minimise "$target" "$grown" || { echo "$target: merge failed" >&2; status=1; }
   fi
-  rows+=("$(printf '%-18s %12s %8s %8s' "$target" "${executions:-?}" "$elapsed" "$crashes")")
+  kept=$(find "fuzz/grown/$target" -type f | wc -l)
+  rows+=("$(printf '%-18s %12s %8s %7s %7s %8s %6s' "$target" "${executions:-?}" "$elapsed" \
+    "${cov:-?}" "${ft:-?}" "$crashes" "$kept")")
 done
 
-printf '%-18s %12s %8s %8s\n' target executions seconds crashes
+printf '%-18s %12s %8s %7s %7s %8s %6s\n' target executions seconds cov ft crashes grown
 printf '%s\n' "${rows[@]}"
 exit $status

@@ -66,6 +66,8 @@ void traceLine(int level, const char* format, ...) noexcept {
 std::string thrownText() noexcept {
   try {
     try {
+      // Called only from catch handlers, so there is always an exception to rethrow.
+      // cppcheck-suppress rethrowNoCurrentException
       throw;
     } catch (const std::exception& e) {
       const char* what = e.what();

@@ -130,7 +130,8 @@ class ElfReader {
     if (!fits(0, layout_->headerSize, fileSize_) || !readAt(fd_, 0, ident, layout_->headerSize)) {
       return false;
     }
-    const std::uint64_t shoff = fields_.get(ident + layout_->shoffAt, layout_->shoffWidth);
+    const std::uint64_t shoff =
+        fields_.get(ident + layout_->shoffAt, static_cast<int>(layout_->shoffWidth));
     const std::uint64_t shentsize = fields_.get(ident + layout_->shentsizeAt, 2);
     std::uint64_t shnum = fields_.get(ident + layout_->shnumAt, 2);
     std::uint64_t shstrndx = fields_.get(ident + layout_->shstrndxAt, 2);

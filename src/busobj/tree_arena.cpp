@@ -27,6 +27,8 @@ struct alignas(16) ObjectHeader {
   TreeArena* arena;
 };
 
+// The size of the pointer itself is meant: the header is two pointers wide.
+// NOLINTNEXTLINE(bugprone-sizeof-expression)
 static_assert(sizeof(ObjectHeader) == 2 * sizeof(TreeArena*),
               "TreeArena::of reads the arena two pointers before the object");
 

@@ -1,8 +1,10 @@
 #include "hbconnector/perf_monitor.hpp"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "runtime/runtime_internal.hpp"
@@ -24,22 +26,40 @@ MonitorSet& monitorSet() {
   return monitors;
 }
 
-// The veneer's three monitors. Every monitor ever installed here is also kept
-// in `created`, because monitors are never deleted (a later veneer replaces
-// the pointers, but a call still running may be about to record into an old one).
+// The runtime's three monitors. Each veneer gets its three at construction
+// and gives them back when it is destroyed: they leave the monitor set and
+// wait in `spare` for the next start-up, which renames and resets them. So a
+// connector that is started and stopped many times keeps three monitors, not
+// three per start-up. Monitors are still never deleted: a call that loaded a
+// pointer just before the veneer went may still record into it.
 struct RuntimeMonitors {
   std::mutex mutex;
   std::atomic<PerfMonitor*> init{nullptr};
   std::atomic<PerfMonitor*> doVerbFor{nullptr};
   std::atomic<PerfMonitor*> poll{nullptr};
-  std::vector<PerfMonitor*> created;
+  std::vector<std::pair<const void*, std::array<PerfMonitor*, 3>>> owned;
+  std::vector<PerfMonitor*> spare;
 };
 RuntimeMonitors& runtimeMonitors() {
   static RuntimeMonitors& monitors = *new RuntimeMonitors;
   return monitors;
 }
 
-std::chrono::steady_clock::time_point processStart() {
+// Takes monitor out of the monitor set (every key that names it).
+void leaveMonitorSet(PerfMonitor* monitor) {
+  MonitorSet& monitors = monitorSet();
+  std::lock_guard<std::mutex> lock(monitors.mutex);
+  std::vector<HashedItem*> keys;
+  monitors.set.forEach([&](HashedItem* item) {
+    if (static_cast<PerfMonitorKey*>(item)->getMonitor() == monitor) keys.push_back(item);
+  });
+  for (HashedItem* key : keys) {
+    monitors.set.remove(*key);
+    delete key;
+  }
+}
+
+std::chrono::steady_clock::time_point processStart() noexcept {
   static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   return start;
 }
@@ -63,15 +83,46 @@ PerfMonitor* runtimeMonitor(RuntimeMonitor which) {
   return nullptr;
 }
 
-void setRuntimeMonitors(PerfMonitor* init, PerfMonitor* doVerbFor, PerfMonitor* poll) {
+void startRuntimeMonitors(const void* owner, const char* connectorName) {
   RuntimeMonitors& monitors = runtimeMonitors();
   std::lock_guard<std::mutex> lock(monitors.mutex);
-  for (PerfMonitor* monitor : {init, doVerbFor, poll}) {
-    if (monitor != nullptr) monitors.created.push_back(monitor);
+  static constexpr const char* kOperations[3] = {"init", "doverbfor", "poll"};
+  std::array<PerfMonitor*, 3> made{};
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    PerfMonitor* monitor = nullptr;
+    if (!monitors.spare.empty()) {
+      monitor = monitors.spare.back();
+      monitors.spare.pop_back();
+      monitor->reset();
+      monitor->setNames(connectorName, kOperations[i]);
+    } else {
+      monitor = PerfMonitor::createPerfMonitor(connectorName, kOperations[i]);
+    }
+    made[i] = monitor;
   }
-  monitors.init.store(init, std::memory_order_release);
-  monitors.doVerbFor.store(doVerbFor, std::memory_order_release);
-  monitors.poll.store(poll, std::memory_order_release);
+  monitors.owned.emplace_back(owner, made);
+  monitors.init.store(made[0], std::memory_order_release);
+  monitors.doVerbFor.store(made[1], std::memory_order_release);
+  monitors.poll.store(made[2], std::memory_order_release);
+}
+
+void releaseRuntimeMonitors(const void* owner) {
+  RuntimeMonitors& monitors = runtimeMonitors();
+  std::lock_guard<std::mutex> lock(monitors.mutex);
+  for (auto entry = monitors.owned.begin(); entry != monitors.owned.end(); ++entry) {
+    if (entry->first != owner) continue;
+    for (PerfMonitor* monitor : entry->second) {
+      for (std::atomic<PerfMonitor*>* current :
+           {&monitors.init, &monitors.doVerbFor, &monitors.poll}) {
+        PerfMonitor* expected = monitor;
+        current->compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+      }
+      leaveMonitorSet(monitor);
+      monitors.spare.push_back(monitor);
+    }
+    monitors.owned.erase(entry);
+    return;
+  }
 }
 
 }  // namespace hbconnector::detail

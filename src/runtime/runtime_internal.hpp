@@ -44,12 +44,17 @@ bool isErrorClassType(int type);
 // receives the encoding name ("" when no agent answered).
 bool agentUsesAsciiEncoding(const char** encodingName = nullptr);
 
-// The three monitors the veneer measures the connector with; null before the
-// first veneer was built. A later veneer replaces them (the old ones stay
-// alive, as every monitor does).
+// The three monitors the current veneer measures the connector with; null
+// when no veneer holds them.
 enum class RuntimeMonitor { kInit, kDoVerbFor, kPoll };
 PerfMonitor* runtimeMonitor(RuntimeMonitor which);
-void setRuntimeMonitors(PerfMonitor* init, PerfMonitor* doVerbFor, PerfMonitor* poll);
+// Gives owner (a veneer) its three monitors, named (connectorName, "init" /
+// "doverbfor" / "poll") with fresh ids and counts, and makes them current.
+// Monitors released by earlier owners are reused before new ones are made.
+void startRuntimeMonitors(const void* owner, const char* connectorName);
+// Takes owner's monitors out of the monitor set and keeps them for the next
+// start-up; they stop being current if they were. No-op for an unknown owner.
+void releaseRuntimeMonitors(const void* owner);
 
 // Runs call() and, while the performance level is above 0 both before and
 // after it, records its duration in the monitor. The interval is timed in

@@ -59,10 +59,7 @@ JToCPPVeneer::JToCPPVeneer(SubscriptionHandlerCPP* handler, void* agentInterface
   PerfMonitor::setPerfLevel(perfLevel);
 
   const char* connectorName = tracing_->getConnectorName();
-  hbconnector::detail::setRuntimeMonitors(
-      PerfMonitor::createPerfMonitor(connectorName, "init"),
-      PerfMonitor::createPerfMonitor(connectorName, "doverbfor"),
-      PerfMonitor::createPerfMonitor(connectorName, "poll"));
+  hbconnector::detail::startRuntimeMonitors(this, connectorName);
 }
 
 JToCPPVeneer::~JToCPPVeneer() {
@@ -74,6 +71,8 @@ JToCPPVeneer::~JToCPPVeneer() {
     subscriptionHandler_ = nullptr;
     delete handler;
   }
+  // What this start-up measured goes with it; the monitors wait for the next.
+  hbconnector::detail::releaseRuntimeMonitors(this);
   delete tracing_;
   tracing_ = nullptr;
   delete msgGenerator_;

@@ -1,10 +1,13 @@
 // The veneer operations that carry business objects and specs: running a verb
 // for connector code, registering a spec the agent announces, and the
 // synchronous request to a collaboration.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
@@ -14,12 +17,67 @@
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/tracing.hpp"
+#include "hbconnector/version.hpp"
 #include "runtime/runtime_internal.hpp"
 
 namespace {
 
 // The doVerbFor trace line is formatted into this many bytes.
 constexpr std::size_t kVerbTraceSize = 512;
+
+bool sameText(const char* a, const char* b) {
+  return std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0;
+}
+
+bool sameVersion(const Version* a, const Version* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return a->compare(*b) == 0;
+}
+
+// The (name, information) pairs of a spec's verbs, sorted: the verb set's own
+// order depends on where each record was allocated.
+std::vector<std::pair<std::string, std::string>> verbsOf(BusObjSpec& spec) {
+  std::vector<std::pair<std::string, std::string>> verbs;
+  spec.getVerbs()->forEach([&verbs](const HashedItem* item) {
+    const auto* identity = dynamic_cast<const IdentityItem*>(item);
+    const auto* verb =
+        identity != nullptr ? static_cast<const VerbSpec*>(identity->get()) : nullptr;
+    if (verb == nullptr) return;
+    verbs.emplace_back(verb->getName() != nullptr ? verb->getName() : "",
+                       verb->getAppSpecificInfo() != nullptr ? verb->getAppSpecificInfo() : "");
+  });
+  std::sort(verbs.begin(), verbs.end());
+  return verbs;
+}
+
+// Whether the two specs carry the same specification record: every field
+// the record holds, with the verbs in any order. Null and empty texts are
+// the same (the record writes both as the empty marker).
+bool sameRecord(BusObjSpec& a, BusObjSpec& b) {
+  if (!sameText(a.getName(), b.getName()) || !sameVersion(a.getVersion(), b.getVersion()) ||
+      !sameText(a.getAppSpecificInfo(), b.getAppSpecificInfo()) ||
+      a.getAttributeCount() != b.getAttributeCount()) {
+    return false;
+  }
+  for (int i = 0; i < a.getAttributeCount(); ++i) {
+    const AttrSpec* x = a.getAttribute(i);
+    const AttrSpec* y = b.getAttribute(i);
+    if (x == nullptr || y == nullptr) return x == y;
+    if (!sameText(x->getName(), y->getName()) || !sameText(x->getTypeName(), y->getTypeName()) ||
+        x->isKey() != y->isKey() || x->isForeignKey() != y->isForeignKey() ||
+        x->isRequired() != y->isRequired() ||
+        !sameText(x->getAppSpecificInfo(), y->getAppSpecificInfo()) ||
+        x->getMaxLength() != y->getMaxLength() ||
+        !sameText(x->getDefaultValue(), y->getDefaultValue()) ||
+        !sameVersion(x->getVersionPtr(), y->getVersionPtr()) ||
+        !sameText(x->getCardinality(), y->getCardinality()) ||
+        !sameText(x->getRelationship(), y->getRelationship()) ||
+        x->getAttrFlag() != y->getAttrFlag()) {
+      return false;
+    }
+  }
+  return verbsOf(a) == verbsOf(b);
+}
 
 }  // namespace
 
@@ -72,6 +130,18 @@ void JToCPPVeneer::gotBusObjSpec(const char* specText, int length) {
   }
   BusObjSpecRegistry* registry =
       specRegistry_ != nullptr ? specRegistry_ : BusObjSpecRegistry::getInstance();
+  // A replaced spec is never destroyed (objects of its type may still point
+  // at it), so an agent that announces the same types at every start-up
+  // would leave one dead spec per type and start-up behind. A spec whose
+  // record equals the registered one's is the same spec: keep the registered
+  // one and give it this announcement's handler.
+  BusObjSpec* registered = registry->findSpec(spec->getName());
+  if (registered != nullptr && sameRecord(*registered, *spec)) {
+    if (registered->getBOHandler() != spec->getBOHandler()) {
+      registered->setBOHandler(spec->getBOHandler());
+    }
+    return;
+  }
   registry->addSpec(spec.release());
 }
 

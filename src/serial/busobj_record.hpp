@@ -175,8 +175,11 @@ class RecordTokens {
     if (end_ - field >= 3 && field < end_ &&
         !static_cast<const StringMessageI18N&>(message_).malformed_) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(text_ + field);
+      // The table's values are signed on purpose: -1 marks a byte that is no digit.
+      // NOLINTBEGIN(bugprone-signed-char-misuse)
       const int d0 = kHexValue.values[bytes[0]];
       const int d1 = kHexValue.values[bytes[1]];
+      // NOLINTEND(bugprone-signed-char-misuse)
       const bool one = bytes[1] == '#';
       const bool two = !one && d1 >= 0 && bytes[2] == '#';
       if (d0 >= 0 && (one || two)) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the JNI load test's java command, keeps its output in LOG, and fails
+# Runs the java command of a JNI test (load, soak, restart), keeps its output in LOG, and fails
 # when the program failed, when -Xcheck:jni printed any warning or fatal
 # error, or when the JVM took more than 5 seconds to exit after main ended
 # (a native thread left attached keeps the JVM waiting at exit).
@@ -35,9 +35,9 @@ else
   echo "JVM exit after main: $exit_ms ms"
   if ((exit_ms > 5000)); then failed=1; fi
 fi
-if ! grep -q '^LOAD TEST PASSED$' "$log"; then failed=1; fi
+if ! grep -q -E '^[A-Z]+ TEST PASSED$' "$log"; then failed=1; fi
 if ((failed)); then
-  echo "load test: FAILED"
+  echo "test: FAILED"
   exit 1
 fi
-echo "load test: passed"
+echo "test: passed"

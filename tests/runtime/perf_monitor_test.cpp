@@ -163,6 +163,58 @@ TEST(VeneerMonitors, PositiveLevelMeasuresInitAndPolls) {
   EXPECT_EQ(poll->getCount(), 2);
 }
 
+TEST(VeneerMonitors, RestartsReuseTheThreeMonitorsAndDropTheOldRecords) {
+  FakeAgentScope scope;
+  scope.agent().setProperty("PerfLevel", "1");
+  scope.agent().setProperty("ConnectorName", "First");
+  scope.startConnector();
+  JToCPPVeneer& first = scope.startVeneer();
+  first.init(nullptr);
+  first.pollForEvents();
+  const std::set<PerfMonitor*> firstMonitors = {runtimeMonitor(RuntimeMonitor::kInit),
+                                                runtimeMonitor(RuntimeMonitor::kDoVerbFor),
+                                                runtimeMonitor(RuntimeMonitor::kPoll)};
+  ASSERT_EQ(firstMonitors.size(), 3u);
+  PerfMonitor* poll = runtimeMonitor(RuntimeMonitor::kPoll);
+  ASSERT_EQ(listed(poll), 1);
+  scope.stopVeneer();
+  // Gone with its veneer: neither current nor listed.
+  EXPECT_EQ(runtimeMonitor(RuntimeMonitor::kPoll), nullptr);
+  EXPECT_EQ(listed(poll), 0);
+
+  // Many start-ups later the runtime still uses the same three objects,
+  // renamed and reset for each.
+  scope.agent().setProperty("ConnectorName", "Later");
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    JToCPPVeneer& veneer = scope.startVeneer();
+    std::set<PerfMonitor*> current;
+    for (RuntimeMonitor which :
+         {RuntimeMonitor::kInit, RuntimeMonitor::kDoVerbFor, RuntimeMonitor::kPoll}) {
+      current.insert(runtimeMonitor(which));
+    }
+    ASSERT_EQ(current, firstMonitors) << "cycle " << cycle;
+    PerfMonitor* now = runtimeMonitor(RuntimeMonitor::kPoll);
+    EXPECT_EQ(now->getCount(), 0);
+    EXPECT_EQ(now->getStart(), -1);
+    EXPECT_EQ(format(*now), "Later~poll~0~");
+    veneer.pollForEvents();
+    EXPECT_EQ(now->getCount(), 1);
+    EXPECT_EQ(listed(now), 1);
+    scope.stopVeneer();
+  }
+
+  // Two veneers alive at once (a start-up that failed and was never
+  // terminated): destroying the older leaves the newer's monitors current.
+  JToCPPVeneer& older = scope.startVeneer();
+  (void)older;
+  auto* newer = new JToCPPVeneer(nullptr, nullptr);
+  PerfMonitor* newerPoll = runtimeMonitor(RuntimeMonitor::kPoll);
+  scope.stopVeneer();
+  EXPECT_EQ(runtimeMonitor(RuntimeMonitor::kPoll), newerPoll);
+  delete newer;
+  EXPECT_EQ(runtimeMonitor(RuntimeMonitor::kPoll), nullptr);
+}
+
 TEST(VeneerMonitors, ConcurrentPollsEachRecordTheirOwnInterval) {
   FakeAgentScope scope;
   scope.agent().setProperty("PerfLevel", "1");

@@ -79,6 +79,35 @@ TEST_F(VeneerBusObjTest, SpecsGetTheirHandlerAndVerbsRunThroughIt) {
   EXPECT_EQ(refusals, 2);
 }
 
+TEST_F(VeneerBusObjTest, ReannouncedSpecsAreReusedOnlyWhenTheirRecordIsUnchanged) {
+  // Several verbs: a spec keeps them in a set whose order differs from one
+  // reading of the same record to the next.
+  const std::string text = prefixed(split(
+      "BusObjSpec|Gadget|1.0.0|\x05|1|4|Name|String|true|false|false|\x05|0|\x05|1.0.0|1|x|true|"
+      "Create|\x05|Retrieve|\x05|Update|u|Delete|\x05"));
+  veneer_->gotBusObjSpec(text.data(), static_cast<int>(text.size()));
+  BusObjSpec* spec = registered("Gadget");
+  ASSERT_NE(spec, nullptr);
+  BusinessObject bo("Gadget");  // keeps a plain pointer to the spec
+  spec->setBOHandler(nullptr);
+  for (int i = 0; i < 3; ++i) veneer_->gotBusObjSpec(text.data(), static_cast<int>(text.size()));
+  EXPECT_EQ(registered("Gadget"), spec);
+  EXPECT_EQ(spec->getBOHandler(), &handler_);  // the announcement's handler again
+
+  // Any difference in the record (here the verb's information) is a new spec;
+  // the old one stays alive for the objects that point at it.
+  const std::string changed = prefixed(split(
+      "BusObjSpec|Gadget|1.0.0|\x05|1|4|Name|String|true|false|false|\x05|0|\x05|1.0.0|1|x|true|"
+      "Create|by key|Retrieve|\x05|Update|u|Delete|\x05"));
+  veneer_->gotBusObjSpec(changed.data(), static_cast<int>(changed.size()));
+  BusObjSpec* replaced = registered("Gadget");
+  ASSERT_NE(replaced, spec);
+  EXPECT_STREQ(replaced->getVerbAppSpecificInfo("Create"), "by key");
+  EXPECT_EQ(bo.getSpec(), spec);
+  EXPECT_STREQ(spec->getName(), "Gadget");
+  registry_.adopt(spec);  // no longer registered: the guard destroys it
+}
+
 TEST_F(VeneerBusObjTest, EventsAreFilteredAndNumbered) {
   SpecBuilder("Cust").attr("Name", STRING).attr("ObjectEventId", STRING).registerSpec();
   BusinessObject first("Cust"), second("Cust"), third("Cust");

@@ -1,10 +1,9 @@
 package hbagent;
 
 import java.io.IOException;
-import java.io.Reader;
+import java.io.StringReader;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
@@ -70,11 +69,14 @@ final class AgentConfig {
     static AgentConfig load(Path file, Map<String, String> overrides) {
         Properties properties = new Properties();
         Path base = Path.of("").toAbsolutePath();
+        String text = "";
         if (file != null) {
-            try (Reader reader = Files.newBufferedReader(file, StandardCharsets.UTF_8)) {
-                properties.load(reader);
+            text = Scenario.readText(file);
+            try {
+                properties.load(new StringReader(text));
             } catch (IOException | IllegalArgumentException e) {
-                throw new HbAgentException("cannot read the properties file " + file + ": " + e.getMessage());
+                throw new HbAgentException(file + ":" + entryLine(text, null) + ": cannot read the properties file: "
+                        + e.getMessage());
             }
             Path parent = file.toAbsolutePath().getParent();
             if (parent != null) {
@@ -87,14 +89,53 @@ final class AgentConfig {
         }
         AgentConfig config = new AgentConfig();
         config.file = file;
-        config.apply(all, base, file == null ? "the properties" : file.toString());
-        config.apply(overrides, Path.of("").toAbsolutePath(), "--set");
+        String fileText = text;
+        config.apply(all, base, key -> file == null ? "the properties" : file + ":" + entryLine(fileText, key));
+        config.apply(overrides, Path.of("").toAbsolutePath(), key -> "--set");
         return config;
     }
 
-    private void apply(Map<String, String> entries, Path base, String origin) {
+    /**
+     * The line where the entry of key starts in a properties text, or with a
+     * null key the line of the first entry that does not read (1 when none
+     * is found). Each entry (a line with its continuation lines) is read on
+     * its own, so escapes in keys count as they do in the whole file.
+     */
+    static int entryLine(String text, String key) {
+        String[] lines = text.split("\n", -1);
+        for (int first = 0; first < lines.length; ) {
+            int last = first;
+            while (last + 1 < lines.length && endsWithOddBackslashes(lines[last])) {
+                ++last;
+            }
+            Properties entry = new Properties();
+            try {
+                entry.load(new StringReader(String.join("\n", java.util.Arrays.asList(lines).subList(first, last + 1))));
+                if (key != null && entry.containsKey(key)) {
+                    return first + 1;
+                }
+            } catch (IOException | IllegalArgumentException e) {
+                if (key == null) {
+                    return first + 1;
+                }
+            }
+            first = last + 1;
+        }
+        return 1;
+    }
+
+    private static boolean endsWithOddBackslashes(String line) {
+        int n = 0;
+        for (int i = line.length() - 1; i >= 0 && line.charAt(i) == '\\'; --i) {
+            ++n;
+        }
+        return n % 2 == 1;
+    }
+
+    private void apply(Map<String, String> entries, Path base, java.util.function.Function<String, String> where) {
         for (Map.Entry<String, String> e : entries.entrySet()) {
             String key = e.getKey();
+            String origin = where.apply(key);
             String value = e.getValue().trim();
             if (!key.startsWith(PREFIX)) {
                 connectorProperties.put(key, e.getValue());
@@ -118,12 +159,12 @@ final class AgentConfig {
                 collaborations.put(name.substring("collaboration.".length()), subscriptions(key, value, origin));
             } else {
                 switch (name) {
-                    case "connector" -> connector = base.resolve(value).normalize();
+                    case "connector" -> connector = path(base, value, key, origin);
                     case "specs" -> {
                         specFiles.clear();
                         for (String part : value.split("[,\\s]+")) {
                             if (!part.isEmpty()) {
-                                specFiles.add(base.resolve(part).normalize());
+                                specFiles.add(path(base, part, key, origin));
                             }
                         }
                     }
@@ -160,6 +201,16 @@ final class AgentConfig {
             list.add(new String[] {type, verb});
         }
         return list;
+    }
+
+    /** name resolved against base; a name no file can have is an error at origin. */
+    private static Path path(Path base, String name, String key, String origin) {
+        try {
+            return base.resolve(name).normalize();
+        } catch (java.nio.file.InvalidPathException e) {
+            throw new HbAgentException(origin + ": " + key + ": \"" + name + "\" is not a file name (" + e.getReason()
+                    + ")");
+        }
     }
 
     private static boolean bool(String key, String value, String origin) {

@@ -289,7 +289,7 @@ final class BusObjText {
             if (attr.isMultiple()) {
                 throw lexer.error(t, attrName + " has cardinality n: put its children in [ ]");
             }
-            String type = ByteText.encode(t.text(), charset);
+            String type = Readable.text(lexer, t, charset, "a business object type name");
             BusObj child = parseBody(lexer, t, type, false, depth + 1);
             return () -> slots.set(index, new BusObj.Child(child));
         }

@@ -138,6 +138,15 @@ final class Lexer {
         tokens.add(new Token(Kind.EOF, "", null, line));
     }
 
+    /** The bytes of characters in charset; a character it cannot encode is an error at line. */
+    private String encode(String characters, Charset charset, int line) {
+        try {
+            return ByteText.encode(characters, charset);
+        } catch (HbAgentException e) {
+            throw error(line, e.getMessage());
+        }
+    }
+
     /** Reads the string starting at the quote at i; returns the index after the closing quote. */
     private int string(String text, int i, int line, Charset charset) {
         StringBuilder characters = new StringBuilder();
@@ -150,7 +159,7 @@ final class Lexer {
             }
             char c = text.charAt(i);
             if (c == '"') {
-                bytes.append(ByteText.encode(run.toString(), charset));
+                bytes.append(encode(run.toString(), charset, line));
                 tokens.add(new Token(Kind.STRING, characters.toString(), bytes.toString(), line));
                 return i + 1;
             }
@@ -180,7 +189,7 @@ final class Lexer {
             }
             if (e == 'x' && i + 3 < text.length() && isHex(text.charAt(i + 2)) && isHex(text.charAt(i + 3))) {
                 int value = Integer.parseInt(text.substring(i + 2, i + 4), 16);
-                bytes.append(ByteText.encode(run.toString(), charset));
+                bytes.append(encode(run.toString(), charset, line));
                 run.setLength(0);
                 bytes.append((char) value);
                 characters.append((char) value);

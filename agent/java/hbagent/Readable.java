@@ -19,7 +19,11 @@ final class Readable {
             return t.bytes();
         }
         if (t.is(Lexer.Kind.WORD)) {
-            return ByteText.encode(t.text(), charset);
+            try {
+                return ByteText.encode(t.text(), charset);
+            } catch (HbAgentException e) {
+                throw lexer.error(t, e.getMessage());
+            }
         }
         throw lexer.error(t, "expected " + what + ", found " + t.describe());
     }

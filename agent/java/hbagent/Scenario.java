@@ -1,7 +1,6 @@
 package hbagent;
 
 import java.io.IOException;
-import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
@@ -97,28 +96,51 @@ final class Scenario {
             if (!t.is(Lexer.Kind.WORD) && !t.is(Lexer.Kind.STRING)) {
                 throw lexer.error(t, "expected the properties file name");
             }
-            return resolve(file, t.text());
+            return resolve(lexer, t.line(), file, t.text());
         }
         return null;
     }
 
-    static Path resolve(Path scenarioFile, String name) {
+    /** name resolved against the scenario's folder; a name no file can have is an error at line. */
+    static Path resolve(Lexer lexer, int line, Path scenarioFile, String name) {
         Path parent = scenarioFile.toAbsolutePath().getParent();
-        return parent == null ? Path.of(name) : parent.resolve(name).normalize();
+        try {
+            return parent == null ? Path.of(name) : parent.resolve(name).normalize();
+        } catch (java.nio.file.InvalidPathException e) {
+            throw lexer.error(line, "\"" + name + "\" is not a file name (" + e.getReason() + ")");
+        }
     }
 
+    /** file, when it is a readable file; otherwise an error at the scenario's line that names it. */
+    private static Path readable(Lexer lexer, int line, Path file) {
+        if (!Files.isRegularFile(file) || !Files.isReadable(file)) {
+            throw lexer.error(line, "cannot read " + file);
+        }
+        return file;
+    }
+
+    /** The file's text, read as strict UTF-8; bytes that are not name their line. */
     static String readText(Path file) {
+        byte[] bytes;
         try {
-            byte[] bytes = Files.readAllBytes(file);
-            return StandardCharsets.UTF_8.newDecoder()
-                    .onMalformedInput(CodingErrorAction.REPORT)
-                    .onUnmappableCharacter(CodingErrorAction.REPORT)
-                    .decode(java.nio.ByteBuffer.wrap(bytes)).toString();
-        } catch (CharacterCodingException e) {
-            throw new HbAgentException(file + ": not UTF-8 text");
+            bytes = Files.readAllBytes(file);
         } catch (IOException e) {
             throw new HbAgentException("cannot read " + file + ": " + e.getMessage());
         }
+        java.nio.ByteBuffer in = java.nio.ByteBuffer.wrap(bytes);
+        java.nio.CharBuffer out = java.nio.CharBuffer.allocate(bytes.length);
+        java.nio.charset.CoderResult result = StandardCharsets.UTF_8.newDecoder()
+                .onMalformedInput(CodingErrorAction.REPORT)
+                .onUnmappableCharacter(CodingErrorAction.REPORT)
+                .decode(in, out, true);
+        if (result.isError()) {
+            int line = 1;
+            for (int i = 0; i < in.position(); ++i) {
+                line += bytes[i] == '\n' ? 1 : 0;
+            }
+            throw new HbAgentException(file + ":" + line + ": not UTF-8 text");
+        }
+        return out.flip().toString();
     }
 
     /** Reads the specification files into specs (later definitions of a type replace earlier ones). */
@@ -157,7 +179,7 @@ final class Scenario {
                 if (!scenario.steps.isEmpty() || scenario.propertiesFile != null) {
                     throw lexer.error(t, "'properties' comes once, before the first step");
                 }
-                scenario.propertiesFile = resolve(file, word(lexer, "the properties file"));
+                scenario.propertiesFile = resolve(lexer, t.line(), file, word(lexer, "the properties file"));
                 lexer.expectLineEnd();
                 continue;
             }
@@ -182,8 +204,8 @@ final class Scenario {
             scenario.steps.add(current);
         }
         if (scenario.steps.stream().allMatch(s -> s.command == Command.NOTE)) {
-            throw new HbAgentException(file + ": the scenario has no steps (start, request, poll, ...): nothing to"
-                    + " run");
+            // Named at the end of the file, where a first step would have stood.
+            throw lexer.error(lexer.peek(), "the scenario has no steps (start, request, poll, ...): nothing to run");
         }
         return scenario;
     }
@@ -221,7 +243,9 @@ final class Scenario {
                 }
             }
             case SPECS -> {
-                Path specFile = resolve(scenario.file, word(lexer, "a specification file"));
+                int line = lexer.peek().line();
+                Path specFile =
+                        readable(lexer, line, resolve(lexer, line, scenario.file, word(lexer, "a specification file")));
                 List<SpecText.ChildUse> uses = new ArrayList<>();
                 step.specs = loadSpecs(specFile, charset, uses);
                 for (Spec s : step.specs) {
@@ -278,7 +302,9 @@ final class Scenario {
         }
         if (lexer.peek().isWord("file")) {
             lexer.next();
-            Path objectFile = resolve(scenario.file, word(lexer, "the business object file"));
+            int line = lexer.peek().line();
+            Path objectFile = readable(lexer, line,
+                    resolve(lexer, line, scenario.file, word(lexer, "the business object file")));
             Lexer fileLexer = new Lexer(objectFile.toString(), readText(objectFile), charset);
             step.object = objects.parse(fileLexer, locale);
             fileLexer.skipNewlines();

@@ -105,9 +105,9 @@ public final class InputCheckTests extends TestCase {
 
         test("a scenario without steps fails with exit status 2", () -> {
             write("types.spec", "spec Customer 1.0.0 {\n  attr Id String\n}\n");
-            exitsWith(2, "empty.scenario: the scenario has no steps",
+            exitsWith(2, "empty.scenario:1: the scenario has no steps",
                     hbagent(write("empty.scenario", "").toString()));
-            exitsWith(2, "notes.scenario: the scenario has no steps", hbagent(write("notes.scenario",
+            exitsWith(2, "notes.scenario:4: the scenario has no steps", hbagent(write("notes.scenario",
                     "# only a comment, a properties line and a note\nproperties agent.properties\nnote \"hi\"\n")
                     .toString()));
         });

@@ -1,0 +1,165 @@
+import AppSide_Connector.BusObjNativeInterface;
+import AppSide_Connector.StringBucket;
+import VqCommon.ReturnStatusDescriptor;
+
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
+
+/**
+ * The soak: verb requests of mixed sizes in both forms (n_DoVerbFor and
+ * n_DoVerbForI18n) from 4 threads, while a fifth thread polls, so that the
+ * connector publishes events from native threads of its own at the same time.
+ * The first 100,000 requests (half of them in a shorter run) are the warm-up.
+ * Afterwards resident memory may have grown by at most a bound, and the open
+ * descriptors (counted after the warm-up) and the JVM's threads (before
+ * n_init) must be back at their baseline after n_terminate.
+ *
+ * <p>Arguments: the connector library (hb_load_connector), the number of
+ * requests (the environment variable HB_SOAK_REQUESTS overrides it), the
+ * bound in kB. Prints "SOAK TEST PASSED" and "MAIN-END millis"
+ * at the end (see run_load_test.sh); exits with 1 when a check failed.
+ */
+public final class HbSoakTest {
+    private static final int THREADS = 4;
+    /** Requests before resident memory is taken as the baseline: the JIT compiler and malloc settle by then. */
+    private static final long WARM_UP = 100_000;
+    private static final char D = HbProcessFigures.D;
+    private static final AtomicInteger failures = new AtomicInteger();
+    private static final AtomicLong events = new AtomicLong();
+
+    private HbSoakTest() {}
+
+    private static void check(boolean ok, String what) {
+        if (!ok && failures.incrementAndGet() <= 20) {
+            System.out.println("CHECK FAILED: " + what);
+        }
+    }
+
+    /** A label of 0 to about 4,000 characters, the size chosen by the request's number. */
+    private static String label(long n) {
+        int size = (int) ((n * 2654435761L) % 97);
+        return size == 0 ? "VqBlank" : "L".repeat(size * size / 2 + 1);
+    }
+
+    /** A Bulk record with items children. */
+    private static String[] bulk(String id, int items) {
+        List<String> t = new ArrayList<>(List.of("BusinessObject", "Bulk", "1.0.0", "false", "Retrieve", "en_US", "3",
+                                                 id, Integer.toString(items), "false"));
+        for (int k = 0; k < items; ++k) {
+            t.addAll(List.of(HbProcessFigures.item(id + "-" + k, "null", "VqIgnore")));
+        }
+        t.add("VqIgnore");
+        return t.toArray(new String[0]);
+    }
+
+    private static void request(BusObjNativeInterface agent, long n) {
+        String id = "S" + n;
+        boolean bytes = (n & 1) != 0;
+        boolean isBulk = n % 16 == 3;
+        String[] tokens = isBulk ? bulk(id, (int) (n % 64)) : HbProcessFigures.item(id, "Update", label(n));
+        ReturnStatusDescriptor status = new ReturnStatusDescriptor();
+        int result;
+        String reply;
+        if (bytes) {
+            StringBucket bucket = new StringBucket(HbProcessFigures.prefixed(tokens));
+            result = agent.n_DoVerbForI18n(bucket, false, status);
+            reply = bucket.contentinArray != null ? new String(bucket.contentinArray, StandardCharsets.UTF_8) : "";
+        } else {
+            StringBucket bucket = new StringBucket(HbProcessFigures.tokens(tokens));
+            result = agent.n_DoVerbFor(bucket, false, status);
+            reply = bucket.content != null ? bucket.content : "";
+        }
+        String expected = isBulk ? "items=" + (n % 64) : "Update " + id;
+        check(result == 1 && expected.equals(status.getErrorString()),
+              "request " + n + ": " + result + " " + status.getErrorString());
+        check(reply.contains(isBulk ? "Bulk" : (bytes ? "6#Update" : D + "Update" + D)), "reply " + n);
+    }
+
+    private static void run(BusObjNativeInterface agent, long from, long to) throws InterruptedException {
+        AtomicLong next = new AtomicLong(from);
+        List<Thread> workers = new ArrayList<>();
+        for (int t = 0; t < THREADS; ++t) {
+            workers.add(new Thread(() -> {
+                for (long n = next.getAndIncrement(); n < to; n = next.getAndIncrement()) {
+                    request(agent, n);
+                }
+            }, "soak-" + t));
+        }
+        AtomicBoolean done = new AtomicBoolean();
+        Thread poller = new Thread(() -> {
+            while (!done.get()) {
+                check(agent.n_poll() == 0, "poll");
+            }
+        }, "soak-poll");
+        poller.start();
+        workers.forEach(Thread::start);
+        for (Thread worker : workers) {
+            worker.join();
+        }
+        done.set(true);
+        poller.join();
+    }
+
+    public static void main(String[] args) throws Exception {
+        String library = args[0];
+        String asked = System.getenv("HB_SOAK_REQUESTS");
+        long requests = Long.parseLong(asked != null && !asked.isBlank() ? asked.trim() : args[1]);
+        long boundKb = Long.parseLong(args[2]);
+        BusObjNativeInterface agent = new BusObjNativeInterface();
+        agent.settings()
+            .setConfigProp("ConnectorName", "Soak")
+            .setConfigProp("AgentTraceLevel", "0")
+            .setConfigProp("PerfLevel", "1")
+            .setConfigProp("LoadPollMode", "event")
+            .setEncoding("ascii7")
+            .setEventResponder((text, bytes, encoding) -> {
+                events.incrementAndGet();
+                return text != null && text.contains("Soak_") ? 0 : 99;
+            });
+        agent.log().setRecording(false);
+        System.load(library);
+        int threadsStart = HbProcessFigures.threads();
+        check(agent.n_init("4.1.0", library) == 1, "n_init");
+        for (byte[] spec : HbProcessFigures.loadConnectorSpecs()) {
+            agent.n_gotBusObjSpecI18n(spec);
+        }
+        check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
+        long rssStart = HbProcessFigures.residentKb();
+
+        long start = System.nanoTime();
+        long warmUp = Math.min(requests / 2, WARM_UP);
+        run(agent, 0, warmUp);
+        long rssWarm = HbProcessFigures.residentKb();
+        // The JVM opens a descriptor or two of its own on first use of some
+        // paths, so the baseline is taken once the warm-up has run them all.
+        int fdsStart = HbProcessFigures.descriptors();
+        String fdsStartTargets = HbProcessFigures.descriptorTargets();
+        long eventsWarm = events.get();
+        run(agent, warmUp, requests);
+        long millis = (System.nanoTime() - start) / 1_000_000;
+        long rssEnd = HbProcessFigures.residentKb();
+        check(events.get() > eventsWarm, "events published during the soak");
+        check(agent.n_terminate() == 0, "n_terminate");
+        int threadsEnd = HbProcessFigures.threadsSettledTo(threadsStart);
+        int fdsEnd = HbProcessFigures.descriptors();
+        long growth = rssEnd - rssWarm;
+        System.out.println("soak: " + requests + " requests from " + THREADS + " threads and " + events.get()
+                           + " events in " + millis + " ms; VmRSS start " + rssStart + " kB, after warm-up ("
+                           + warmUp + " requests) " + rssWarm + " kB, end " + rssEnd + " kB, growth " + growth
+                           + " kB (bound " + boundKb + " kB); threads " + threadsStart + " -> " + threadsEnd
+                           + "; descriptors " + fdsStart + " -> " + fdsEnd);
+        check(growth <= boundKb, "resident memory grew by " + growth + " kB after the warm-up");
+        check(threadsEnd <= threadsStart, "threads " + threadsStart + " -> " + threadsEnd);
+        check(fdsEnd <= fdsStart, "descriptors " + fdsStart + " -> " + fdsEnd + ": before " + fdsStartTargets
+                                  + "; after " + HbProcessFigures.descriptorTargets());
+        System.out.println(failures.get() == 0 ? "SOAK TEST PASSED" : "SOAK TEST FAILED: " + failures.get() + " checks");
+        System.out.println("MAIN-END " + System.currentTimeMillis());
+        if (failures.get() != 0) {
+            System.exit(1);
+        }
+    }
+}
