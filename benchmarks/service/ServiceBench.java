@@ -35,7 +35,11 @@ import org.apache.activemq.broker.BrokerService;
  * to the last of their events on a queue.
  *
  * <p>Usage: ServiceBench HBAGENT SQLITE_CONNECTOR UNCHANGED_CONNECTOR PROPERTIES [SECONDS [CLIENTS]],
- * or ServiceBench echo URL QUEUE THREADS (the floor's process).
+ * or ServiceBench echo URL QUEUE THREADS (the floor's process), or
+ * ServiceBench scale HBAGENT UNCHANGED_CONNECTOR PROPERTIES [SECONDS [CLIENTS]]: 1, 2 and 3 agents
+ * on one broker in a process of its own, next to the echo floor, with the
+ * CPU time each process spent per request; or ServiceBench broker DATA PORT
+ * (that broker's process).
  */
 public final class ServiceBench {
     private static final String RETRIEVE = "{\"type\":\"Customer\",\"verb\":\"Retrieve\","
@@ -46,6 +50,14 @@ public final class ServiceBench {
     public static void main(String[] args) throws Exception {
         if (args.length == 4 && args[0].equals("echo")) {
             echo(args[1], args[2], Integer.parseInt(args[3]));
+            return;
+        }
+        if (args.length == 3 && args[0].equals("broker")) {
+            broker(Path.of(args[1]), Integer.parseInt(args[2]));
+            return;
+        }
+        if (args.length >= 4 && args[0].equals("scale")) {
+            scale(args);
             return;
         }
         if (args.length < 4) {
@@ -135,7 +147,7 @@ public final class ServiceBench {
         }
     }
 
-    record Result(long count, double perSecond, double p50, double p99) {}
+    record Result(long count, double perSecond, double p50, double p99, long calls) {}
 
     private static Result best(Result a, Result b) { return a == null || b.perSecond > a.perSecond ? b : a; }
 
@@ -151,6 +163,7 @@ public final class ServiceBench {
         long end = start + TimeUnit.SECONDS.toNanos(seconds);
         List<long[]> all = new ArrayList<>();
         int[] counts = new int[clients];
+        int[] calls = new int[clients];
         List<Thread> threads = new ArrayList<>();
         CountDownLatch ready = new CountDownLatch(clients);
         Exception[] failure = new Exception[1];
@@ -166,6 +179,7 @@ public final class ServiceBench {
                     do {
                         long sent = System.nanoTime();
                         client.call(body, mode);
+                        ++calls[index];
                         now = System.nanoTime();
                         if (sent >= start && now <= end && n < latencies.length) {
                             latencies[n++] = now - sent;
@@ -195,7 +209,119 @@ public final class ServiceBench {
         Arrays.sort(merged);
         double p50 = total == 0 ? 0 : merged[(int) (total * 0.50)] / 1e6;
         double p99 = total == 0 ? 0 : merged[Math.min(total - 1, (int) (total * 0.99))] / 1e6;
-        return new Result(total, seconds == 0 ? total : total / (double) seconds, p50, p99);
+        return new Result(total, seconds == 0 ? total : total / (double) seconds, p50, p99,
+                Arrays.stream(calls).sum());
+    }
+
+    /**
+     * 1, 2 and 3 agents (the unchanged connector, 4 consumers each) on one
+     * broker in its own JVM, next to the bare echo floor (4 consumers), all
+     * persistent. CPU per request: each process's CPU time over the run
+     * (warm-up included) divided by the requests of the run.
+     */
+    private static void scale(String[] args) throws Exception {
+        String hbagent = args[1];
+        String connector = args[2];
+        String properties = args[3];
+        int seconds = args.length > 4 ? Integer.parseInt(args[4]) : 5;
+        int clients = args.length > 5 ? Integer.parseInt(args[5]) : 8;
+        Path dir = Files.createTempDirectory("hb-scale-bench-");
+        int port;
+        try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
+            port = s.getLocalPort();
+        }
+        String url = "tcp://127.0.0.1:" + port;
+        String classpath = System.getProperty("java.class.path");
+        List<Process> processes = new ArrayList<>();
+        try {
+            Process broker = new ProcessBuilder("java", "-cp", classpath, "hbbench.ServiceBench", "broker",
+                    dir.resolve("broker").toString(), Integer.toString(port))
+                    .redirectOutput(dir.resolve("broker.out").toFile()).redirectErrorStream(true).start();
+            processes.add(broker);
+            awaitLine(dir.resolve("broker.out"), "broker started", broker);
+            Process echo = new ProcessBuilder("java", "-cp", classpath, "hbbench.ServiceBench", "echo", url,
+                    "bench.echo", "4").redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                    .redirectError(dir.resolve("echo.err").toFile()).start();
+            processes.add(echo);
+            System.out.println("scale benchmark: " + clients + " closed-loop clients, " + seconds
+                    + " s per run after 2 s of warm-up, persistent messages, broker in its own JVM; "
+                    + Runtime.getRuntime().availableProcessors() + " processors");
+            System.out.println();
+            System.out.println("| path | requests/s | p50 ms | p99 ms | ratio to echo | broker CPU ms/req"
+                    + " | agents (or echo) CPU ms/req | clients CPU ms/req |");
+            System.out.println("|---|---:|---:|---:|---:|---:|---:|---:|");
+            Thread.sleep(2000);
+            Result floor = measured("bare JMS echo (floor)", url, "bench.echo", clients, seconds, broker,
+                    List.of(echo), null);
+            echo.destroy();
+            echo.waitFor(30, TimeUnit.SECONDS);
+            List<Process> agents = new ArrayList<>();
+            for (int n = 1; n <= 3; ++n) {
+                Path err = dir.resolve("agent" + n + ".err");
+                Process agent = new ProcessBuilder("/bin/sh", hbagent, "serve", "-p", properties, "-c", connector,
+                        "-D", "agent.broker.url=" + url, "-D", "ConnectorName=Unchanged", "-D", "AgentTraceLevel=0",
+                        "-D", "PerfLevel=0").redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                        .redirectError(err.toFile()).start();
+                processes.add(agent);
+                agents.add(agent);
+                awaitLine(err, "serving ", agent);
+                measured("hbagent serve x" + n + ", object unchanged, JSON", url, "hb.Unchanged.requests", clients,
+                        seconds, broker, agents, floor);
+            }
+        } finally {
+            for (Process p : processes) {
+                p.destroy();
+                if (!p.waitFor(60, TimeUnit.SECONDS)) {
+                    p.destroyForcibly();
+                }
+            }
+            try (Stream<Path> all = Files.walk(dir)) {
+                for (Path p : all.sorted(Comparator.reverseOrder()).toList()) {
+                    Files.deleteIfExists(p);
+                }
+            }
+        }
+    }
+
+    private static Result measured(String path, String url, String queue, int clients, int seconds, Process broker,
+                                   List<Process> servers, Result floor) throws Exception {
+        long brokerBefore = cpu(broker.toHandle());
+        long serversBefore = 0;
+        for (Process p : servers) {
+            serversBefore += cpu(p.toHandle());
+        }
+        long selfBefore = cpu(ProcessHandle.current());
+        Result r = run(url, queue, RETRIEVE, DeliveryMode.PERSISTENT, clients, seconds, 2);
+        long serversAfter = 0;
+        for (Process p : servers) {
+            serversAfter += cpu(p.toHandle());
+        }
+        double n = Math.max(1, r.calls());
+        System.out.println(String.format("| %s | %.0f | %.2f | %.2f | %.2f | %.3f | %.3f | %.3f |", path,
+                r.perSecond, r.p50, r.p99, floor == null ? 1.0 : r.perSecond / floor.perSecond,
+                (cpu(broker.toHandle()) - brokerBefore) / 1e6 / n, (serversAfter - serversBefore) / 1e6 / n,
+                (cpu(ProcessHandle.current()) - selfBefore) / 1e6 / n));
+        return r;
+    }
+
+    /** A process's CPU time so far in nanoseconds (0 when the system does not say). */
+    private static long cpu(ProcessHandle p) {
+        return p.info().totalCpuDuration().map(java.time.Duration::toNanos).orElse(0L);
+    }
+
+    /** A persistent broker alone in this process, until it is killed. */
+    private static void broker(Path data, int port) throws Exception {
+        BrokerService b = new BrokerService();
+        b.setBrokerName("bench" + port);
+        b.setDataDirectoryFile(data.toFile());
+        b.setUseJmx(false);
+        b.setUseShutdownHook(false);
+        b.addConnector("tcp://127.0.0.1:" + port);
+        b.start();
+        b.waitUntilStarted();
+        System.out.println("broker started");
+        System.out.flush();
+        Thread.currentThread().join();
     }
 
     /** Creates count customers, then times their events from the first to the last. */

@@ -192,6 +192,8 @@ final class BrokerAccess {
         }
         entries.add(entry("queue:hb." + connectorName + ".sync.>", both, both, both));
         entries.add(entry("queue:hb." + connectorName + ".replies.>", both, both, both));
+        // The poll lease: the agents' alone.
+        entries.add(entry("queue:hb." + connectorName + ".poll-lease", agents, agents, agents));
         entries.add(entry("topic:ActiveMQ.Advisory.>", both, both, both));
         entries.add(entry("queue:ActiveMQ.DLQ", both, agents, both));
         if (deadLetterQueue != null) {

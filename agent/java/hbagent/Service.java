@@ -46,7 +46,8 @@ import org.apache.activemq.transport.TransportListener;
  * before answering is delivered again. Events the connector publishes are
  * sent persistently and synchronously before the connector hears 0; while
  * the broker cannot be reached they are refused and the connector keeps
- * them. SIGTERM and SIGINT stop the consumers, let running requests finish,
+ * them. Of several agents of one connector only the holder of the poll
+ * lease ({@link PollLease}) calls n_poll. SIGTERM and SIGINT stop the consumers, let running requests finish,
  * call n_terminate and end the process with status 0.
  */
 final class Service {
@@ -88,6 +89,15 @@ final class Service {
     private volatile boolean stopping;
     private final List<Thread> workers = new ArrayList<>();
     private Thread poller;
+    /** The poll lease, while this agent is in the running for it (polling-capable connectors only). */
+    private volatile PollLease lease;
+    /**
+     * Held around n_poll. Shut-down takes it (bounded) before n_terminate:
+     * the poll thread may be waiting on an absent broker for the lease, which
+     * need not hold shut-down up, but n_poll and n_terminate never overlap.
+     */
+    private final java.util.concurrent.locks.ReentrantLock pollLock = new java.util.concurrent.locks.ReentrantLock();
+    private boolean pollClosed;
     private final CountDownLatch stopped = new CountDownLatch(1);
     private volatile int exitCode;
 
@@ -141,6 +151,7 @@ final class Service {
             t.start();
         }
         if (config.pollingCapable) {
+            metrics.polling(() -> lease != null && lease.held());
             poller = new Thread(this::pollLoop, "hbagent-poll");
             poller.start();
         }
@@ -193,8 +204,10 @@ final class Service {
         try {
             ops = new OpsServer(service.httpBind, service.httpPort, metrics, () -> {
                 boolean up = connectorUp && connected && !stopping;
+                PollLease l = lease;
                 return new OpsServer.Health(up, Map.of("connector", connectorUp && !stopping ? "up" : "down",
-                        "broker", connected ? "connected" : "disconnected"));
+                        "broker", connected ? "connected" : "disconnected",
+                        "poll", !config.pollingCapable ? "none" : l != null && l.held() ? "polling" : "standby"));
             });
         } catch (IOException e) {
             throw new HbAgentException("the operations endpoint cannot listen on " + service.httpBind + ":"
@@ -233,13 +246,17 @@ final class Service {
         try {
             Files.createDirectories(service.dataDir);
             broker = new BrokerService();
-            broker.setBrokerName("hbagent");
+            // Brokers of one network need names of their own; the agent's in-VM URL uses it.
+            broker.setBrokerName(brokerName());
             broker.setDataDirectoryFile(service.dataDir.toFile());
             broker.setPersistent(true);
             broker.setUseJmx(false);
             broker.setUseShutdownHook(false);
             BrokerAccess.secure(broker, service, config);
             broker.addConnector(service.listen);
+            for (String network : service.networkConnectors) {
+                broker.addNetworkConnector(network);
+            }
             broker.start();
             broker.waitUntilStarted();
         } catch (Exception e) {
@@ -265,7 +282,8 @@ final class Service {
      * each attempt, so correcting it is enough).
      */
     private void connect() throws JMSException, InterruptedException {
-        String url = service.brokerUrl != null ? service.brokerUrl : "vm://hbagent?create=false";
+        String url = service.brokerUrl != null ? ServiceConfig.withInactivityLimit(service.brokerUrl,
+                service.pollLeaseTimeout) : "vm://" + brokerName() + "?create=false";
         long delay = CREDENTIALS_RETRY_MS;
         Thread whileRefused = null;
         for (int attempt = 1;; ++attempt) {
@@ -335,12 +353,14 @@ final class Service {
             @Override
             public void onException(IOException error) {
                 connected = false;
+                leaseLost();
                 agentLine("broker connection lost: " + describe(error));
             }
 
             @Override  // ActiveMQ's spelling
             public void transportInterupted() {
                 connected = false;
+                leaseLost();
                 interrupted = true;
                 agentLine("broker connection interrupted: events are refused until it is back");
             }
@@ -821,17 +841,77 @@ final class Service {
 
     // ---- Polling and shut-down ----------------------------------------------
 
+    /**
+     * Polls while this agent holds the poll lease; otherwise waits for the
+     * broker to hand it over. A broker that cannot be reached (or a lease
+     * queue that fails) makes the agent stop polling and join again.
+     */
     private void pollLoop() {
+        long retry = 500;
         while (!stopping) {
             try {
-                Thread.sleep(service.pollInterval);
+                // While the broker is away nothing is closed or created: that would wait for it.
+                if ((lease == null || lease.isLost()) && !connected) {
+                    Thread.sleep(Math.min(service.pollInterval, 200));
+                    continue;
+                }
+                if (lease != null && lease.isLost()) {
+                    PollLease old = lease;
+                    lease = null;
+                    old.close();
+                }
+                if (lease == null) {
+                    lease = new PollLease(connection, service.pollLeaseQueue());
+                    retry = 500;
+                }
+                boolean wasHeld = lease.held();
+                boolean held = lease.await(service.pollInterval);
+                if (held && !wasHeld) {
+                    agentLine("poll lease taken: this agent polls");
+                }
+                if (held && !stopping && connected) {
+                    pollLock.lock();
+                    try {
+                        if (!pollClosed) {
+                            agent.n_poll();
+                        }
+                    } finally {
+                        pollLock.unlock();
+                    }
+                }
             } catch (InterruptedException e) {
                 return;
-            }
-            if (!stopping) {
-                agent.n_poll();
+            } catch (JMSException | RuntimeException e) {
+                if (stopping) {
+                    return;
+                }
+                agentLine("poll lease: " + describe(e) + "; joining again in " + retry + " ms");
+                // Closed and joined again at the top of the loop, once the broker is there.
+                leaseLost();
+                try {
+                    Thread.sleep(retry);
+                } catch (InterruptedException interrupted) {
+                    return;
+                }
+                retry = Math.min(retry * 2, service.pollLeaseTimeout);
             }
         }
+    }
+
+    /** The connection went: the broker gives the lease to another agent, so this one stops polling. */
+    private void leaseLost() {
+        PollLease l = lease;
+        if (l != null) {
+            if (l.held()) {
+                agentLine("poll lease lost with the broker connection: this agent stops polling");
+            }
+            l.lost();
+        }
+    }
+
+    /** The embedded broker's name: with network connectors one of its own, as a network needs. */
+    private String brokerName() {
+        return service.networkConnectors.isEmpty() ? "hbagent" : "hbagent-" + ProcessHandle.current().pid();
     }
 
     private void installSignalHandler() {
@@ -848,12 +928,8 @@ final class Service {
         agentLine("shutting down: no more requests are taken");
         stopping = true;
         long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(service.shutdownWait);
-        List<Thread> all = new ArrayList<>(workers);
-        if (poller != null) {
-            all.add(poller);
-        }
         boolean finished = true;
-        for (Thread t : all) {
+        for (Thread t : workers) {
             long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
             try {
                 t.join(Math.max(1, left));
@@ -861,6 +937,20 @@ final class Service {
                 Thread.currentThread().interrupt();
             }
             finished &= !t.isAlive();
+        }
+        if (poller != null) {
+            long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
+            boolean locked = false;
+            try {
+                locked = pollLock.tryLock(Math.max(1, left), TimeUnit.MILLISECONDS);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+            if (locked) {
+                pollClosed = true;
+                pollLock.unlock();
+            }
+            finished &= locked;
         }
         int code = 0;
         if (finished) {

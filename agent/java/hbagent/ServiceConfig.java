@@ -15,6 +15,8 @@ import java.util.Set;
  *                             (default: hbagent-broker beside the properties file)
  * agent.broker.listen         the embedded broker's listening URL (tcp://127.0.0.1:61616)
  * agent.broker.sendTimeout    ms a send may wait for the broker before it fails (10000)
+ * agent.broker.networkConnectors  the embedded broker's network connectors to other brokers,
+ *                             comma-separated (static:(tcp://HOST:PORT) and ActiveMQ's other forms)
  * agent.serve.queue           the request queue (hb.CONNECTORNAME.requests)
  * agent.serve.threads         requests served at once (4)
  * agent.serve.maxRedeliveries deliveries after the first before a request goes to
@@ -25,6 +27,9 @@ import java.util.Set;
  *                             error reply without being read
  * agent.serve.shutdownWait    ms running requests get to finish at shut-down (30000)
  * agent.pollInterval          ms between two n_poll calls (1000)
+ * agent.pollLeaseTimeout      ms within which another agent polls after the polling one died or
+ *                             lost the broker (10000); also bounds how long a silent connection
+ *                             is taken for alive
  * agent.syncTimeout           ms a synchronous request waits for its reply (30000)
  * agent.wire                  json or record (json)
  * agent.http.port             the operations port (off; 0: any free port)
@@ -38,7 +43,7 @@ final class ServiceConfig {
     static final Set<String> KEYS = union(Set.of("broker.url", "broker.dataDir", "broker.listen",
             "broker.sendTimeout", "serve.queue", "serve.threads", "serve.maxRedeliveries", "serve.deadLetterQueue",
             "serve.maxMessageBytes",
-            "serve.shutdownWait", "pollInterval", "syncTimeout", "wire", "http.port", "http.bind"),
+            "serve.shutdownWait", "pollInterval", "pollLeaseTimeout", "broker.networkConnectors", "syncTimeout", "wire", "http.port", "http.bind"),
             BrokerSecurity.KEYS,
             // BrokerAccess's settings, named here so that reading properties needs no broker classes.
             Set.of("broker.usersFile", "broker.groupsFile", "broker.requestGroup"));
@@ -56,6 +61,9 @@ final class ServiceConfig {
     int maxBytes;
     long shutdownWait;
     long pollInterval;
+    long pollLeaseTimeout;
+    /** The embedded broker's network connector URIs (empty: none). */
+    java.util.List<String> networkConnectors;
     long syncTimeout;
     boolean recordWire;
     Integer httpPort;
@@ -91,6 +99,11 @@ final class ServiceConfig {
         c.maxBytes = (int) number(s, "serve.maxMessageBytes", 16 << 20, 1, Integer.MAX_VALUE - 16);
         c.shutdownWait = number(s, "serve.shutdownWait", 30000, 0, Integer.MAX_VALUE);
         c.pollInterval = number(s, "pollInterval", 1000, 1, Integer.MAX_VALUE);
+        c.pollLeaseTimeout = number(s, "pollLeaseTimeout", 10000, 1000, Integer.MAX_VALUE);
+        c.networkConnectors = splitTopLevel(s.getOrDefault("broker.networkConnectors", ""));
+        for (String n : c.networkConnectors) {
+            BrokerSecurity.refuseSecretInUrl("agent.broker.networkConnectors", n);
+        }
         c.syncTimeout = number(s, "syncTimeout", 30000, 1, Integer.MAX_VALUE);
         String wire = s.getOrDefault("wire", "json");
         if (!wire.equals("json") && !wire.equals("record")) {
@@ -116,6 +129,60 @@ final class ServiceConfig {
 
     /** The queue of synchronous requests of one collaboration. */
     String syncQueue(String collaboration) { return "hb." + connectorName + ".sync." + collaboration; }
+
+    /** The queue whose exclusive consumer may poll. */
+    String pollLeaseQueue() { return "hb." + connectorName + ".poll-lease"; }
+
+    /**
+     * A comma-separated list of URIs, split at the commas outside
+     * parentheses ("static:(tcp://a:1,tcp://b:2)" is one entry); blanks are
+     * dropped. Unbalanced parentheses are refused.
+     */
+    static java.util.List<String> splitTopLevel(String text) {
+        java.util.List<String> result = new java.util.ArrayList<>();
+        int depth = 0;
+        int start = 0;
+        for (int i = 0; i <= text.length(); ++i) {
+            char c = i < text.length() ? text.charAt(i) : ',';
+            if (c == '(') {
+                ++depth;
+            } else if (c == ')') {
+                if (--depth < 0) {
+                    break;
+                }
+            } else if (c == ',' && depth == 0) {
+                String entry = text.substring(start, i).trim();
+                if (!entry.isEmpty()) {
+                    result.add(entry);
+                }
+                start = i + 1;
+            }
+        }
+        if (depth != 0) {
+            throw new HbAgentException("agent.broker.networkConnectors has unbalanced parentheses: \"" + text + "\"");
+        }
+        return result;
+    }
+
+    /**
+     * The broker URL with the inactivity monitor set to half the lease
+     * timeout, so that a connection silent for the timeout counts as dead on
+     * both sides (the broker takes the smaller of the two durations): the
+     * lease moves on and the holder stops polling. A URL that sets the
+     * duration itself, and an in-VM one, are kept as they are.
+     */
+    static String withInactivityLimit(String url, long leaseTimeout) {
+        if (url.contains("maxInactivityDuration") || url.regionMatches(true, 0, "vm:", 0, 3)) {
+            return url;
+        }
+        long d = Math.max(500, leaseTimeout / 2);
+        boolean composite = url.matches("(?is)(failover|discovery|fanout):.*");
+        String prefix = composite ? "nested.wireFormat." : "wireFormat.";
+        // A composite URL's own options follow its closing parenthesis.
+        String tail = composite && url.lastIndexOf(')') >= 0 ? url.substring(url.lastIndexOf(')')) : url;
+        return url + (tail.contains("?") ? "&" : "?") + prefix + "maxInactivityDuration=" + d + "&" + prefix
+                + "maxInactivityDurationInitalDelay=" + d;
+    }
 
     /** The default destination of events: a topic. */
     String eventTopic() { return "hb." + connectorName + ".events"; }

@@ -34,6 +34,7 @@ final class ServiceMetrics {
     private final LongAdder eventsRefused = new LongAdder();
     private final LongAdder redeliveries = new LongAdder();
     private final LongAdder deadLetters = new LongAdder();
+    private volatile java.util.function.BooleanSupplier polling;
     /** Per bucket, not cumulative; the last one is +Inf. Guarded by this histogram's lock with sum and count. */
     private final long[] bucketCounts = new long[BUCKETS.length + 1];
     private double latencySum;
@@ -65,6 +66,9 @@ final class ServiceMetrics {
     }
 
     void eventPublished() { eventsPublished.increment(); }
+
+    /** Whether this agent polls, read at each scrape (not set: the connector does not poll). */
+    void polling(java.util.function.BooleanSupplier source) { polling = source; }
 
     void eventRefused() { eventsRefused.increment(); }
 
@@ -119,6 +123,12 @@ final class ServiceMetrics {
                 redeliveries.sum());
         counter(out, "hbagent_dead_letters_total", "Requests given up and sent to the dead-letter queue.",
                 deadLetters.sum());
+
+        java.util.function.BooleanSupplier p = polling;
+        if (p != null) {
+            header(out, "hbagent_polling", "gauge", "1 while this agent holds the poll lease and polls, else 0.");
+            out.append("hbagent_polling ").append(p.getAsBoolean() ? 1 : 0).append('\n');
+        }
 
         List<Map.Entry<String, ? extends Number>> values = new ArrayList<>();
         try {

@@ -164,7 +164,7 @@ final class ServiceTests extends TestCase {
         return m.group(1);
     }
 
-    private static java.net.http.HttpResponse<String> get(String url) throws Exception {
+    static java.net.http.HttpResponse<String> get(String url) throws Exception {
         return java.net.http.HttpClient.newHttpClient().send(java.net.http.HttpRequest.newBuilder(
                 java.net.URI.create(url)).build(), java.net.http.HttpResponse.BodyHandlers.ofString());
     }
@@ -662,6 +662,11 @@ final class ServiceTests extends TestCase {
         }
 
         String url() { return "tcp://127.0.0.1:" + port; }
+
+        /** A queue of the broker, for its statistics. */
+        org.apache.activemq.broker.region.Destination queue(String name) throws Exception {
+            return service.getDestination(new org.apache.activemq.command.ActiveMQQueue(name));
+        }
 
         @Override
         public void close() {
