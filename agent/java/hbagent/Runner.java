@@ -335,21 +335,8 @@ final class Runner {
     }
 
     private void onRecord(Object entry) {
-        String line;
-        if (entry instanceof UpcallLog.TraceEntry t) {
-            line = "trace " + t.level() + " " + t.connectorName() + ": " + t.text()
-                    + (t.extra() != null ? " | " + t.extra() : "");
-        } else if (entry instanceof UpcallLog.LogEntry l) {
-            line = (l.type() == null ? "log: " : "log (type " + l.type() + "): ") + l.text();
-        } else if (entry instanceof UpcallLog.GeneratedMessage m) {
-            // The catalogue's text, with the number, for every message the
-            // library composes (some are composed and never logged).
-            line = "message " + Messages.bundled().explain(m.id(), m.params())
-                    + (m.extra() != null && !m.extra().isEmpty() ? " (" + m.extra() + ")" : "");
-            if (verbose) {
-                line = "message composed: " + m.text() + "\n" + line;
-            }
-        } else {
+        String line = recordLine(entry, verbose);
+        if (line == null) {
             return;
         }
         synchronized (printLock) {
@@ -357,6 +344,29 @@ final class Runner {
             println(indent(line, "  ", "    "));
             out.flush();
         }
+    }
+
+    /**
+     * The printed line of a log line, trace line or composed message the
+     * library sent; a composed message shows with the catalogue's text (and,
+     * when verbose, as composed). Null for the other records.
+     */
+    static String recordLine(Object entry, boolean verbose) {
+        if (entry instanceof UpcallLog.TraceEntry t) {
+            return "trace " + t.level() + " " + t.connectorName() + ": " + t.text()
+                    + (t.extra() != null ? " | " + t.extra() : "");
+        }
+        if (entry instanceof UpcallLog.LogEntry l) {
+            return (l.type() == null ? "log: " : "log (type " + l.type() + "): ") + l.text();
+        }
+        if (entry instanceof UpcallLog.GeneratedMessage m) {
+            // The catalogue's text, with the number, for every message the
+            // library composes (some are composed and never logged).
+            String line = "message " + Messages.bundled().explain(m.id(), m.params())
+                    + (m.extra() != null && !m.extra().isEmpty() ? " (" + m.extra() + ")" : "");
+            return verbose ? "message composed: " + m.text() + "\n" + line : line;
+        }
+        return null;
     }
 
     // ---- Expectations ------------------------------------------------------

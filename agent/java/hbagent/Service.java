@@ -995,13 +995,8 @@ final class Service {
     // ---- Output ----------------------------------------------------------------
 
     private void onRecord(Object entry) {
-        String line;
-        if (entry instanceof UpcallLog.TraceEntry t) {
-            line = "trace " + t.level() + " " + t.connectorName() + ": " + t.text()
-                    + (t.extra() != null ? " | " + t.extra() : "");
-        } else if (entry instanceof UpcallLog.LogEntry l) {
-            line = (l.type() == null ? "log: " : "log (type " + l.type() + "): ") + l.text();
-        } else {
+        String line = Runner.recordLine(entry, false);
+        if (line == null) {
             return;
         }
         synchronized (out) {

@@ -618,16 +618,7 @@ final class ScaleTests extends TestCase {
         String url() { return "tcp://127.0.0.1:" + port; }
 
         @Override
-        public void close() {
-            if (process.isAlive()) {
-                process.destroyForcibly();
-                try {
-                    process.waitFor(30, TimeUnit.SECONDS);
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                }
-            }
-        }
+        public void close() { kill(process); }
     }
 
     /** The broker process's main: a persistent broker; a second one on the same store waits for its lock. */

@@ -829,15 +829,6 @@ final class ServiceTests extends TestCase {
         }
 
         @Override
-        public void close() {
-            if (process.isAlive()) {
-                process.destroyForcibly();
-                try {
-                    process.waitFor(30, TimeUnit.SECONDS);
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                }
-            }
-        }
+        public void close() { kill(process); }
     }
 }

@@ -20,6 +20,18 @@ abstract class TestCase {
 
     protected void test(String name, Body body) { cases.add(new Named(name, body)); }
 
+    /** Ends a process the test started, if it still runs, and waits (bounded) until it has. */
+    static void kill(Process process) {
+        if (process.isAlive()) {
+            process.destroyForcibly();
+            try {
+                process.waitFor(30, java.util.concurrent.TimeUnit.SECONDS);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
+    }
+
     /** Runs every case; returns the number that failed. */
     int runAll() {
         int failed = 0;

@@ -45,18 +45,6 @@ public final class HbLoadTest {
         }
     }
 
-    private static String tokens(String... values) {
-        return String.join(String.valueOf(D), values) + D;
-    }
-
-    private static byte[] prefixed(String... values) {
-        StringBuilder out = new StringBuilder();
-        for (String v : values) {
-            out.append(Integer.toHexString(v.getBytes(StandardCharsets.UTF_8).length)).append('#').append(v);
-        }
-        return out.toString().getBytes(StandardCharsets.UTF_8);
-    }
-
     private static String[] itemTokens(String id, String verb) {
         return new String[] {"BusinessObject", "Item", "1.0.0", "false", verb, "en_US", "3", id, "VqIgnore",
                              "VqIgnore"};
@@ -66,25 +54,10 @@ public final class HbLoadTest {
     private static String chain(int levels) {
         StringBuilder out = new StringBuilder();
         for (int level = 1; level <= levels; ++level) {
-            out.append(tokens("BusinessObject", "Node", "1.0.0", "false", level == 1 ? "Retrieve" : "null",
+            out.append(HbProcessFigures.tokens("BusinessObject", "Node", "1.0.0", "false", level == 1 ? "Retrieve" : "null",
                               "en_US", "3", "n" + level, level < levels ? "1" : "0"));
         }
-        return out.append(tokens("VqIgnore").repeat(levels)).toString();
-    }
-
-    /** A length-prefixed spec record: key Id or Name, a second attribute, ObjectEventId. */
-    private static byte[] spec(String name, String key, String attr, String type, String cardinality) {
-        List<String> t = new ArrayList<>(List.of("BusObjSpec", name, "1.0.0", "\u0005", "3", "4"));
-        String[][] attrs = {{key, "String", "true", "1"}, {attr, type, "false", cardinality},
-                            {"ObjectEventId", "String", "false", "1"}};
-        for (String[] a : attrs) {
-            t.addAll(List.of(a[0], a[1], a[2], "false", "false", "\u0005", "0", "\u0005", "1.0.0", a[3],
-                             "Containment", "false"));
-        }
-        for (String verb : List.of("Create", "Retrieve", "Update", "Delete")) {
-            t.addAll(List.of(verb, "\u0005"));
-        }
-        return prefixed(t.toArray(new String[0]));
+        return out.append(HbProcessFigures.tokens("VqIgnore").repeat(levels)).toString();
     }
 
     /** One verb request: a String goes through n_DoVerbFor, a byte[] through n_DoVerbForI18n. */
@@ -136,13 +109,13 @@ public final class HbLoadTest {
     }
 
     private static void bulkRecords(BusObjNativeInterface agent) {
-        StringBuilder text = new StringBuilder(tokens("BusinessObject", "Bulk", "1.0.0", "false", "Retrieve",
+        StringBuilder text = new StringBuilder(HbProcessFigures.tokens("BusinessObject", "Bulk", "1.0.0", "false", "Retrieve",
                                                       "en_US", "3", "B0", Integer.toString(BULK), "false"));
         for (int k = 0; k < BULK; ++k) {
-            text.append(tokens(itemTokens("I" + k, "null")));
+            text.append(HbProcessFigures.tokens(itemTokens("I" + k, "null")));
         }
         long start = System.nanoTime();
-        Call call = Call.of(agent, text.append(tokens("VqIgnore")).toString());
+        Call call = Call.of(agent, text.append(HbProcessFigures.tokens("VqIgnore")).toString());
         long millis = millisSince(start);
         check(call.result == 1 && ("items=" + BULK).equals(call.message),
               "bulk request: " + call.result + " " + call.message);
@@ -164,18 +137,18 @@ public final class HbLoadTest {
             switch (i % 10) {
                 case 0, 1 -> {
                     String verb = i % 10 == 0 ? "Create" : "Retrieve";
-                    Call c = Call.of(agent, tokens(itemTokens(id, verb)));
+                    Call c = Call.of(agent, HbProcessFigures.tokens(itemTokens(id, verb)));
                     check(c.result == 1 && (verb + " " + id).equals(c.message)
                           && c.content.contains(D + verb + D + "en_US"), verb + " " + id);
                 }
                 case 2 -> {
-                    Call c = Call.of(agent, prefixed(itemTokens(id, "Update")));
+                    Call c = Call.of(agent, HbProcessFigures.prefixed(itemTokens(id, "Update")));
                     check(c.result == 1 && ("Update " + id).equals(c.message) && c.bytes != null
                           && new String(c.bytes, StandardCharsets.UTF_8).contains("6#Update"),
                           "update bytes " + id);
                 }
                 case 3 -> {
-                    Call c = Call.of(agent, tokens(itemTokens(id, "Delete")));
+                    Call c = Call.of(agent, HbProcessFigures.tokens(itemTokens(id, "Delete")));
                     check(c.result == -3 && c.message != null && c.message.endsWith("cannot delete " + id),
                           "delete " + id + ": " + c.message);
                 }
@@ -217,9 +190,9 @@ public final class HbLoadTest {
             });
         System.load(args[0]);
         check(agent.n_init("4.1.0", args[0]) == 1, "n_init");
-        agent.n_gotBusObjSpecI18n(spec("Item", "Id", "Label", "String", "1"));
-        agent.n_gotBusObjSpecI18n(spec("Bulk", "Id", "Items", "Item", "n"));
-        agent.n_gotBusObjSpecI18n(spec("Node", "Name", "Next", "Node", "1"));
+        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Item", "Id", "Label", "String", "1"));
+        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Bulk", "Id", "Items", "Item", "n"));
+        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Node", "Name", "Next", "Node", "1"));
         check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
         check(agent.n_SubscribeTo("Bulk", "Create", 0) == 0, "subscribe Bulk");
         agent.log().setRecording(false);
