@@ -21,6 +21,7 @@ import javax.jms.JMSException;
 import javax.jms.Message;
 import javax.jms.MessageConsumer;
 import javax.jms.MessageProducer;
+import javax.jms.Queue;
 import javax.jms.Session;
 import javax.jms.TemporaryQueue;
 import javax.jms.TextMessage;
@@ -433,7 +434,10 @@ final class ScaleTests extends TestCase {
                 try {
                     c.start();
                     Session s = c.createSession(false, Session.AUTO_ACKNOWLEDGE);
-                    TemporaryQueue replyQueue = s.createTemporaryQueue();
+                    // A named queue, not a temporary one: a temporary queue lives on one broker, so the
+                    // replies waiting in it would be lost when that broker fails over to its standby.
+                    Queue replyQueue = s.createQueue("hb.SQLiteDemo.replies." + prefix + "."
+                            + Thread.currentThread().getName());
                     MessageConsumer in = s.createConsumer(replyQueue);
                     MessageProducer out = s.createProducer(s.createQueue("hb.SQLiteDemo.requests"));
                     // The whole run is bounded: once past the deadline what is left is not sent (and counts lost).
