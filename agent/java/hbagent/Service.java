@@ -98,6 +98,8 @@ final class Service {
      */
     private final java.util.concurrent.locks.ReentrantLock pollLock = new java.util.concurrent.locks.ReentrantLock();
     private boolean pollClosed;
+    /** The request workers inside a request (see serveOne). */
+    private final java.util.Set<Thread> serving = java.util.concurrent.ConcurrentHashMap.newKeySet();
     private final CountDownLatch stopped = new CountDownLatch(1);
     private volatile int exitCode;
 
@@ -451,7 +453,25 @@ final class Service {
         }
     }
 
+    /**
+     * Serves one request unless shut-down has begun. The worker is marked as
+     * serving before it looks at the stop flag, which shut-down sets before it
+     * looks at the marks: so either the request is left unacknowledged (the
+     * broker delivers it again) or shut-down waits for it before n_terminate.
+     */
     private void serveOne(Session session, MessageProducer replies, Message request) throws JMSException {
+        Thread self = Thread.currentThread();
+        serving.add(self);
+        try {
+            if (!stopping) {
+                serveRequest(session, replies, request);
+            }
+        } finally {
+            serving.remove(self);
+        }
+    }
+
+    private void serveRequest(Session session, MessageProducer replies, Message request) throws JMSException {
         String id = request.getJMSMessageID();
         int deliveries = request instanceof ActiveMQMessage m ? m.getRedeliveryCounter() : 0;
         long started = System.nanoTime();
@@ -914,6 +934,16 @@ final class Service {
         return service.networkConnectors.isEmpty() ? "hbagent" : "hbagent-" + ProcessHandle.current().pid();
     }
 
+    /** Where a thread that does not end stands: its top frames, for the shut-down line. */
+    private static String where(Thread t) {
+        StringBuilder b = new StringBuilder();
+        StackTraceElement[] frames = t.getStackTrace();
+        for (int i = 0; i < Math.min(frames.length, 8); ++i) {
+            b.append(i == 0 ? "at " : " < ").append(frames[i]);
+        }
+        return b.toString();
+    }
+
     private void installSignalHandler() {
         Runtime.getRuntime().addShutdownHook(new Thread(this::shutDown, "hbagent-shutdown"));
     }
@@ -929,14 +959,25 @@ final class Service {
         stopping = true;
         long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(service.shutdownWait);
         boolean finished = true;
+        // A worker inside a request gets until the deadline. One that runs no
+        // request may be waiting on a broker that is away (a consumer being
+        // set up, a session closing): it holds nothing of the connector's, so
+        // it is given a moment and then left to the process's end.
         for (Thread t : workers) {
-            long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
             try {
-                t.join(Math.max(1, left));
+                t.join(Math.max(1, Math.min(1000, TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime()))));
+                while (t.isAlive() && serving.contains(t) && System.nanoTime() < deadline) {
+                    t.join(50);
+                }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
             }
-            finished &= !t.isAlive();
+            if (t.isAlive() && serving.contains(t)) {
+                finished = false;
+                agentLine(t.getName() + " is still running a request: " + where(t));
+            } else if (t.isAlive()) {
+                agentLine(t.getName() + " runs no request but waits on the broker: " + where(t));
+            }
         }
         if (poller != null) {
             long left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime());
@@ -949,6 +990,8 @@ final class Service {
             if (locked) {
                 pollClosed = true;
                 pollLock.unlock();
+            } else {
+                agentLine("the poll has not ended: " + where(poller));
             }
             finished &= locked;
         }

@@ -415,7 +415,8 @@ final class ServiceTests extends TestCase {
                 broker.close();
                 agent.awaitErr("broker connection interrupted");
                 long start = System.nanoTime();
-                equal(0, agent.stop());
+                int code = agent.stop();
+                check(code == 0, "exit status 0 after SIGTERM, not " + code + "; standard error:\n" + agent.err());
                 agent.expectOut("n_terminate returned 0");
                 long seconds = TimeUnit.NANOSECONDS.toSeconds(System.nanoTime() - start);
                 check(seconds < 40, "ended in " + seconds + " s");

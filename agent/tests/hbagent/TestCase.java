@@ -35,7 +35,14 @@ abstract class TestCase {
     /** Runs every case; returns the number that failed. */
     int runAll() {
         int failed = 0;
+        int ran = 0;
+        // -Dhbagent.test.only=TEXT runs only the cases whose name contains TEXT.
+        String only = System.getProperty("hbagent.test.only");
         for (Named c : cases) {
+            if (only != null && !c.name().contains(only)) {
+                continue;
+            }
+            ++ran;
             try {
                 c.body().run();
                 System.out.println("PASS " + c.name());
@@ -49,7 +56,7 @@ abstract class TestCase {
                 }
             }
         }
-        System.out.println((cases.size() - failed) + " passed, " + failed + " failed");
+        System.out.println((ran - failed) + " passed, " + failed + " failed");
         return failed;
     }
 
