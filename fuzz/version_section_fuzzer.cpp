@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "bridge/version_info.hpp"
 #include "fuzz_support.hpp"
 #include "hbconnector/version_stamp.hpp"
+#include "runtime/version_info.hpp"
 
 namespace hd = hbconnector::detail;
 
@@ -113,7 +113,7 @@ Answer query(const std::vector<unsigned char>& block, const char* path) {
 std::vector<unsigned char> blockOf(const char* path) {
   const std::uint32_t size = hd::getFileVersionInfoSize(path);
   if (size == 0) return {};
-  if (size > hd::MAX_VERSION_INFO_SIZE) hbfuzz::fail("a block above the limit");
+  if (size > hd::kMaxVersionInfoSize) hbfuzz::fail("a block above the limit");
   std::vector<unsigned char> block(size);
   if (!hd::getFileVersionInfo(path, size, block.data())) hbfuzz::fail("a sized block unreadable");
   return block;
@@ -122,11 +122,11 @@ std::vector<unsigned char> blockOf(const char* path) {
 void fileRoundTrip(MemoryFile& file, const std::uint8_t* data, std::size_t size) {
   const std::vector<unsigned char> block = blockOf(file.write(data, size));
   if (block.empty()) return;
-  const Answer answer = query(block, hd::FRAMEWORK_VERSION_QUERY);
+  const Answer answer = query(block, hd::kFrameworkVersionQuery);
   const std::vector<unsigned char> rewritten = elfWith(block);
   const std::vector<unsigned char> again = blockOf(file.write(rewritten.data(), rewritten.size()));
   if (again != block) hbfuzz::fail("a rewritten file gives another block");
-  const Answer second = query(again, hd::FRAMEWORK_VERSION_QUERY);
+  const Answer second = query(again, hd::kFrameworkVersionQuery);
   if (second.found != answer.found || second.value != answer.value) {
     hbfuzz::fail("a rewritten file answers differently");
   }
@@ -137,7 +137,7 @@ void blockRoundTrip(const std::uint8_t* data, std::size_t size) {
   // The query path is the input's first text when it has one, so that keys
   // other than the framework version are looked up as well.
   const std::string path = hbfuzz::asText(data, size);
-  for (const char* wanted : {hd::FRAMEWORK_VERSION_QUERY, path.c_str()}) {
+  for (const char* wanted : {hd::kFrameworkVersionQuery, path.c_str()}) {
     const Answer answer = query(block, wanted);
     if (!answer.found) continue;
     std::string key = wanted;

@@ -22,6 +22,8 @@
 #ifndef HBCONNECTOR_VERSION_STAMP_HPP_
 #define HBCONNECTOR_VERSION_STAMP_HPP_
 
+#include "hbconnector/export.hpp"
+
 // Name of the section holding the block.
 #define HB_VERSION_SECTION ".hb_verinfo"
 // The block's leading magic, including its terminating zero (9 bytes).
@@ -29,9 +31,9 @@
 // Key of the framework version value.
 #define HB_FRAMEWORK_VERSION_KEY "StringFileInfo\\040904B0\\FrameWorkVersion"
 
-#define HB_FRAMEWORK_VERSION(versionText)                           \
-  [[gnu::used, gnu::retain, gnu::section(HB_VERSION_SECTION),       \
-    gnu::aligned(1)]] static const char hbFrameworkVersionBlock[] = \
+#define HB_FRAMEWORK_VERSION(versionText)       \
+  HB_KEEP_IN_SECTION(HB_VERSION_SECTION)        \
+  static const char hbFrameworkVersionBlock[] = \
       HB_VERSION_MAGIC "\0" HB_FRAMEWORK_VERSION_KEY "\0" versionText "\0"
 
 #endif  // HBCONNECTOR_VERSION_STAMP_HPP_

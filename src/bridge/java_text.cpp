@@ -141,25 +141,4 @@ std::size_t joinSurrogatePairs(char* text, std::size_t length) {
   return static_cast<std::size_t>(out - begin);
 }
 
-std::size_t characterBoundary(const char* text, std::size_t length) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  // Walk back over at most three continuation bytes to the sequence's lead.
-  std::size_t lead = length;
-  for (int back = 0; back < 4 && lead > 0; ++back) {
-    --lead;
-    if (!isContinuation(p[lead])) break;
-  }
-  if (lead == length) return length;
-  const unsigned char b = p[lead];
-  std::size_t needed = 1;
-  if ((b & 0xE0) == 0xC0) {
-    needed = 2;
-  } else if ((b & 0xF0) == 0xE0) {
-    needed = 3;
-  } else if ((b & 0xF8) == 0xF0) {
-    needed = 4;
-  }
-  return length - lead >= needed ? length : lead;
-}
-
 }  // namespace hbconnector::detail

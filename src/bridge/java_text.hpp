@@ -36,11 +36,6 @@ std::string toModifiedUtf8(const char* text);
 // left untouched after one memchr over it.
 std::size_t joinSurrogatePairs(char* text, std::size_t length);
 
-// The largest n <= length such that text[0, n) does not end inside a
-// multi-byte sequence: where a long line must be cut, it is cut before the
-// character that does not fit.
-std::size_t characterBoundary(const char* text, std::size_t length);
-
 }  // namespace hbconnector::detail
 
 #endif  // HBCONNECTOR_BRIDGE_JAVA_TEXT_HPP_

@@ -16,10 +16,10 @@
 #include <cstring>
 #include <string>
 
-#include "bridge/agent_port.hpp"
+#include "bridge/jni_agent_port.hpp"
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
-#include "hbconnector/connector.hpp"
+#include "runtime/agent_port.hpp"
 
 namespace hbconnector::detail {
 namespace jni {
@@ -56,14 +56,21 @@ bool takeClassReferences(JNIEnv* env) {
          takeClass(env, "AppSide_Connector/StringBucket", &stringBucket);
 }
 
-jobject agentObject() {
-  JToCPPVeneer* veneer = JToCPPVeneer::getVeneer();
-  return veneer != nullptr ? static_cast<jobject>(veneer->getAgentInterface()) : nullptr;
+namespace {
+std::atomic<jobject> currentAgent{nullptr};
+}  // namespace
+
+void setAgentObject(jobject agent) { currentAgent.store(agent, std::memory_order_release); }
+
+void clearAgentObject(jobject agent) {
+  currentAgent.compare_exchange_strong(agent, nullptr, std::memory_order_acq_rel);
 }
+
+jobject agentObject() { return currentAgent.load(std::memory_order_acquire); }
 
 namespace {
 
-constexpr char STRING_SIG[] = "Ljava/lang/String;";
+constexpr char kStringSig[] = "Ljava/lang/String;";
 
 // One upcall: the thread's env, the agent class and (for instance methods)
 // the agent object, and the clean-up after the Java method returned.
@@ -160,7 +167,7 @@ bool stringAnswer(const char* method, std::string* out) {
 
 // The content field of a bucket as text; false when it holds no string.
 bool bucketContent(const Upcall& call, jobject bucket, std::string* out) {
-  jfieldID field = call.env()->GetFieldID(stringBucketClass(), "content", STRING_SIG);
+  jfieldID field = call.env()->GetFieldID(stringBucketClass(), "content", kStringSig);
   if (field == nullptr) return false;
   jvm::LocalRef<jstring> content(call.env(),
                                  static_cast<jstring>(call.env()->GetObjectField(bucket, field)));

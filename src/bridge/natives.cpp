@@ -13,32 +13,28 @@
 #include <string>
 #include <vector>
 
+#include "bridge/jni_agent_port.hpp"
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
 #include "bridge/natives_support.hpp"
-#include "bridge/upcalls.hpp"
-#include "bridge/version_info.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/version.hpp"
+#include "runtime/upcalls.hpp"
+#include "runtime/version_info.hpp"
 
 namespace hbconnector::detail::natives {
 namespace {
 
-constexpr char CJNI_VERSION[] = "4.1.1.0";
-
-constexpr int MSG_AGENT_VERSION_MISMATCH = 17017;
-constexpr int MSG_NO_FRAMEWORK_VERSION = 17203;
-constexpr int MSG_INCOMPATIBLE_FRAMEWORK = 17204;
-constexpr int MSG_USER_CODE_EXCEPTION = 80401;
+constexpr char kNativeInterfaceVersion[] = "4.1.1.0";
 
 // Reports connector code that threw out of method; call it only inside a
 // catch block. Message 80401 names the method; the exception's own text
 // follows as a log line of its own.
 void userCodeException(const char* method) {
-  upcall::composeMessage(MSG_USER_CODE_EXCEPTION, MSGTYPE_ERROR, 1, 1, method);
+  upcall::composeMessage(kMsgUserCodeException, method);
   logThrown(method);
 }
 
@@ -47,7 +43,7 @@ void userCodeException(const char* method) {
 bool readFrameworkVersion(const char* dllFileName, std::string* value) {
   const std::uint32_t size = getFileVersionInfoSize(dllFileName);
   if (size == 0) {
-    upcall::reportMessage(MSG_NO_FRAMEWORK_VERSION, MSGTYPE_FATAL, 1, 0, dllFileName);
+    upcall::reportMessage(kMsgNoFrameworkVersion, dllFileName);
     return false;
   }
   traceLine(TRACE_LEVEL1, "Connector dll name is %s", dllFileName);
@@ -55,8 +51,8 @@ bool readFrameworkVersion(const char* dllFileName, std::string* value) {
   const char* text = nullptr;
   std::uint32_t length = 0;
   if (!getFileVersionInfo(dllFileName, size, block.data()) ||
-      !verQueryValue(block.data(), size, FRAMEWORK_VERSION_QUERY, &text, &length)) {
-    upcall::reportMessage(MSG_NO_FRAMEWORK_VERSION, MSGTYPE_FATAL, 1, 0, dllFileName);
+      !verQueryValue(block.data(), size, kFrameworkVersionQuery, &text, &length)) {
+    upcall::reportMessage(kMsgNoFrameworkVersion, dllFileName);
     return false;
   }
   value->assign(text, length);
@@ -82,11 +78,15 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
 
   auto handler = std::make_unique<SubscriptionHandlerCPP>();
   jvm::GlobalRef<jobject> agent(env, self);
-  auto* created = new JToCPPVeneer(handler.release(), agent.release());
+  // The agent is reachable before the veneer is made: its constructor already
+  // asks for the trace level and composes message 80404.
+  jobject agentRef = agent.release();
+  jni::setAgentObject(agentRef);
+  auto* created = new JToCPPVeneer(handler.release(), agentRef);
   JToCPPVeneer::setVeneer(created);
 
   if (!agentMatches) {
-    upcall::reportMessage(MSG_AGENT_VERSION_MISMATCH, MSGTYPE_FATAL, 1, 0, "");
+    upcall::reportMessage(kMsgAgentVersionMismatch, "");
     return -1;
   }
 
@@ -95,7 +95,7 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
   const std::string cdkText = cdk.toString();
   if (Version::checkConnectorVersion(frameworkVersion.c_str()) != 0) {
     const std::string params = std::string(dll.get()) + ',' + frameworkVersion + ',' + cdkText;
-    upcall::reportMessage(MSG_INCOMPATIBLE_FRAMEWORK, MSGTYPE_FATAL, 1, 5, params.c_str());
+    upcall::reportMessage(kMsgIncompatibleFramework, params.c_str());
     return -1;
   }
   traceLine(TRACE_LEVEL1,
@@ -106,7 +106,7 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
   // Without a connector object there is nothing to start; say so in words a
   // connector author can act on.
   if (JToCPPVeneer::getConnector() == nullptr) {
-    const std::string line = formatLine(
+    const std::string line = formatBoundedLine(
         "The connector library %s created no connector object: it must define one object of "
         "a class derived from ConnectorBase (for example 'static MyConnector theConnector;' "
         "at namespace scope), which the library starts",
@@ -140,6 +140,7 @@ int terminate(JNIEnv* env) {
   // thread reaches a half-destroyed veneer or a deleted agent reference.
   auto agent = static_cast<jobject>(current->getAgentInterface());
   current->setAgentInterface(nullptr);
+  jni::clearAgentObject(agent);
   if (JToCPPVeneer::getVeneer() == current) JToCPPVeneer::setVeneer(nullptr);
   delete current;
   if (agent != nullptr) env->DeleteGlobalRef(agent);
@@ -160,7 +161,8 @@ void suspendOrResume(const char* traceText, const char* method, void (JToCPPVene
 
 // " Verb is: ..." suffix of the subscription trace lines.
 std::string verbSuffix(const char* verb) {
-  return verb != nullptr ? formatLine("\nVerb is: %s.", verb) : std::string("\nVerb is: null.");
+  return verb != nullptr ? formatBoundedLine("\nVerb is: %s.", verb)
+                         : std::string("\nVerb is: null.");
 }
 
 }  // namespace
@@ -223,7 +225,7 @@ JNIEXPORT jstring JNICALL Java_AppSide_1Connector_BusObjNativeInterface_n_1CDKVe
 JNIEXPORT jstring JNICALL Java_AppSide_1Connector_BusObjNativeInterface_n_1CJNIVersion(JNIEnv* env,
                                                                                        jobject) {
   hbconnector::detail::jvm::rememberEnv(env);
-  return natives::toJava(env, natives::CJNI_VERSION);
+  return natives::toJava(env, natives::kNativeInterfaceVersion);
 }
 
 JNIEXPORT void JNICALL Java_AppSide_1Connector_BusObjNativeInterface_n_1suspend(JNIEnv* env,

@@ -3,26 +3,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
-#include <vector>
 
-#include "bridge/java_text.hpp"
-#include "bridge/upcalls.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/tracing.hpp"
+#include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace hbconnector::detail::natives {
-namespace {
-
-std::string vformatLine(const char* format, va_list args) {
-  std::vector<char> buffer(MSGBUFSIZE);
-  const int n = std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  if (n < 0) return {};
-  std::size_t length = static_cast<std::size_t>(n);
-  if (length >= MSGBUFSIZE) length = characterBoundary(buffer.data(), MSGBUFSIZE - 1);
-  return std::string(buffer.data(), length);
-}
-
-}  // namespace
 
 JToCPPVeneer* veneer() { return JToCPPVeneer::getVeneer(); }
 
@@ -34,33 +22,15 @@ void checkJavaException(JNIEnv* env) noexcept {
   env->ExceptionClear();
 }
 
-std::string formatLine(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string line = vformatLine(format, args);
-  va_end(args);
-  return line;
-}
-
 void traceLine(int level, const char* format, ...) noexcept {
-  JToCPPVeneer* current = veneer();
-  if (current == nullptr) return;
-  Tracing* tracing = current->getTracing();
-  if (tracing == nullptr || tracing->getTraceLevel() <= TRACE_LEVEL0) return;
-  std::string line;
   va_list args;
   va_start(args, format);
   try {
-    line = vformatLine(format, args);
+    vlibraryTrace(level, format, args);
   } catch (...) {
     // A line that cannot be made (no memory) is dropped.
   }
   va_end(args);
-  if (line.empty()) return;
-  try {
-    current->traceWrite(level, line.c_str(), nullptr);
-  } catch (...) {
-  }
 }
 
 std::string thrownText() noexcept {
@@ -88,9 +58,9 @@ std::string thrownText() noexcept {
 void logThrown(const char* method) noexcept {
   try {
     const std::string text = thrownText();
-    const std::string line = formatLine("Exception in connector code (%s): %s",
-                                        method != nullptr ? method : "", text.c_str());
-    upcall::logMsg(line.c_str(), MSGTYPE_ERROR);
+    const std::string line = formatBoundedLine("Exception in connector code (%s): %s",
+                                               method != nullptr ? method : "", text.c_str());
+    upcall::logComposed(line.c_str(), MSGTYPE_ERROR, true);
   } catch (...) {
     // A line that cannot be made or logged is dropped.
   }

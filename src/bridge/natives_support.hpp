@@ -9,14 +9,12 @@
 #include <string>
 
 #include "bridge/jvm.hpp"
+#include "collections/text.hpp"
+#include "hbconnector/export.hpp"
 
 class JToCPPVeneer;
 
 namespace hbconnector::detail::natives {
-
-// Size of the buffer a trace line of the native methods is formatted into:
-// a line holds at most MSGBUFSIZE - 1 bytes.
-inline constexpr std::size_t MSGBUFSIZE = 5120;
 
 // The current veneer, or null before n_init and after n_terminate.
 JToCPPVeneer* veneer();
@@ -25,13 +23,14 @@ JToCPPVeneer* veneer();
 // error), so that none ever reaches the Java caller.
 void checkJavaException(JNIEnv* env) noexcept;
 
-// Formats a line and traces it at level through the veneer, only when the
-// current trace level is above 0. A line longer than MSGBUFSIZE - 1 bytes is
-// cut there, before any character that would be split.
-void traceLine(int level, const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+// The library trace line of the runtime (libraryTrace: only when the current
+// trace level is above 0, at most kTraceLineLimit - 1 bytes, cut before a
+// character that would be split), made safe for a native method: a line
+// that cannot be made is dropped.
+void traceLine(int level, const char* format, ...) noexcept HB_PRINTF_FORMAT(2, 3);
 
-// Formats into at most MSGBUFSIZE - 1 bytes, cut like traceLine.
-std::string formatLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Lines of the native methods that are not traced are formatted with
+// formatBoundedLine (collections/text.hpp), cut like traceLine.
 
 // The boundary of a native method: remembers the VM, runs body, turns anything
 // it throws into `failure`, and, when check is set, runs the Java exception

@@ -35,7 +35,6 @@
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
 #include "bridge/natives_support.hpp"
-#include "bridge/upcalls.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/encoding.hpp"
@@ -43,24 +42,20 @@
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/transaction_busobj.hpp"
+#include "runtime/upcalls.hpp"
 #include "serial/busobj_record.hpp"
 
 namespace hbconnector::detail::natives {
 namespace {
-
-constexpr int MSG_CONVERSION_FAILED = 80400;
-constexpr int MSG_USER_CODE_EXCEPTION = 80401;
-constexpr int MSG_USER_CODE_INT = 80402;
-constexpr int MSG_USER_CODE_TEXT = 80403;
 
 // "CharacterEncoding" is read into this many bytes.
 constexpr int kEncodingSize = 25;
 // The decimal text of a thrown int is formatted into this many bytes.
 constexpr std::size_t kThrownIntSize = 512;
 
-constexpr char ASCII8[] = "ascii8";
-constexpr char CONTENT_FIELD[] = "content";
-constexpr char CONTENT_ARRAY_FIELD[] = "contentinArray";
+constexpr char kAscii8[] = "ascii8";
+constexpr char kContentField[] = "content";
+constexpr char kContentArrayField[] = "contentinArray";
 
 // The request's own state besides the object: the veneer it runs on and
 // whether the text is converted.
@@ -111,13 +106,13 @@ int performVerb(Object& bo, ReturnStatusDescriptor& status, bool* threw) {
   } catch (int value) {
     char text[kThrownIntSize];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
-    upcall::composeMessage(MSG_USER_CODE_INT, MSGTYPE_ERROR, 1, 1, text);
+    upcall::composeMessage(kMsgUserCodeInt, text);
   } catch (char* text) {
-    upcall::composeMessage(MSG_USER_CODE_TEXT, MSGTYPE_ERROR, 1, 1, text != nullptr ? text : "");
+    upcall::composeMessage(kMsgUserCodeText, text != nullptr ? text : "");
   } catch (const char* text) {
-    upcall::composeMessage(MSG_USER_CODE_TEXT, MSGTYPE_ERROR, 1, 1, text != nullptr ? text : "");
+    upcall::composeMessage(kMsgUserCodeText, text != nullptr ? text : "");
   } catch (...) {
-    upcall::composeMessage(MSG_USER_CODE_EXCEPTION, MSGTYPE_ERROR, 1, 1, "DoVerbFor");
+    upcall::composeMessage(kMsgUserCodeException, "DoVerbFor");
     logThrown("DoVerbFor");
   }
   return -1;
@@ -155,7 +150,7 @@ bool storeText(const Request& request, const Object& bo) {
   if (request.ascii8) {
     converted.reset(ascii8ToUtf8(text));
     if (!converted) {
-      upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
+      upcall::reportMessage(kMsgConversionFailed, "");
       return false;
     }
     text = converted.get();
@@ -219,7 +214,7 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
   JToCPPVeneer* current = veneer();
   if (current == nullptr || bucket == nullptr) return -1;
   Request request{env, current, bucket, status,
-                  bucketField(env, CONTENT_FIELD, "Ljava/lang/String;")};
+                  bucketField(env, kContentField, "Ljava/lang/String;")};
   if (request.field == nullptr) return -1;
 
   std::optional<jvm::LocalRef<jstring>> content(
@@ -230,11 +225,11 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
   char encoding[kEncodingSize] = {};
   current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
   settle(env);
-  request.ascii8 = std::string(encoding) == ASCII8;
+  request.ascii8 = std::string(encoding) == kAscii8;
   if (request.ascii8) {
     std::unique_ptr<char[]> converted(utf8ToAscii8(chars->get()));
     if (!converted) {
-      upcall::reportMessage(MSG_CONVERSION_FAILED, MSGTYPE_FATAL, 1, 0, "");
+      upcall::reportMessage(kMsgConversionFailed, "");
       return -1;
     }
     chars.reset();
@@ -257,7 +252,7 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
 int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
   JToCPPVeneer* current = veneer();
   if (current == nullptr || bucket == nullptr) return -1;
-  Request request{env, current, bucket, status, bucketField(env, CONTENT_ARRAY_FIELD, "[B")};
+  Request request{env, current, bucket, status, bucketField(env, kContentArrayField, "[B")};
   if (request.field == nullptr) return -1;
 
   std::unique_ptr<StringMessage> reader;

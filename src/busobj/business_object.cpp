@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/upcalls.hpp"
 #include "busobj/busobj_access.hpp"
 #include "busobj/diagnostics.hpp"
 #include "busobj/tree_arena.hpp"
+#include "collections/assert.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/return_status.hpp"
@@ -18,7 +18,6 @@
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/transaction_busobj.hpp"
 #include "hbconnector/version.hpp"
-#include "runtime/assert.hpp"
 
 namespace {
 // The blank marker's text: shared by every blank slot, never written, never
@@ -31,44 +30,12 @@ char* const BLANK_VALUE = blankText;
 
 namespace hbconnector::detail {
 
-// ---- texts ------------------------------------------------------------------
-
-char* copySlotText(const char* data, std::size_t length) {
-  char* text = new char[length + 1];
-  std::memcpy(text, data, length);
-  text[length] = '\0';
-  return text;
-}
-
-char* copySlotText(const char* text) {
-  return text != nullptr ? copySlotText(text, std::strlen(text)) : nullptr;
-}
-
-void releaseSlotText(char* text) {
-  if (text != BLANK_VALUE) delete[] text;
-}
-
-char* dupText(const char* text) {
-  if (text == nullptr) return nullptr;
-  return dupText(text, std::strlen(text));
-}
-
-char* dupText(const char* data, std::size_t length) {
-  char* copy = new char[length + 1];
-  std::memcpy(copy, data, length);
-  copy[length] = '\0';
-  return copy;
-}
-
 namespace {
 
 // The locale of objects built by type name without one: the agent's, else "en_US".
 char* defaultLocaleCopy() {
-  StringMessage* agentLocale = upcall::getLocale();
-  if (agentLocale != nullptr && agentLocale->getText() != nullptr &&
-      agentLocale->getText()[0] != '\0') {
-    return dupText(agentLocale->getText());
-  }
+  const char* agentLocale = ConnectorBase::getLocale();
+  if (agentLocale != nullptr && agentLocale[0] != '\0') return dupText(agentLocale);
   return dupText("en_US");
 }
 
@@ -172,8 +139,6 @@ void BusObjAccess::setLocaleUnchecked(BusinessObject& bo, const char* data, std:
   bo.locale_ = copy;
 }
 
-void BusObjAccess::clearSlot(BusinessObject& bo, int index) { bo.releaseSlot(index); }
-
 void BusObjAccess::releaseValue(const BusinessObject& owner, const AttrSpec& attr, void* value) {
   if (value == nullptr || value == BLANK_VALUE) return;
   if (!attr.isObjectType()) {
@@ -213,11 +178,24 @@ bool BusObjAccess::sameLayout(const BusObjSpec* a, const BusObjSpec* b) {
   return true;
 }
 
-void**& BusObjAccess::oldValues(TransactionBusinessObject& bo) { return bo.oldValues_; }
-
-void BusObjAccess::setAttributes(BusObjSpec& spec, AttrSpec* attributes, int count) {
-  spec.setAttrSpecs(attributes);
-  spec.attrCount_ = count;
+void BusObjAccess::takeContents(BusinessObject& bo, BusinessObject& answer) {
+  // setValues, not a plain swap: it also clears the arena-slots flag, so
+  // neither object later takes the other's slots for arena memory.
+  void** mine = bo.values_;
+  bo.setValues(answer.values_);
+  answer.setValues(mine);
+  const BusObjSpec* spec = bo.getSpec();
+  for (int i = 0; i < spec->getAttributeCount(); ++i) {
+    if (BusinessObject* child = childAt(bo, i)) child->setParent(&bo);
+    if (BusObjArray* array = arrayAt(bo, i)) {
+      for (int k = 0; k < array->getObjectCount(); ++k) {
+        if (BusinessObject* element = array->getObject(k)) element->setParent(&bo);
+      }
+    }
+  }
+  const char* verb = answer.getVerb();
+  setVerbUnchecked(bo, verb != nullptr && std::strcmp(verb, "null") != 0 ? verb : nullptr);
+  bo.delta_ = answer.isDelta();
 }
 
 // The typed setter without its messages; the public overloads report.

@@ -7,33 +7,31 @@
 // BusObjArray, AttrSpec, BusObjSpec and TransactionBusinessObject that offers
 // those steps; connector code never sees it.
 //
-// Slot texts. Every text stored in a value slot is allocated by copySlotText and
-// released by releaseSlotText, so the allocation strategy of slot texts can be
-// changed in one place. The blank marker is never released.
+// Slot texts. A text stored in a value slot is a copySlotText copy (new[]) or,
+// in an object built in a tree arena, a copy in the arena's text block
+// (copyOwnedText); every slot text is released through releaseOwnedText, which
+// tells the two apart. The blank marker is never released.
 #ifndef HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
 #define HBCONNECTOR_BUSOBJ_BUSOBJ_ACCESS_HPP_
 
 #include <cstddef>
 #include <string_view>
 
+#include "collections/text.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 
-class TransactionBusinessObject;
-
 namespace hbconnector::detail {
 
-// A slot copy of text (null gives null). Release with releaseSlotText.
-char* copySlotText(const char* text);
+// A slot copy of text (null gives null). Released with releaseOwnedText.
+inline char* copySlotText(const char* text) { return copyText(text); }
 // A slot copy of the first length bytes of data, zero-terminated.
-char* copySlotText(const char* data, std::size_t length);
-// Releases a text made by copySlotText; null and the blank marker are ignored.
-void releaseSlotText(char* text);
+inline char* copySlotText(const char* data, std::size_t length) { return copyText(data, length); }
 
 // An owned copy of a text held in an object's own fields (verb, locale,
 // information, spec texts): new[], released with delete[]. Null gives null.
-char* dupText(const char* text);
-char* dupText(const char* data, std::size_t length);
+inline char* dupText(const char* text) { return copyText(text); }
+inline char* dupText(const char* data, std::size_t length) { return copyText(data, length); }
 
 // Whether the attribute's slot holds a BusObjArray (child type, cardinality "n").
 inline bool isArrayAttr(const AttrSpec& attr) {
@@ -86,8 +84,6 @@ class BusObjAccess {
   // Replaces slot index's content without releasing what it held and without
   // any check; the object takes ownership of value.
   static void storeSlot(BusinessObject& bo, int index, void* value) { bo.values_[index] = value; }
-  // Releases slot index's content by the attribute's kind and leaves it unset.
-  static void clearSlot(BusinessObject& bo, int index);
 
   // Releases one value of owner by the kind of attr: a slot text, a child
   // object or an array. Null and the blank marker are never released.
@@ -99,6 +95,12 @@ class BusObjAccess {
   // The array in slot index, or null when the slot holds none (the blank
   // marker included) or the attribute is not a child array.
   static BusObjArray* arrayAt(const BusinessObject& bo, int index);
+
+  // Moves the slots of answer into bo (the layouts of their specs must agree:
+  // sameLayout) and makes bo the parent of the children it received; answer
+  // is left holding bo's former slots, released with it. bo also takes
+  // answer's verb (none for a missing one or "null") and delta flag.
+  static void takeContents(BusinessObject& bo, BusinessObject& answer);
 
   // Whether the slot layouts of two specs agree (same attribute count, and at
   // every index the same type code and the same array-ness), so slots of one
@@ -149,27 +151,6 @@ class BusObjAccess {
 
   // Whether array holds this very object (compared by address).
   static bool holds(const BusObjArray& array, const BusinessObject* object);
-
-  static BusinessObject** slots(BusObjArray& array) { return array.slots_; }
-  static int capacity(const BusObjArray& array) { return array.capacity_; }
-
-  // ---- TransactionBusinessObject -------------------------------------------
-
-  static void**& oldValues(TransactionBusinessObject& bo);
-
-  // ---- AttrSpec -----------------------------------------------------------
-
-  static void setMaxLength(AttrSpec& attr, int maxLength) { attr.maxLength_ = maxLength; }
-  static void setAttrFlag(AttrSpec& attr, bool flag) { attr.attrFlag_ = flag; }
-  static void setKey(AttrSpec& attr, bool key) { attr.key_ = key; }
-  static void setRequired(AttrSpec& attr, bool required) { attr.required_ = required; }
-  static void setForeignKey(AttrSpec& attr, bool foreignKey) { attr.foreignKey_ = foreignKey; }
-
-  // ---- BusObjSpec ---------------------------------------------------------
-
-  // Replaces the attribute array (released) by attributes (new AttrSpec[count])
-  // and sets the count.
-  static void setAttributes(BusObjSpec& spec, AttrSpec* attributes, int count);
 };
 
 }  // namespace hbconnector::detail

@@ -21,8 +21,6 @@ using hbconnector::detail::BusObjAccess;
 namespace hbconnector::detail {
 namespace {
 
-inline constexpr int kMsgRequiredNoDefaults = 17205;
-inline constexpr int kMsgRequiredBadDefault = 17206;
 // "UseDefaults" is only ever compared with "false": six characters and the
 // terminating zero are enough to tell.
 inline constexpr int kUseDefaultsSize = 7;

@@ -1,19 +1,14 @@
-// Numbered messages and trace lines of the business object model.
+// Numbered messages and trace lines of the business object model (the ids
+// are the kMsg* entries of collections/messages.hpp).
 //
 // Every diagnostic goes through the current veneer; without one (before the
 // runtime starts, or in tests without an agent) nothing happens.
 #ifndef HBCONNECTOR_BUSOBJ_DIAGNOSTICS_HPP_
 #define HBCONNECTOR_BUSOBJ_DIAGNOSTICS_HPP_
 
-namespace hbconnector::detail {
+#include "collections/messages.hpp"
 
-// Message ids reported by the business object model.
-inline constexpr int kMsgSpecMutatorRefused = 54;
-inline constexpr int kMsgBadTypeCode = 61;
-inline constexpr int kMsgVerbNotSupported = 62;
-inline constexpr int kMsgUnknownType = 64;
-inline constexpr int kMsgSetByNameRefused = 72;
-inline constexpr int kMsgBadAttribute = 73;
+namespace hbconnector::detail {
 
 // Generates and logs message id with one or two parameters (a null
 // parameter counts as empty text).

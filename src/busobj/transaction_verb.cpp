@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "busobj/busobj_access.hpp"
+#include "collections/messages.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/return_status.hpp"
@@ -11,11 +12,11 @@
 
 namespace {
 
-constexpr int kMsgRetrieveWarning = 17057;    // the retrieve answered -5
-constexpr int kMsgPriorImageDiffers = 17116;  // log entry
-constexpr int kMsgPriorImageDiffersStatus = 17117;
-constexpr int kMsgRetrieveFailed = 17118;  // log entry
-constexpr int kMsgRetrieveFailedStatus = 17119;
+using hbconnector::detail::kMsgPriorImageDiffers;
+using hbconnector::detail::kMsgPriorImageDiffersStatus;
+using hbconnector::detail::kMsgRetrieveFailed;
+using hbconnector::detail::kMsgRetrieveFailedStatus;
+using hbconnector::detail::kMsgRetrieveWarning;
 constexpr int kVerbWarning = -5;
 // "ConnectorName" is read into this many bytes: at most 24 characters of the
 // name appear in the status texts.

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "busobj/busobj_access.hpp"
+#include "collections/messages.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/return_status.hpp"
@@ -10,7 +11,7 @@
 namespace {
 
 // The retrieve that precedes an emulated update failed.
-constexpr int kMsgRetrieveForUpdateFailed = 17115;
+using hbconnector::detail::kMsgRetrieveForUpdateFailed;
 
 }  // namespace
 

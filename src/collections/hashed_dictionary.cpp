@@ -1,7 +1,7 @@
 #include <memory>
 
+#include "collections/assert.hpp"
 #include "hbconnector/collections.hpp"
-#include "runtime/assert.hpp"
 
 std::uint32_t HashedDictionary::Entry::hash() const { return key->hash(); }
 

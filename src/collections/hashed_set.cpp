@@ -1,8 +1,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "collections/assert.hpp"
 #include "hbconnector/collections.hpp"
-#include "runtime/assert.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <istream>
 #include <new>
 
+#include "collections/assert.hpp"
 #include "hbconnector/collections.hpp"
-#include "runtime/assert.hpp"
 
 // Representation header; the zero-terminated bytes follow it in the same
 // allocation. The count is atomic because handles sharing one representation

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/upcalls.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/string_message.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace upcall = hbconnector::detail::upcall;
 

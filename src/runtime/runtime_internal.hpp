@@ -3,24 +3,25 @@
 #ifndef HBCONNECTOR_RUNTIME_RUNTIME_INTERNAL_HPP_
 #define HBCONNECTOR_RUNTIME_RUNTIME_INTERNAL_HPP_
 
+#include <cstdarg>
 #include <cstddef>
 
+#include "hbconnector/export.hpp"
 #include "hbconnector/perf_monitor.hpp"
 
 namespace hbconnector::detail {
-
-// The longest trace line the library writes is kMsgBufSize - 1 bytes; longer
-// lines are cut there.
-inline constexpr std::size_t kMsgBufSize = 5120;
 
 // Whether the library's own trace lines are wanted at all: a current veneer
 // exists and its trace level is above TRACE_LEVEL0. Callers test this before
 // they build an expensive line.
 bool libraryTraceEnabled();
-// Formats a library trace line (cut to kMsgBufSize - 1 bytes) and writes it
-// at `level` with no extra text through the current veneer, but only when
-// libraryTraceEnabled(). The veneer then applies its own level filter.
-void libraryTrace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Formats a library trace line (formatBoundedLine: at most
+// kTraceLineLimit - 1 bytes, cut at a character boundary) and writes it at
+// `level` with no extra text through the current veneer, but only when
+// libraryTraceEnabled(). The veneer then applies its own level filter. An
+// empty line is not written.
+void libraryTrace(int level, const char* format, ...) HB_PRINTF_FORMAT(2, 3);
+void vlibraryTrace(int level, const char* format, va_list args);
 
 // The decimal value of a configuration text: optional blanks and sign, then
 // digits; anything else ends the number. No digits give 0; values beyond the
@@ -31,9 +32,6 @@ int decimalValue(const char* text);
 // composes message 80404 with that level as its one parameter, and returns
 // the level. Used when a trace channel starts.
 int configuredTraceLevel();
-
-// A copy of text in a new[] buffer (null for null).
-char* copyText(const char* text);
 
 // Message types -1, 6 and 7: texts logged with them become the pending error
 // text of the calling thread.

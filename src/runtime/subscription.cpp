@@ -6,10 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "collections/assert.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/tracing.hpp"
-#include "runtime/assert.hpp"
 #include "runtime/runtime_internal.hpp"
 
 namespace {

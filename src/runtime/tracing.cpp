@@ -11,17 +11,14 @@
 #include <set>
 #include <string>
 
-#include "bridge/upcalls.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 
 int TRACE_LEVEL0 = 0;
 
 namespace {
-
-// Message ids of the trace-level notices.
-constexpr int kTraceLevelReadMsg = 80404;
-constexpr int kTraceLevelSetMsg = 80405;
 
 // Every delimiter ever set stays allocated, so a pointer handed out by
 // getTraceDelimiter never dangles while another thread sets a new one. Only
@@ -70,16 +67,8 @@ int configuredTraceLevel() {
   }
   char levelText[16];
   std::snprintf(levelText, sizeof levelText, "%d", level);
-  upcall::composeMessage(kTraceLevelReadMsg, MSGTYPE_INFO, 1, 1, levelText);
+  upcall::composeMessage(kMsgTraceLevelRead, levelText);
   return level;
-}
-
-char* copyText(const char* text) {
-  if (text == nullptr) return nullptr;
-  const std::size_t length = std::strlen(text);
-  char* copy = new char[length + 1];
-  std::memcpy(copy, text, length + 1);
-  return copy;
 }
 
 bool isErrorClassType(int type) {
@@ -92,16 +81,18 @@ bool libraryTraceEnabled() {
   return tracing != nullptr && tracing->getTraceLevel() > TRACE_LEVEL0;
 }
 
-void libraryTrace(int level, const char* format, ...) {
+void vlibraryTrace(int level, const char* format, va_list args) {
   if (!libraryTraceEnabled()) return;
-  std::string line(kMsgBufSize, '\0');
+  const std::string line = vformatBoundedLine(format, args);
+  if (line.empty()) return;
+  if (JToCPPVeneer* veneer = JToCPPVeneer::getVeneer()) veneer->traceWrite(level, line.c_str());
+}
+
+void libraryTrace(int level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int written = std::vsnprintf(line.data(), line.size(), format, args);
+  vlibraryTrace(level, format, args);
   va_end(args);
-  if (written < 0) return;
-  line.resize(std::min(static_cast<std::size_t>(written), kMsgBufSize - 1));
-  if (JToCPPVeneer* veneer = JToCPPVeneer::getVeneer()) veneer->traceWrite(level, line.c_str());
 }
 
 }  // namespace hbconnector::detail
@@ -128,7 +119,7 @@ void Tracing::setTraceLevel(int level) {
   level_.store(level, std::memory_order_relaxed);
   char params[32];
   std::snprintf(params, sizeof params, "%d,%d", level, level);
-  upcall::composeMessage(kTraceLevelSetMsg, MSGTYPE_INFO, 1, 2, params);
+  upcall::composeMessage(hbconnector::detail::kMsgTraceLevelSet, params);
 }
 
 void Tracing::setConnectorName(char* name) {

@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "bridge/upcalls.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
 #include "hbconnector/spec_registry.hpp"
@@ -10,6 +10,7 @@
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
 #include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace upcall = hbconnector::detail::upcall;
 using hbconnector::detail::measured;
@@ -150,10 +151,7 @@ bool JToCPPVeneer::isDeltaSupported(const char* typeName) {
 
 void JToCPPVeneer::logMsg(const char* text) { upcall::logMsg(text); }
 
-void JToCPPVeneer::logMsg(const char* text, int type) {
-  if (hbconnector::detail::isErrorClassType(type)) recordErrorMsg(text);
-  upcall::logMsg(text, type);
-}
+void JToCPPVeneer::logMsg(const char* text, int type) { upcall::logComposed(text, type, true); }
 
 void JToCPPVeneer::traceWrite(int level, const char* text, const char* extra) {
   if (tracing_ != nullptr) tracing_->write(level, text, extra);
@@ -182,11 +180,7 @@ void JToCPPVeneer::generateAndLogMsg(int id, int type, int count, ...) {
 void JToCPPVeneer::vgenerateAndLogMsg(int id, int type, int count, va_list params) {
   char* text = vgenerateMsg(id, type, 0, count, params);
   if (text == nullptr) return;
-  if (type == 0) {
-    upcall::logMsg(text);
-  } else {
-    logMsg(text, type);
-  }
+  upcall::logComposed(text, type, type != 0);
   delete[] text;
 }
 

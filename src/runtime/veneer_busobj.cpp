@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
@@ -19,6 +18,7 @@
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/version.hpp"
 #include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "hbconnector/serializer.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
-#include "runtime/assert.hpp"
+#include "collections/assert.hpp"
 #include "serial/busobj_record.hpp"
 
 namespace {

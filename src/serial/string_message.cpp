@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "runtime/assert.hpp"
+#include "collections/assert.hpp"
 
 namespace hbconnector::detail {
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bridge/java_text.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/encoding.hpp"
 
 namespace {

@@ -2,11 +2,11 @@
 #include <memory>
 #include <string>
 
-#include "bridge/upcalls.hpp"
 #include "busobj/model_fixture.hpp"
 #include "hbconnector/return_status.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/version.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace hbconnector::test {
 namespace {

@@ -5,10 +5,13 @@
 #include <string>
 #include <thread>
 
+#include "collections/messages.hpp"
+#include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/tracing.hpp"
 #include "runtime/records.hpp"
 #include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 #include "support/fake_agent.hpp"
 
 namespace hbconnector::test {
@@ -188,7 +191,38 @@ TEST_F(TracingTest, LibraryLinesAreWrittenOnlyAboveLevelZeroAndCutToTheBufferSiz
   hbconnector::detail::libraryTrace(5, "%s", "too detailed");
   hbconnector::detail::libraryTrace(4, "%s", std::string(7000, 'h').c_str());
   EXPECT_EQ(traceLines(agent()),
-            Lines{"4:" + std::string(hbconnector::detail::kMsgBufSize - 1, 'h')});
+            Lines{"4:" + std::string(hbconnector::detail::kTraceLineLimit - 1, 'h')});
+
+  // A two-byte character that would straddle the limit is left out whole, as
+  // the native methods' lines are cut.
+  agent().clearRecords();
+  const std::string accented = "h" + [] {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "\xC3\xA9";
+    return text;
+  }();
+  hbconnector::detail::libraryTrace(4, "%s", accented.c_str());
+  ASSERT_EQ(agent().traces().size(), 1u);
+  EXPECT_EQ(traceLines(agent()), Lines{"4:" + accented.substr(0, 5119)});
+  EXPECT_EQ(hbconnector::detail::formatBoundedLine("%s", accented.c_str()),
+            accented.substr(0, 5119));
+  EXPECT_EQ(hbconnector::detail::formatBoundedLine("%s", "short"), "short");
+}
+
+// The library's own reported messages go the veneer's way: an error-class
+// message becomes the thread's pending error text, so a verb request that
+// fails on it hands the text back in its status; the agent still receives
+// the untyped log call.
+TEST_F(TracingTest, ReportedErrorClassMessagesBecomeThePendingErrorText) {
+  start("0");
+  detail::upcall::reportMessage(hbconnector::detail::kMsgNotSubscribed, "Customer,Create");
+  EXPECT_EQ(pendingError(), "<none>");
+  detail::upcall::reportMessage(hbconnector::detail::kMsgConversionFailed, "");
+  EXPECT_EQ(pendingError(), msg(80400, 7, ""));
+  EXPECT_EQ(logLines(agent()), (Lines{msg(80008, 5, "Customer,Create"), msg(80400, 7, "")}));
+  JToCPPVeneer::clearErrorMsg();
+  detail::upcall::composeMessage(hbconnector::detail::kMsgUserCodeException, "init");
+  EXPECT_EQ(pendingError(), "<none>");
 }
 
 }  // namespace

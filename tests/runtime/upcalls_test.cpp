@@ -4,15 +4,18 @@
 #include <cstring>
 #include <ctime>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bridge/agent_port.hpp"
-#include "bridge/upcalls.hpp"
+#include "collections/messages.hpp"
+#include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/string_message.hpp"
+#include "runtime/agent_port.hpp"
 #include "runtime/records.hpp"
+#include "runtime/upcalls.hpp"
 #include "support/fake_agent.hpp"
 
 namespace hbconnector::test {
@@ -80,14 +83,34 @@ TEST(MessageUpcalls, LogNullTextIsIgnoredReportLogsAndComposeDrops) {
   EXPECT_TRUE(scope.agent().calls().empty());
   upcall::logMsg("text");
   upcall::logMsg("typed", 5);
-  upcall::reportMessage(17017, 7, 1, 0, "");
-  upcall::composeMessage(80405, 4, 1, 2, "1,1");
-  upcall::reportMessage(80008, 5, 1, 2, nullptr);
+  upcall::reportMessage(hbconnector::detail::kMsgAgentVersionMismatch, "");
+  upcall::composeMessage(hbconnector::detail::kMsgTraceLevelSet, "1,1");
+  upcall::reportMessage(hbconnector::detail::kMsgNotSubscribed, nullptr);
   EXPECT_EQ(generatedLines(scope.agent()),
             (Lines{"17017/7/1/0:", "80405/4/1/2:1,1", "80008/5/1/2:"}));
   EXPECT_EQ(logLines(scope.agent()),
             (Lines{"text", "5:typed", FakeAgent::composedText(17017, 7, ""),
                    FakeAgent::composedText(80008, 5, "")}));
+}
+
+// Whatever path composes one of the library's own messages, the agent gets
+// the id with the type and parameter count of its catalogue entry.
+TEST(MessageUpcalls, ComposedMessagesMatchTheCatalogue) {
+  FakeAgentScope scope;
+  scope.agent().setProperty("AgentTraceLevel", "2");
+  JToCPPVeneer& veneer = scope.startVeneer();
+  veneer.setTraceLevel(3);
+  BusinessObject unknownType("NoSuchType");  // message 64 through the veneer
+  upcall::reportMessage(hbconnector::detail::kMsgConversionFailed, "");
+  std::set<int> seen;
+  for (const FakeAgent::GenerateRecord& record : scope.agent().generated()) {
+    const hbconnector::detail::Message* entry = hbconnector::detail::findMessage(record.id);
+    ASSERT_NE(entry, nullptr) << record.id;
+    EXPECT_EQ(record.type, entry->type) << record.id;
+    EXPECT_EQ(record.count, entry->paramCount) << record.id;
+    seen.insert(record.id);
+  }
+  EXPECT_EQ(seen, (std::set<int>{64, 80400, 80404, 80405}));
 }
 
 TEST(CachedUpcalls, EncodingAndLocaleAreFetchedOnceEvenByRacingThreads) {
@@ -176,7 +199,7 @@ TEST(AgentPort, WithoutAnAgentEveryCallIsANoOp) {
   EXPECT_EQ(upcall::getEncoding(), nullptr);
   EXPECT_EQ(upcall::getCollabNames(), nullptr);
   EXPECT_FALSE(upcall::isAgentCapableOfPolling());
-  upcall::reportMessage(1, 7, 1, 0, "");
+  upcall::reportMessage(hbconnector::detail::kMsgConversionFailed, "");
 
   // A registered default is used until a test overrides it.
   FakeAgent fallback;

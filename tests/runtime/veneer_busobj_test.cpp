@@ -6,13 +6,13 @@
 #include <regex>
 #include <string>
 
-#include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/return_status.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "runtime/runtime_internal.hpp"
+#include "runtime/upcalls.hpp"
 #include "support/fake_agent.hpp"
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"

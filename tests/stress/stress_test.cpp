@@ -27,7 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/upcalls.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
@@ -39,6 +38,7 @@
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/version.hpp"
+#include "runtime/upcalls.hpp"
 #include "support/fake_agent.hpp"
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bridge/upcalls.hpp"
 #include "hbconnector/perf_monitor.hpp"
 #include "hbconnector/subscription.hpp"
 #include "hbconnector/tracing.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace hbconnector::test {
 

@@ -45,8 +45,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/agent_port.hpp"
 #include "hbconnector/connector.hpp"
+#include "runtime/agent_port.hpp"
 
 class BOHandlerBase;
 class Version;

@@ -11,9 +11,12 @@ import java.util.stream.Stream;
 
 /** The message catalogue: complete for the library's sources, and the texts it composes. */
 public final class MessageTests extends TestCase {
-    /** A named message number: constexpr int kMsgSomething = 17203; (any name holding Msg or MSG). */
-    private static final Pattern NAMED_ID =
-            Pattern.compile("constexpr\\s+int\\s+(\\w*(?:Msg|MSG)\\w*)\\s*=\\s*(\\d+)\\s*;");
+    /**
+     * A named message number: constexpr int kMsgSomething = 17203; or a line of the catalogue
+     * X(kMsgSomething, 17203, ...) (any name holding Msg or MSG).
+     */
+    private static final Pattern NAMED_ID = Pattern.compile(
+            "(?:constexpr\\s+int\\s+(\\w*(?:Msg|MSG)\\w*)\\s*=|\\bX\\(\\s*(\\w*(?:Msg|MSG)\\w*)\\s*,)\\s*(\\d+)\\s*[;,]");
     /** A number written straight into a call that composes a message. */
     private static final Pattern LITERAL_ID = Pattern.compile(
             "\\b(?:generateMsg|generateAndLogMsg|generateAndTraceMsg|reportMsg|reportMessage|composeMessage)"

@@ -1,4 +1,4 @@
-#include "bridge/agent_port.hpp"
+#include "runtime/agent_port.hpp"
 
 #include <atomic>
 

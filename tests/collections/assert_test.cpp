@@ -1,4 +1,4 @@
-#include "runtime/assert.hpp"
+#include "collections/assert.hpp"
 
 #include <gtest/gtest.h>
 

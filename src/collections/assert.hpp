@@ -10,8 +10,8 @@
 //
 // Malformed input from the agent is never an assertion: readers reject it and
 // report it through their documented results.
-#ifndef HBCONNECTOR_RUNTIME_ASSERT_HPP_
-#define HBCONNECTOR_RUNTIME_ASSERT_HPP_
+#ifndef HBCONNECTOR_COLLECTIONS_ASSERT_HPP_
+#define HBCONNECTOR_COLLECTIONS_ASSERT_HPP_
 
 namespace hbconnector::detail {
 
@@ -19,8 +19,8 @@ namespace hbconnector::detail {
 
 }  // namespace hbconnector::detail
 
-#define HB_ASSERT(expr)                                                        \
-  ((expr) ? static_cast<void>(0)                                               \
+#define HB_ASSERT(expr)          \
+  ((expr) ? static_cast<void>(0) \
           : ::hbconnector::detail::assertionFailed(#expr, __FILE__, __LINE__))
 
-#endif  // HBCONNECTOR_RUNTIME_ASSERT_HPP_
+#endif  // HBCONNECTOR_COLLECTIONS_ASSERT_HPP_

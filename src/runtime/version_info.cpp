@@ -1,4 +1,4 @@
-#include "bridge/version_info.hpp"
+#include "runtime/version_info.hpp"
 
 #include <fcntl.h>
 #include <link.h>
@@ -17,14 +17,14 @@ namespace hbconnector::detail {
 namespace {
 
 // Tables larger than this are not a plausible shared library.
-constexpr std::uint64_t MAX_TABLE_BYTES = 16u << 20;
+constexpr std::uint64_t kMaxTableBytes = 16u << 20;
 
-constexpr unsigned char ELF_CLASS32 = 1;
-constexpr unsigned char ELF_CLASS64 = 2;
-constexpr unsigned char ELF_DATA_LSB = 1;
-constexpr unsigned char ELF_DATA_MSB = 2;
-constexpr std::uint32_t SHT_NOBITS_TYPE = 8;
-constexpr std::uint32_t SHN_XINDEX_VALUE = 0xffff;
+constexpr unsigned char kElfClass32 = 1;
+constexpr unsigned char kElfClass64 = 2;
+constexpr unsigned char kElfDataLsb = 1;
+constexpr unsigned char kElfDataMsb = 2;
+constexpr std::uint32_t kShtNobits = 8;
+constexpr std::uint32_t kShnXindex = 0xffff;
 
 class FileDescriptor {
  public:
@@ -118,15 +118,15 @@ class ElfReader {
                     "ELF",
                     4) != 0)
       return false;
-    if (ident[4] == ELF_CLASS64) {
+    if (ident[4] == kElfClass64) {
       layout_ = &ELF64_LAYOUT;
-    } else if (ident[4] == ELF_CLASS32) {
+    } else if (ident[4] == kElfClass32) {
       layout_ = &ELF32_LAYOUT;
     } else {
       return false;
     }
-    if (ident[5] != ELF_DATA_LSB && ident[5] != ELF_DATA_MSB) return false;
-    fields_ = Fields(ident[5] == ELF_DATA_MSB);
+    if (ident[5] != kElfDataLsb && ident[5] != kElfDataMsb) return false;
+    fields_ = Fields(ident[5] == kElfDataMsb);
     if (!fits(0, layout_->headerSize, fileSize_) || !readAt(fd_, 0, ident, layout_->headerSize)) {
       return false;
     }
@@ -141,21 +141,21 @@ class ElfReader {
 
     // Extended numbering: the real count and string table index live in the
     // first section header.
-    if (shnum == 0 || shstrndx == SHN_XINDEX_VALUE) {
+    if (shnum == 0 || shstrndx == kShnXindex) {
       SectionHeader first;
       if (!readHeader(0, 1, &first)) return false;
       if (shnum == 0) shnum = first.size;
-      if (shstrndx == SHN_XINDEX_VALUE) shstrndx = first.link;
+      if (shstrndx == kShnXindex) shstrndx = first.link;
     }
     if (shnum == 0 || shstrndx >= shnum) return false;
-    if (shnum > MAX_TABLE_BYTES / shentsize || !fits(shoff, shnum * shentsize, fileSize_)) {
+    if (shnum > kMaxTableBytes / shentsize || !fits(shoff, shnum * shentsize, fileSize_)) {
       return false;
     }
     std::vector<unsigned char> table(shnum * shentsize);
     if (!readAt(fd_, shoff, table.data(), table.size())) return false;
 
     const SectionHeader names = decode(table.data() + shstrndx * shentsize);
-    if (names.type == SHT_NOBITS_TYPE || names.size == 0 || names.size > MAX_TABLE_BYTES ||
+    if (names.type == kShtNobits || names.size == 0 || names.size > kMaxTableBytes ||
         !fits(names.offset, names.size, fileSize_)) {
       return false;
     }
@@ -172,7 +172,7 @@ class ElfReader {
           std::memcmp(strings.data() + s.name, wanted.data(), wanted.size()) != 0) {
         continue;
       }
-      if (s.type == SHT_NOBITS_TYPE || s.size == 0 || s.size > MAX_VERSION_INFO_SIZE ||
+      if (s.type == kShtNobits || s.size == 0 || s.size > kMaxVersionInfoSize ||
           !fits(s.offset, s.size, fileSize_)) {
         return false;
       }

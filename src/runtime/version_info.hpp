@@ -13,18 +13,18 @@
 // libraries loaded into the process.
 //
 // Thread-safe: no state is kept between calls.
-#ifndef HBCONNECTOR_BRIDGE_VERSION_INFO_HPP_
-#define HBCONNECTOR_BRIDGE_VERSION_INFO_HPP_
+#ifndef HBCONNECTOR_RUNTIME_VERSION_INFO_HPP_
+#define HBCONNECTOR_RUNTIME_VERSION_INFO_HPP_
 
 #include <cstdint>
 
 namespace hbconnector::detail {
 
 // Value path of the connector library's build version.
-inline constexpr char FRAMEWORK_VERSION_QUERY[] = "\\StringFileInfo\\040904B0\\FrameWorkVersion";
+inline constexpr char kFrameworkVersionQuery[] = "\\StringFileInfo\\040904B0\\FrameWorkVersion";
 
 // Blocks larger than this are refused as malformed.
-inline constexpr std::uint32_t MAX_VERSION_INFO_SIZE = 1u << 20;
+inline constexpr std::uint32_t kMaxVersionInfoSize = 1u << 20;
 
 // Size in bytes of the file's version-information block, 0 when there is none.
 std::uint32_t getFileVersionInfoSize(const char* fileName);
@@ -34,7 +34,7 @@ std::uint32_t getFileVersionInfoSize(const char* fileName);
 // read.
 bool getFileVersionInfo(const char* fileName, std::uint32_t size, void* buffer);
 
-// Finds the value at subBlock (a path such as FRAMEWORK_VERSION_QUERY; the
+// Finds the value at subBlock (a path such as kFrameworkVersionQuery; the
 // leading backslash is optional; names compare exactly) in the first size
 // bytes of block. On success *value points at the zero-terminated value inside
 // block and *length is its length without the zero. False when the path is not
@@ -44,4 +44,4 @@ bool verQueryValue(const void* block, std::uint32_t size, const char* subBlock, 
 
 }  // namespace hbconnector::detail
 
-#endif  // HBCONNECTOR_BRIDGE_VERSION_INFO_HPP_
+#endif  // HBCONNECTOR_RUNTIME_VERSION_INFO_HPP_

@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "bridge/agent_port.hpp"
-#include "bridge/upcalls.hpp"
 #include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
@@ -15,13 +13,13 @@
 #include "hbconnector/return_status.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/subscription.hpp"
+#include "runtime/agent_port.hpp"
+#include "runtime/upcalls.hpp"
 
 namespace hbconnector::detail::upcall {
 
 namespace {
 
-constexpr int kMsgNotSubscribed = 80008;
-constexpr int kMsgConversionFailed = 80400;
 constexpr int kNotSubscribed = -10;
 constexpr std::size_t kSubscriptionParamSize = 512;
 constexpr int kEncodingSize = 25;
@@ -39,27 +37,6 @@ void fillObjectEventId(BusinessObject& bo, bool byteArrayForm) {
   bo.setAttrValue(index, id.data(), bo.getAttrType(index));
 }
 
-// Moves the slots of answer into bo (their layouts agree) and re-parents the
-// children; answer is left holding bo's former slots, released with it.
-void takeContents(BusinessObject& bo, BusinessObject& answer) {
-  void** mine = BusObjAccess::values(bo);
-  bo.setValues(BusObjAccess::values(answer));
-  answer.setValues(mine);
-  const BusObjSpec* spec = bo.getSpec();
-  for (int i = 0; i < spec->getAttributeCount(); ++i) {
-    if (BusinessObject* child = BusObjAccess::childAt(bo, i)) child->setParent(&bo);
-    if (BusObjArray* array = BusObjAccess::arrayAt(bo, i)) {
-      for (int k = 0; k < array->getObjectCount(); ++k) {
-        if (BusinessObject* element = array->getObject(k)) element->setParent(&bo);
-      }
-    }
-  }
-  const char* verb = answer.getVerb();
-  BusObjAccess::setVerbUnchecked(
-      bo, verb != nullptr && std::strcmp(verb, "null") != 0 ? verb : nullptr);
-  BusObjAccess::setDelta(bo, answer.isDelta());
-}
-
 }  // namespace
 
 int gotEventFromApp(BusinessObject& bo) {
@@ -72,7 +49,7 @@ int gotEventFromApp(BusinessObject& bo) {
     char params[kSubscriptionParamSize];
     std::snprintf(params, sizeof params, "%s,%s", name != nullptr ? name : "",
                   verb != nullptr ? verb : "null");
-    reportMessage(kMsgNotSubscribed, 5, 1, 2, params);
+    reportMessage(kMsgNotSubscribed, params);
     return kNotSubscribed;
   }
   fillObjectEventId(bo, false);
@@ -82,7 +59,7 @@ int gotEventFromApp(BusinessObject& bo) {
   if (std::strcmp(encoding, "ascii8") == 0) {
     std::unique_ptr<char[]> converted(ascii8ToUtf8(record->getText()));
     if (converted == nullptr) {
-      reportMessage(kMsgConversionFailed, 7, 1, 0, "");
+      reportMessage(kMsgConversionFailed, "");
       return -1;
     }
     return agentPort().gotEventFromApp(converted.get());
@@ -118,7 +95,7 @@ void consumeSync(const char* name, BusinessObject& bo, ReturnStatusDescriptor* s
   // Only an answer of the same layout can replace the object's contents.
   if (bo.getSpec() != nullptr && answer->getSpec() != nullptr &&
       BusObjAccess::sameLayout(bo.getSpec(), answer->getSpec())) {
-    takeContents(bo, *answer);
+    BusObjAccess::takeContents(bo, *answer);
   }
   if (status != nullptr) {
     StringMessage statusIn(statusText.c_str(), STATUS_DELIMITER);

@@ -1,4 +1,4 @@
-#include "bridge/version_info.hpp"
+#include "runtime/version_info.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,9 +17,9 @@ HB_FRAMEWORK_VERSION("4.1.0");
 
 namespace {
 
-using hbconnector::detail::FRAMEWORK_VERSION_QUERY;
 using hbconnector::detail::getFileVersionInfo;
 using hbconnector::detail::getFileVersionInfoSize;
+using hbconnector::detail::kFrameworkVersionQuery;
 using hbconnector::detail::verQueryValue;
 
 using Bytes = std::vector<unsigned char>;
@@ -107,7 +107,7 @@ class VersionInfoTest : public ::testing::Test {
     if (!getFileVersionInfo(path.c_str(), size, buffer.data())) return "<unreadable>";
     const char* value = nullptr;
     std::uint32_t length = 0;
-    if (!verQueryValue(buffer.data(), size, FRAMEWORK_VERSION_QUERY, &value, &length)) {
+    if (!verQueryValue(buffer.data(), size, kFrameworkVersionQuery, &value, &length)) {
       return "<no value>";
     }
     return std::string(value, length);
@@ -215,7 +215,7 @@ TEST_F(VersionInfoTest, ReadIntoASmallerBufferCopiesAPrefix) {
   EXPECT_EQ(std::memcmp(small.data(), HB_VERSION_MAGIC, 9), 0);
   const char* value = nullptr;
   std::uint32_t length = 0;
-  EXPECT_FALSE(verQueryValue(small.data(), 20, FRAMEWORK_VERSION_QUERY, &value, &length));
+  EXPECT_FALSE(verQueryValue(small.data(), 20, kFrameworkVersionQuery, &value, &length));
 
   std::vector<char> large(size + 16, 'x');
   ASSERT_TRUE(getFileVersionInfo(path.c_str(), size + 16, large.data()));
@@ -230,7 +230,7 @@ TEST(VerQueryValueTest, FindsKeysAcrossPaddedBlocksAndRefusesMalformedOnes) {
   const auto size = static_cast<std::uint32_t>(b.size());
   const char* value = nullptr;
   std::uint32_t length = 0;
-  ASSERT_TRUE(verQueryValue(b.data(), size, FRAMEWORK_VERSION_QUERY, &value, &length));
+  ASSERT_TRUE(verQueryValue(b.data(), size, kFrameworkVersionQuery, &value, &length));
   EXPECT_EQ(std::string(value, length), "5.0.0");
   ASSERT_TRUE(verQueryValue(b.data(), size, "Other", &value, &length));
   EXPECT_EQ(std::string(value), "x");
@@ -242,16 +242,15 @@ TEST(VerQueryValueTest, FindsKeysAcrossPaddedBlocksAndRefusesMalformedOnes) {
   const std::string good = block("4.1.0");
   for (std::size_t n = 0; n < good.size() - 2; ++n) {
     std::vector<char> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
-    EXPECT_FALSE(verQueryValue(cut.data(), static_cast<std::uint32_t>(n), FRAMEWORK_VERSION_QUERY,
+    EXPECT_FALSE(verQueryValue(cut.data(), static_cast<std::uint32_t>(n), kFrameworkVersionQuery,
                                &value, &length))
         << n;
   }
   std::string wrongMagic = good;
   wrongMagic[0] = 'X';
   const auto goodSize = static_cast<std::uint32_t>(good.size());
-  EXPECT_FALSE(
-      verQueryValue(wrongMagic.data(), goodSize, FRAMEWORK_VERSION_QUERY, &value, &length));
-  EXPECT_FALSE(verQueryValue(nullptr, 10, FRAMEWORK_VERSION_QUERY, &value, &length));
+  EXPECT_FALSE(verQueryValue(wrongMagic.data(), goodSize, kFrameworkVersionQuery, &value, &length));
+  EXPECT_FALSE(verQueryValue(nullptr, 10, kFrameworkVersionQuery, &value, &length));
   EXPECT_FALSE(verQueryValue(good.data(), goodSize, nullptr, &value, &length));
 }
 

@@ -1,4 +1,4 @@
-#include "bridge/upcalls.hpp"
+#include "runtime/upcalls.hpp"
 
 #include <atomic>
 #include <cstdio>
@@ -6,10 +6,10 @@
 #include <mutex>
 #include <string>
 
-#include "bridge/agent_port.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/tracing.hpp"
+#include "runtime/agent_port.hpp"
 #include "runtime/runtime_internal.hpp"
 
 namespace hbconnector::detail::upcall {
@@ -177,15 +177,25 @@ StringMessage* getLocale() { return localeCache().get(); }
 
 bool isAgentCapableOfPolling() { return agentPort().isAgentCapableOfPolling(); }
 
-void reportMessage(int id, int type, int flag, int count, const char* params) {
-  char* text = generateMsg(id, type, nullptr, flag, count, params);
+void logComposed(const char* text, int type, bool typed) {
   if (text == nullptr) return;
-  logMsg(text);
+  if (isErrorClassType(type)) JToCPPVeneer::recordErrorMsg(text);
+  if (typed) {
+    agentPort().logMsg(text, type);
+  } else {
+    agentPort().logMsg(text);
+  }
+}
+
+void reportMessage(const Message& message, const char* params) {
+  char* text = generateMsg(message.id, message.type, nullptr, 1, message.paramCount, params);
+  if (text == nullptr) return;
+  logComposed(text, message.type, false);
   delete[] text;
 }
 
-void composeMessage(int id, int type, int flag, int count, const char* params) {
-  delete[] generateMsg(id, type, nullptr, flag, count, params);
+void composeMessage(const Message& message, const char* params) {
+  delete[] generateMsg(message.id, message.type, nullptr, 1, message.paramCount, params);
 }
 
 void resetForTesting() {

@@ -6,10 +6,12 @@
 // Callable from any thread. The connector runtime (veneer, tracing, message
 // generation) and the native methods call these; connector code reaches them
 // through ConnectorBase, BOHandlerBase and BusinessObject.
-#ifndef HBCONNECTOR_BRIDGE_UPCALLS_HPP_
-#define HBCONNECTOR_BRIDGE_UPCALLS_HPP_
+#ifndef HBCONNECTOR_RUNTIME_UPCALLS_HPP_
+#define HBCONNECTOR_RUNTIME_UPCALLS_HPP_
 
 #include <string>
+
+#include "collections/messages.hpp"
 
 class BusinessObject;
 class ReturnStatusDescriptor;
@@ -54,15 +56,22 @@ StringMessage* getEncoding();
 StringMessage* getLocale();
 bool isAgentCapableOfPolling();
 
-// The library's own diagnostics ("report message" = compose, then log the
-// text untyped; "compose message" = compose and drop the text). No extra
-// text; params is the already joined parameter text.
-void reportMessage(int id, int type, int flag, int count, const char* params);
-void composeMessage(int id, int type, int flag, int count, const char* params);
+// The one path every composed or logged diagnostic ends in: a text of an
+// error-class type (-1, 6, 7) first becomes the calling thread's pending error
+// text (JToCPPVeneer::recordErrorMsg), then it goes to the agent with the
+// typed logMsg when typed is set, else with the untyped one.
+void logComposed(const char* text, int type, bool typed);
+
+// The library's own numbered messages, with the id, type and parameter count
+// of their catalogue entry, flag 1 and no extra text; params is the already
+// joined parameter text. "Report" composes, then logs the text untyped
+// through logComposed; "compose" composes and drops the text.
+void reportMessage(const Message& message, const char* params);
+void composeMessage(const Message& message, const char* params);
 
 // Forgets the cached encoding and locale and the event counters. Tests only.
 void resetForTesting();
 
 }  // namespace hbconnector::detail::upcall
 
-#endif  // HBCONNECTOR_BRIDGE_UPCALLS_HPP_
+#endif  // HBCONNECTOR_RUNTIME_UPCALLS_HPP_
