@@ -55,8 +55,9 @@ std::string thrownText() noexcept;
 
 // Logs the text of the exception being handled (thrownText) as an error line
 // of its own, "Exception in connector code (<method>): <text>", cut to
-// MSGBUFSIZE - 1 bytes; call it only inside a catch block, beside the
-// message that reports the throw.
+// kTraceLineLimit - 1 bytes, through upcall::logComposed (typed, so it is
+// also the thread's pending error text); call it only inside a catch block,
+// beside the message that reports the throw.
 void logThrown(const char* method) noexcept;
 
 // The characters of a Java string argument; empty (null chars) for a null

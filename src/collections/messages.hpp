@@ -68,7 +68,7 @@ HB_MESSAGE_CATALOGUE(HB_DEFINE_MESSAGE)
 #undef HB_DEFINE_MESSAGE
 
 // The whole catalogue, for look-ups by id.
-#define HB_LIST_MESSAGE(name, id, type, count, params) &name,
+#define HB_LIST_MESSAGE(name, id, type, count, params) &(name),
 inline constexpr const Message* kMessages[] = {HB_MESSAGE_CATALOGUE(HB_LIST_MESSAGE)};
 #undef HB_LIST_MESSAGE
 

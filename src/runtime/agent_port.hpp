@@ -1,11 +1,12 @@
 // The agent side of every call the library makes into the Java agent.
 //
 // AgentPort mirrors the agent's Java methods at the raw level: C texts and
-// bytes in, C texts and bytes out. The production port (jni_agent_port.cpp) performs the
-// JNI calls on the calling thread, attaching it when needed; native tests
+// bytes in, C texts and bytes out. The production port
+// (bridge/jni_agent_port.cpp) performs the JNI calls on the calling thread,
+// attaching it when needed; native tests
 // install a recording fake with setAgentPort. The library's own logic around
 // these calls (property lookup rules, event ids, character conversion,
-// caching) lives in bridge/upcalls.hpp and is shared by every port.
+// caching) lives in runtime/upcalls.hpp and is shared by every port.
 //
 // A port never throws and never crashes on a null or odd answer from the
 // agent: a missing answer is reported through the documented results below.
