@@ -111,7 +111,7 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
         "a class derived from ConnectorBase (for example 'static MyConnector theConnector;' "
         "at namespace scope), which the library starts",
         dll.get());
-    upcall::logMsg(line.c_str(), MSGTYPE_FATAL);
+    upcall::logComposed(line.c_str(), MSGTYPE_FATAL, true);
     return -1;
   }
   int result = -1;

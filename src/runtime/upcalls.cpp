@@ -129,13 +129,6 @@ void getDeltaSupport(const char* boName, char* buffer, int size) {
                boName);
 }
 
-void logMsg(const char* text) {
-  if (text == nullptr) return;
-  agentPort().logMsg(text);
-}
-
-void logMsg(const char* text, int type) { agentPort().logMsg(text, type); }
-
 void traceWrite(const Tracing& tracing, int level, const char* text, const char* extra) {
   agentPort().traceWrite(tracing.getConnectorName(), level, getTraceDelimiter(), text, extra);
 }
@@ -178,11 +171,10 @@ StringMessage* getLocale() { return localeCache().get(); }
 bool isAgentCapableOfPolling() { return agentPort().isAgentCapableOfPolling(); }
 
 void logComposed(const char* text, int type, bool typed) {
-  if (text == nullptr) return;
   if (isErrorClassType(type)) JToCPPVeneer::recordErrorMsg(text);
   if (typed) {
     agentPort().logMsg(text, type);
-  } else {
+  } else if (text != nullptr) {
     agentPort().logMsg(text);
   }
 }

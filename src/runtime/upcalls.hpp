@@ -27,8 +27,6 @@ int getConfigProp(const char* name, char* buffer, int size);
 int getConfigPropI18n(const char* name, char* buffer, int size);
 void getDeltaSupport(const char* boName, char* buffer, int size);
 
-void logMsg(const char* text);  // null text: nothing
-void logMsg(const char* text, int type);
 void traceWrite(const Tracing& tracing, int level, const char* text, const char* extra);
 // New text (delete[]) or null when no agent answered.
 char* generateMsg(int id, int type, const char* extra, int flag, int count, const char* params);
@@ -59,7 +57,8 @@ bool isAgentCapableOfPolling();
 // The one path every composed or logged diagnostic ends in: a text of an
 // error-class type (-1, 6, 7) first becomes the calling thread's pending error
 // text (JToCPPVeneer::recordErrorMsg), then it goes to the agent with the
-// typed logMsg when typed is set, else with the untyped one.
+// typed logMsg when typed is set (a null text too: the agent receives null),
+// else with the untyped one (a null text is not sent).
 void logComposed(const char* text, int type, bool typed);
 
 // The library's own numbered messages, with the id, type and parameter count

@@ -149,7 +149,7 @@ bool JToCPPVeneer::isDeltaSupported(const char* typeName) {
   return std::strcmp(answer, "true") == 0;
 }
 
-void JToCPPVeneer::logMsg(const char* text) { upcall::logMsg(text); }
+void JToCPPVeneer::logMsg(const char* text) { upcall::logComposed(text, 0, false); }
 
 void JToCPPVeneer::logMsg(const char* text, int type) { upcall::logComposed(text, type, true); }
 

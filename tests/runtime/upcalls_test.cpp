@@ -79,10 +79,10 @@ TEST(ConfigUpcall, TracesEachAnswerAtLevelFour) {
 
 TEST(MessageUpcalls, LogNullTextIsIgnoredReportLogsAndComposeDrops) {
   FakeAgentScope scope;
-  upcall::logMsg(nullptr);
+  upcall::logComposed(nullptr, 0, false);
   EXPECT_TRUE(scope.agent().calls().empty());
-  upcall::logMsg("text");
-  upcall::logMsg("typed", 5);
+  upcall::logComposed("text", 0, false);
+  upcall::logComposed("typed", 5, true);
   upcall::reportMessage(hbconnector::detail::kMsgAgentVersionMismatch, "");
   upcall::composeMessage(hbconnector::detail::kMsgTraceLevelSet, "1,1");
   upcall::reportMessage(hbconnector::detail::kMsgNotSubscribed, nullptr);
