@@ -8,6 +8,10 @@
 
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
+#include "hbconnector/connector.hpp"
+
+extern "C" JNIEXPORT jint JNICALL
+Java_AppSide_1Connector_BusObjNativeInterface_n_1terminate(JNIEnv* env, jobject self);
 
 #if defined(__SANITIZE_ADDRESS__)
 // Memory the VM keeps for its whole life is not ours to report.
@@ -107,6 +111,24 @@ TEST(JniIds, IdentifiersAreKeptPerStartUpAndDroppedOnRequest) {
   EXPECT_EQ(jni::busObjNativeInterfaceClass(), agent);
   jni::dropIdentifiers();
   EXPECT_EQ(jni::keptIdentifierCount(), 0);
+}
+
+TEST(JniIds, TerminateLeavesNoIdentifierBehind) {
+  JNIEnv* env = startVm();
+  ASSERT_NE(env, nullptr);
+  ASSERT_TRUE(jni::takeClassReferences(env));
+  ASSERT_NE(jni::methodId(env, JavaId::kSetErrorString), nullptr);
+  ASSERT_NE(jni::fieldId(env, JavaId::kStringBucketContent), nullptr);
+  ASSERT_GT(jni::keptIdentifierCount(), 0);
+
+  // A running veneer without a connector: n_terminate answers -1 (no
+  // connector to stop) and still takes the veneer down and drops the table.
+  new JToCPPVeneer(nullptr, nullptr);  // becomes the current veneer, deleted by n_terminate
+  ASSERT_NE(JToCPPVeneer::getVeneer(), nullptr);
+  EXPECT_EQ(Java_AppSide_1Connector_BusObjNativeInterface_n_1terminate(env, nullptr), -1);
+  EXPECT_EQ(JToCPPVeneer::getVeneer(), nullptr);
+  EXPECT_EQ(jni::keptIdentifierCount(), 0);
+  EXPECT_FALSE(env->ExceptionCheck());
 }
 
 }  // namespace
