@@ -23,7 +23,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "hbconnector/bo_handler.hpp"
 #include "hbconnector/business_object.hpp"
+#include "hbconnector/busobj_spec.hpp"
+#include "hbconnector/return_status.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/subscription.hpp"
@@ -35,14 +38,18 @@
 
 // Counts the bytes the allocator holds for operator new on a thread that asks
 // for it (the library allocates through operator new): the block sizes the
-// allocator really gives plus one word of bookkeeping each.
+// allocator really gives plus one word of bookkeeping each. Every thread also
+// counts its calls of operator new, for the allocations per read, write and
+// request.
 namespace {
 thread_local bool tCounting = false;
 thread_local long long tLiveBytes = 0;
+thread_local long long tNewCalls = 0;
 
 void* countedNew(std::size_t size) {
   void* memory = std::malloc(size > 0 ? size : 1);
   if (memory == nullptr) throw std::bad_alloc();
+  ++tNewCalls;
   if (tCounting) tLiveBytes += static_cast<long long>(malloc_usable_size(memory) + sizeof(void*));
   return memory;
 }
@@ -182,13 +189,51 @@ std::unique_ptr<BusinessObject> readTree(const std::string& text, bool lengthPre
   return std::make_unique<BusinessObject>(message);
 }
 
+// The calls of operator new per iteration since `before`, as a counter.
+void countAllocations(benchmark::State& state, long long before) {
+  state.counters["allocs"] =
+      static_cast<double>(tNewCalls - before) /
+      static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+
 void oursRead(benchmark::State& state, Shape shape, bool lengthPrefixed) {
   registerSpecs();
   const std::string& text = recordText(shape, lengthPrefixed);
+  const long long before = tNewCalls;
   for (auto _ : state) {
     std::unique_ptr<BusinessObject> bo = readTree(text, lengthPrefixed);
     benchmark::DoNotOptimize(bo->getSpec());
   }
+  countAllocations(state, before);
+}
+
+// Returns 1 and leaves the object unchanged, as the JVM benchmark's handler.
+class UnchangedHandler : public BOHandlerBase {
+ public:
+  int doVerbFor(BusinessObject&, ReturnStatusDescriptor*) override { return 1; }
+};
+
+// The native part of a verb request without the JVM: a message over a copy of
+// the text, the tree, the status record, the verb through the type's handler,
+// the record written back, everything destroyed. What a request costs beyond
+// its read and write is this figure minus theirs.
+void oursRequest(benchmark::State& state, Shape shape, bool lengthPrefixed) {
+  registerSpecs();
+  static UnchangedHandler handler;
+  for (const char* type : {"Customer", "Order", "OrderLine"}) {
+    BusObjSpecRegistry::getInstance()->findSpec(type)->setBOHandler(&handler);
+  }
+  const std::string& text = recordText(shape, lengthPrefixed);
+  const long long before = tNewCalls;
+  for (auto _ : state) {
+    std::unique_ptr<BusinessObject> bo = readTree(text, lengthPrefixed);
+    ReturnStatusDescriptor status;
+    if (bo->doVerbFor(&status) != 1) fail("request not done");
+    std::unique_ptr<StringMessage> out(lengthPrefixed ? bo->toStringMessageI18N()
+                                                      : bo->toStringMessage());
+    benchmark::DoNotOptimize(out->getText());
+  }
+  countAllocations(state, before);
 }
 
 // The same from a message made once: what the reader itself costs, as the
@@ -199,11 +244,13 @@ void oursReadFromMessage(benchmark::State& state, Shape shape, bool lengthPrefix
   std::unique_ptr<StringMessage> message(lengthPrefixed
                                              ? new StringMessageI18N(text.data(), text.size())
                                              : new StringMessage(text.c_str()));
+  const long long before = tNewCalls;
   for (auto _ : state) {
     message->resetTokenizer();
     BusinessObject bo(*message);
     benchmark::DoNotOptimize(bo.getSpec());
   }
+  countAllocations(state, before);
 }
 
 // Reading next to simdjson in the same loop, one after the other, so that a
@@ -265,11 +312,13 @@ void oursWrite(benchmark::State& state, Shape shape, bool lengthPrefixed) {
   const std::string& text = recordText(shape, lengthPrefixed);
   std::unique_ptr<BusinessObject> bo = readTree(text, lengthPrefixed);
   if (bo->getSpec() == nullptr) fail("record not read");
+  const long long before = tNewCalls;
   for (auto _ : state) {
     std::unique_ptr<StringMessage> out(lengthPrefixed ? bo->toStringMessageI18N()
                                                       : bo->toStringMessage());
     benchmark::DoNotOptimize(out->getText());
   }
+  countAllocations(state, before);
 }
 
 // The record written back must be the record read: checked once per run, so
@@ -606,6 +655,10 @@ void registerAll() {
                                  false);
     benchmark::RegisterBenchmark(name("write", "ours_prefixed", shape).c_str(), oursWrite, shape,
                                  true);
+    benchmark::RegisterBenchmark(name("request", "ours_delimited", shape).c_str(), oursRequest,
+                                 shape, false);
+    benchmark::RegisterBenchmark(name("request", "ours_prefixed", shape).c_str(), oursRequest,
+                                 shape, true);
   }
   for (Shape shape : {Shape::kM, Shape::kL}) {
     for (bool lengthPrefixed : {false, true}) {

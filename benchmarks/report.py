@@ -193,6 +193,54 @@ def main():
               ["request", "ours", "raw echo", "ours/echo", "echo via region", "ours/region echo"],
               rows)
 
+    # A request is at least its floor steps: the raw JNI echo of the same text,
+    # the read and the write of the same record. What it costs beyond their
+    # sum is the fixed cost of a request (object construction, status record,
+    # lookups, upcalls). The text form takes the characters as the region echo
+    # does and reads from them without a copy (the tree-from-message read);
+    # the byte form copies the bytes into a message first (the message + tree
+    # read).
+    rows = []
+    for form, echo, read, write in (
+            ("n_DoVerbFor", "jni/string_echo_region/%s", "read/ours_delimited_tree/%s",
+             "write/ours_delimited/%s"),
+            ("n_DoVerbForI18n", "jni/bytes_echo/%s", "read/ours_prefixed/%s",
+             "write/ours_prefixed/%s")):
+        for s in shapes:
+            req = jvm.get("jni/%s/%s" % (form, s)) if jvm else None
+            steps = [jvm.get(echo % s) if jvm else None, t(read % s), t(write % s)]
+            floor = sum(steps) if req is not None and None not in steps else None
+            rows.append([form, s, fmt_time(req)] + [fmt_time(x) for x in steps] +
+                        [fmt_time(floor), ratio(req, floor),
+                         "%.0f" % (req - floor) if floor is not None else "-"])
+    for enc in ("delimited", "prefixed"):
+        for s in shapes:
+            req = t("request/ours_%s/%s" % (enc, s))
+            read_name = "read/ours_%s/%s" % (enc, s)
+            steps = [t(read_name), t("write/ours_%s/%s" % (enc, s))]
+            floor = sum(steps) if req is not None and None not in steps else None
+            rows.append(["native request, " + enc, s, fmt_time(req), "-"] +
+                        [fmt_time(x) for x in steps] +
+                        [fmt_time(floor), ratio(req, floor),
+                         "%.0f" % (req - floor) if floor is not None else "-"])
+    table("A request against the sum of its floor steps (echo, read, write of the same record); "
+          "fixed cost = request - floor sum, in ns. The native request runs message, tree, "
+          "status, verb and write without the JVM",
+          ["request", "shape", "request", "echo", "read", "write", "floor sum",
+           "request/floor sum", "fixed cost (ns)"], rows)
+
+    rows = []
+    for s in shapes:
+        row = [s]
+        for step in ("read/ours_delimited", "read/ours_prefixed", "write/ours_delimited",
+                     "write/ours_prefixed", "request/ours_delimited", "request/ours_prefixed"):
+            c = counters.get("%s/%s" % (step, s), {})
+            row.append("%.1f" % c["allocs"] if "allocs" in c else "-")
+        rows.append(row)
+    table("Calls of operator new per read, write and native request",
+          ["shape", "read delimited", "read prefixed", "write delimited", "write prefixed",
+           "request delimited", "request prefixed"], rows)
+
 
 if __name__ == "__main__":
     main()

@@ -1,4 +1,4 @@
-// The agent port over JNI: every call looks up its method, makes its
+// The agent port over JNI: every call finds its method (jni_state.hpp), makes its
 // arguments as local references owned by the call, and deletes them before it
 // returns, so any number of upcalls can run inside one native method.
 //
@@ -70,8 +70,6 @@ jobject agentObject() { return currentAgent.load(std::memory_order_acquire); }
 
 namespace {
 
-constexpr char kStringSig[] = "Ljava/lang/String;";
-
 // One upcall: the thread's env, the agent class and (for instance methods)
 // the agent object, and the clean-up after the Java method returned.
 class Upcall {
@@ -99,14 +97,10 @@ class Upcall {
   jclass cls() const { return cls_; }
   jobject receiver() const { return receiver_; }
 
-  // Method ids are looked up on every call. A missing method leaves its
-  // NoSuchMethodError pending and gives null.
-  jmethodID method(const char* name, const char* signature) const {
-    return env_->GetMethodID(cls_, name, signature);
-  }
-  jmethodID staticMethod(const char* name, const char* signature) const {
-    return env_->GetStaticMethodID(cls_, name, signature);
-  }
+  // Method ids are looked up once per start-up (jni_state.hpp). A missing
+  // method leaves its NoSuchMethodError pending and gives null.
+  jmethodID method(JavaId id) const { return methodId(env_, id); }
+  jmethodID staticMethod(JavaId id) const { return methodId(env_, id); }
   // Whether the Java method just called threw.
   bool threw() const { return env_->ExceptionCheck(); }
 
@@ -134,11 +128,11 @@ int copyOut(const char* data, std::size_t length, char* buffer, int size) {
 }
 
 // A static String(String) method: the answer copied into buffer.
-int stringProperty(const char* method, const char* name, char* buffer, int size) {
+int stringProperty(JavaId method, const char* name, char* buffer, int size) {
   clearBuffer(buffer, size);
   Upcall call(false);
   if (!call.ready() || name == nullptr) return -1;
-  jmethodID id = call.staticMethod(method, "(Ljava/lang/String;)Ljava/lang/String;");
+  jmethodID id = call.staticMethod(method);
   if (id == nullptr) return -1;
   jvm::LocalRef<jstring> jname = call.string(name);
   if (!jname) return -1;
@@ -151,10 +145,10 @@ int stringProperty(const char* method, const char* name, char* buffer, int size)
 }
 
 // An instance ()String method.
-bool stringAnswer(const char* method, std::string* out) {
+bool stringAnswer(JavaId method, std::string* out) {
   Upcall call(true);
   if (!call.ready()) return false;
-  jmethodID id = call.method(method, "()Ljava/lang/String;");
+  jmethodID id = call.method(method);
   if (id == nullptr) return false;
   jvm::LocalRef<jstring> answer(
       call.env(), static_cast<jstring>(call.env()->CallObjectMethod(call.receiver(), id)));
@@ -167,7 +161,7 @@ bool stringAnswer(const char* method, std::string* out) {
 
 // The content field of a bucket as text; false when it holds no string.
 bool bucketContent(const Upcall& call, jobject bucket, std::string* out) {
-  jfieldID field = call.env()->GetFieldID(stringBucketClass(), "content", kStringSig);
+  jfieldID field = fieldId(call.env(), JavaId::kStringBucketContent);
   if (field == nullptr) return false;
   jvm::LocalRef<jstring> content(call.env(),
                                  static_cast<jstring>(call.env()->GetObjectField(bucket, field)));
@@ -186,14 +180,14 @@ class JniAgentPort final : public AgentPort {
   }
 
   int getConfigProp(const char* name, char* buffer, int size) override {
-    return stringProperty("getConfigProp", name, buffer, size);
+    return stringProperty(JavaId::kGetConfigProp, name, buffer, size);
   }
 
   int getConfigPropI18n(const char* name, char* buffer, int size) override {
     clearBuffer(buffer, size);
     Upcall call(false);
     if (!call.ready() || name == nullptr) return -1;
-    jmethodID id = call.staticMethod("getConfigPropI18n", "(Ljava/lang/String;)[B");
+    jmethodID id = call.staticMethod(JavaId::kGetConfigPropI18n);
     if (id == nullptr) return -1;
     jvm::LocalRef<jstring> jname = call.string(name);
     if (!jname) return -1;
@@ -207,14 +201,14 @@ class JniAgentPort final : public AgentPort {
   }
 
   int getDeltaSupport(const char* boName, char* buffer, int size) override {
-    return stringProperty("getDeltaSupport", boName, buffer, size);
+    return stringProperty(JavaId::kGetDeltaSupport, boName, buffer, size);
   }
 
   void logMsg(const char* text) override {
     if (text == nullptr) return;
     Upcall call(true);
     if (!call.ready()) return;
-    jmethodID id = call.method("logMsg", "(Ljava/lang/String;)V");
+    jmethodID id = call.method(JavaId::kLogMsg);
     if (id == nullptr) return;
     jvm::LocalRef<jstring> jtext = call.string(text);
     if (!jtext) return;
@@ -224,7 +218,7 @@ class JniAgentPort final : public AgentPort {
   void logMsg(const char* text, int type) override {
     Upcall call(true);
     if (!call.ready()) return;
-    jmethodID id = call.method("logMsg", "(Ljava/lang/String;I)V");
+    jmethodID id = call.method(JavaId::kLogMsgWithType);
     if (id == nullptr) return;
     jvm::LocalRef<jstring> jtext = call.string(text);
     if (text != nullptr && !jtext) return;
@@ -235,9 +229,7 @@ class JniAgentPort final : public AgentPort {
                   const char* extra) override {
     Upcall call(true);
     if (!call.ready()) return;
-    jmethodID id =
-        call.method("TraceWrite",
-                    "(Ljava/lang/String;ILjava/lang/String;Ljava/lang/String;Ljava/lang/String;)V");
+    jmethodID id = call.method(JavaId::kTraceWrite);
     if (id == nullptr) return;
     jvm::LocalRef<jstring> jname = call.string(connectorName);
     jvm::LocalRef<jstring> jdelimiter = call.string(delimiter);
@@ -252,8 +244,7 @@ class JniAgentPort final : public AgentPort {
                     const char* params) override {
     Upcall call(true);
     if (!call.ready()) return nullptr;
-    jmethodID method =
-        call.method("generateMsg", "(IILjava/lang/String;IILjava/lang/String;)Ljava/lang/String;");
+    jmethodID method = call.method(JavaId::kGenerateMsg);
     if (method == nullptr) return nullptr;
     jvm::LocalRef<jstring> jextra = call.string(extra);
     jvm::LocalRef<jstring> jparams = call.string(params != nullptr ? params : "");
@@ -274,7 +265,7 @@ class JniAgentPort final : public AgentPort {
   int gotEventFromApp(const char* text) override {
     Upcall call(true);
     if (!call.ready()) return -1;
-    jmethodID id = call.method("GotEventFromApp", "(Ljava/lang/String;)I");
+    jmethodID id = call.method(JavaId::kGotEventFromAppText);
     if (id == nullptr) return -1;
     jvm::LocalRef<jstring> jtext = call.string(text);
     if (call.threw()) return -1;
@@ -285,7 +276,7 @@ class JniAgentPort final : public AgentPort {
   int gotEventFromApp(const char* bytes, std::size_t length, const char* encoding) override {
     Upcall call(true);
     if (!call.ready()) return -1;
-    jmethodID id = call.method("GotEventFromApp", "([BLjava/lang/String;)I");
+    jmethodID id = call.method(JavaId::kGotEventFromAppBytes);
     if (id == nullptr) return -1;
     if (length > static_cast<std::size_t>(INT32_MAX) || (bytes == nullptr && length > 0)) return -1;
     const auto n = static_cast<jsize>(length);
@@ -307,11 +298,9 @@ class JniAgentPort final : public AgentPort {
     if (!call.ready() || bucketClass == nullptr || boText == nullptr || statusText == nullptr) {
       return false;
     }
-    jmethodID method = call.method(
-        "consumeSync",
-        "(Ljava/lang/String;LAppSide_Connector/StringBucket;LAppSide_Connector/StringBucket;)V");
+    jmethodID method = call.method(JavaId::kConsumeSync);
     if (method == nullptr) return false;
-    jmethodID init = call.env()->GetMethodID(bucketClass, "<init>", "(Ljava/lang/String;)V");
+    jmethodID init = methodId(call.env(), JavaId::kStringBucketInit);
     if (init == nullptr) return false;
     jvm::LocalRef<jstring> jname = call.string(name);
     jvm::LocalRef<jstring> jbo = call.string(boText->c_str());
@@ -330,14 +319,18 @@ class JniAgentPort final : public AgentPort {
            bucketContent(call, statusBucket.get(), statusText);
   }
 
-  bool getCollabNames(std::string* names) override { return stringAnswer("getCollabNames", names); }
-  bool getEncoding(std::string* encoding) override { return stringAnswer("getEncoding", encoding); }
-  bool getLocale(std::string* locale) override { return stringAnswer("getLocale", locale); }
+  bool getCollabNames(std::string* names) override {
+    return stringAnswer(JavaId::kGetCollabNames, names);
+  }
+  bool getEncoding(std::string* encoding) override {
+    return stringAnswer(JavaId::kGetEncoding, encoding);
+  }
+  bool getLocale(std::string* locale) override { return stringAnswer(JavaId::kGetLocale, locale); }
 
   bool isAgentCapableOfPolling() override {
     Upcall call(true);
     if (!call.ready()) return false;
-    jmethodID id = call.method("isAgentCapableOfPolling", "()Z");
+    jmethodID id = call.method(JavaId::kIsAgentCapableOfPolling);
     if (id == nullptr) return false;
     const jboolean answer = call.env()->CallBooleanMethod(call.receiver(), id);
     return !call.threw() && answer == JNI_TRUE;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -207,7 +208,132 @@ LocalRef<jstring> newString(JNIEnv* env, const char* text, std::size_t length) {
 
 }  // namespace hbconnector::detail::jvm
 
+namespace hbconnector::detail::jni {
+namespace {
+
+enum class Owner { kAgent, kBucket, kStatus };
+enum class Kind { kMethod, kStaticMethod, kField };
+
+struct Member {
+  JavaId id;
+  Owner owner;
+  Kind kind;
+  const char* name;
+  const char* signature;
+};
+
+constexpr auto kIdCount = static_cast<std::size_t>(JavaId::kCount);
+
+// In JavaId order (checked below).
+constexpr Member kMembers[kIdCount] = {
+    {JavaId::kGetConfigProp, Owner::kAgent, Kind::kStaticMethod, "getConfigProp",
+     "(Ljava/lang/String;)Ljava/lang/String;"},
+    {JavaId::kGetConfigPropI18n, Owner::kAgent, Kind::kStaticMethod, "getConfigPropI18n",
+     "(Ljava/lang/String;)[B"},
+    {JavaId::kGetDeltaSupport, Owner::kAgent, Kind::kStaticMethod, "getDeltaSupport",
+     "(Ljava/lang/String;)Ljava/lang/String;"},
+    {JavaId::kLogMsg, Owner::kAgent, Kind::kMethod, "logMsg", "(Ljava/lang/String;)V"},
+    {JavaId::kLogMsgWithType, Owner::kAgent, Kind::kMethod, "logMsg", "(Ljava/lang/String;I)V"},
+    {JavaId::kTraceWrite, Owner::kAgent, Kind::kMethod, "TraceWrite",
+     "(Ljava/lang/String;ILjava/lang/String;Ljava/lang/String;Ljava/lang/String;)V"},
+    {JavaId::kGenerateMsg, Owner::kAgent, Kind::kMethod, "generateMsg",
+     "(IILjava/lang/String;IILjava/lang/String;)Ljava/lang/String;"},
+    {JavaId::kGotEventFromAppText, Owner::kAgent, Kind::kMethod, "GotEventFromApp",
+     "(Ljava/lang/String;)I"},
+    {JavaId::kGotEventFromAppBytes, Owner::kAgent, Kind::kMethod, "GotEventFromApp",
+     "([BLjava/lang/String;)I"},
+    {JavaId::kConsumeSync, Owner::kAgent, Kind::kMethod, "consumeSync",
+     "(Ljava/lang/String;LAppSide_Connector/StringBucket;LAppSide_Connector/StringBucket;)V"},
+    {JavaId::kGetCollabNames, Owner::kAgent, Kind::kMethod, "getCollabNames",
+     "()Ljava/lang/String;"},
+    {JavaId::kGetEncoding, Owner::kAgent, Kind::kMethod, "getEncoding", "()Ljava/lang/String;"},
+    {JavaId::kGetLocale, Owner::kAgent, Kind::kMethod, "getLocale", "()Ljava/lang/String;"},
+    {JavaId::kIsAgentCapableOfPolling, Owner::kAgent, Kind::kMethod, "isAgentCapableOfPolling",
+     "()Z"},
+    {JavaId::kStringBucketInit, Owner::kBucket, Kind::kMethod, "<init>", "(Ljava/lang/String;)V"},
+    {JavaId::kStringBucketContent, Owner::kBucket, Kind::kField, "content", "Ljava/lang/String;"},
+    {JavaId::kStringBucketContentInArray, Owner::kBucket, Kind::kField, "contentinArray", "[B"},
+    {JavaId::kSetErrorString, Owner::kStatus, Kind::kMethod, "setErrorString",
+     "(Ljava/lang/String;)V"},
+};
+
+constexpr bool inIdOrder() {
+  for (std::size_t i = 0; i < kIdCount; ++i) {
+    if (static_cast<std::size_t>(kMembers[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(inIdOrder(), "kMembers must list every JavaId in declaration order");
+
+// Method and field identifiers are opaque pointers; both kinds share one table.
+std::atomic<void*> kept[kIdCount];
+
+jclass ownerClass(Owner owner) {
+  switch (owner) {
+    case Owner::kAgent:
+      return busObjNativeInterfaceClass();
+    case Owner::kBucket:
+      return stringBucketClass();
+    case Owner::kStatus:
+      return rtnStatusDespClass();
+  }
+  return nullptr;
+}
+
+void* lookUp(JNIEnv* env, JavaId id, bool field) {
+  const auto index = static_cast<std::size_t>(id);
+  if (index >= kIdCount) return nullptr;
+  const Member& member = kMembers[index];
+  if ((member.kind == Kind::kField) != field) return nullptr;
+  if (void* known = kept[index].load(std::memory_order_acquire)) return known;
+  jclass cls = ownerClass(member.owner);
+  if (cls == nullptr) return nullptr;
+  void* found = nullptr;
+  switch (member.kind) {
+    case Kind::kMethod:
+      found = env->GetMethodID(cls, member.name, member.signature);
+      break;
+    case Kind::kStaticMethod:
+      found = env->GetStaticMethodID(cls, member.name, member.signature);
+      break;
+    case Kind::kField:
+      found = env->GetFieldID(cls, member.name, member.signature);
+      break;
+  }
+  // Threads that race here find the same identifier; either store is right.
+  if (found != nullptr) kept[index].store(found, std::memory_order_release);
+  return found;
+}
+
+}  // namespace
+
+jmethodID methodId(JNIEnv* env, JavaId id) {
+  return static_cast<jmethodID>(lookUp(env, id, false));
+}
+
+jfieldID fieldId(JNIEnv* env, JavaId id) { return static_cast<jfieldID>(lookUp(env, id, true)); }
+
+void dropIdentifiers() {
+  for (std::atomic<void*>& slot : kept) slot.store(nullptr, std::memory_order_release);
+}
+
+int keptIdentifierCount() {
+  int count = 0;
+  for (const std::atomic<void*>& slot : kept) {
+    if (slot.load(std::memory_order_acquire) != nullptr) ++count;
+  }
+  return count;
+}
+
+}  // namespace hbconnector::detail::jni
+
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
   hbconnector::detail::jvm::rememberVm(vm);
   return hbconnector::detail::jvm::REQUIRED_JNI_VERSION;
+}
+
+// The class loader that loaded the library is going away, and with it the
+// classes the kept identifiers belong to.
+extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
+  hbconnector::detail::jni::dropIdentifiers();
 }

@@ -72,6 +72,7 @@ int init(JNIEnv* env, jobject self, jstring version, jstring dllFileName) {
     agentVersion = Version(versionText.get());
   }
   if (!jni::takeClassReferences(env)) return -1;
+  jni::dropIdentifiers();
 
   const Version cdk = Version::getCDKVersion();
   const bool agentMatches = agentVersion.compare(cdk) == 0;
@@ -144,6 +145,7 @@ int terminate(JNIEnv* env) {
   if (JToCPPVeneer::getVeneer() == current) JToCPPVeneer::setVeneer(nullptr);
   delete current;
   if (agent != nullptr) env->DeleteGlobalRef(agent);
+  jni::dropIdentifiers();
   return result;
 }
 

@@ -54,8 +54,6 @@ constexpr int kEncodingSize = 25;
 constexpr std::size_t kThrownIntSize = 512;
 
 constexpr char kAscii8[] = "ascii8";
-constexpr char kContentField[] = "content";
-constexpr char kContentArrayField[] = "contentinArray";
 
 // The request's own state besides the object: the veneer it runs on and
 // whether the text is converted.
@@ -130,8 +128,7 @@ void passStatusMessage(const Request& request, const ReturnStatusDescriptor& sta
   settle(request.env);
   jclass statusClass = jni::rtnStatusDespClass();
   if (statusClass == nullptr || request.status == nullptr) return;
-  jmethodID setErrorString =
-      request.env->GetMethodID(statusClass, "setErrorString", "(Ljava/lang/String;)V");
+  jmethodID setErrorString = jni::methodId(request.env, jni::JavaId::kSetErrorString);
   if (setErrorString == nullptr) return;
   jvm::LocalRef<jstring> text = jvm::newString(request.env, message);
   if (!text) return;
@@ -205,16 +202,16 @@ int dispatch(const Request& request, StringMessage& reader, bool transactional, 
 }
 
 // The bucket field's ID, or null (its lookup error cleared by the final check).
-jfieldID bucketField(JNIEnv* env, const char* name, const char* signature) {
+jfieldID bucketField(JNIEnv* env, jni::JavaId field) {
   jclass bucketClass = jni::stringBucketClass();
-  return bucketClass != nullptr ? env->GetFieldID(bucketClass, name, signature) : nullptr;
+  return bucketClass != nullptr ? jni::fieldId(env, field) : nullptr;
 }
 
 int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
   JToCPPVeneer* current = veneer();
   if (current == nullptr || bucket == nullptr) return -1;
   Request request{env, current, bucket, status,
-                  bucketField(env, kContentField, "Ljava/lang/String;")};
+                  bucketField(env, jni::JavaId::kStringBucketContent)};
   if (request.field == nullptr) return -1;
 
   std::optional<jvm::LocalRef<jstring>> content(
@@ -252,7 +249,8 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
 int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
   JToCPPVeneer* current = veneer();
   if (current == nullptr || bucket == nullptr) return -1;
-  Request request{env, current, bucket, status, bucketField(env, kContentArrayField, "[B")};
+  Request request{env, current, bucket, status,
+                  bucketField(env, jni::JavaId::kStringBucketContentInArray)};
   if (request.field == nullptr) return -1;
 
   std::unique_ptr<StringMessage> reader;

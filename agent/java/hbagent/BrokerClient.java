@@ -26,6 +26,14 @@ import org.apache.activemq.ActiveMQConnectionFactory;
 /** What the command-line clients share: exit codes, the broker connection, properties and JSON copying. */
 final class BrokerClient {
     static final String DEFAULT_BROKER = "tcp://127.0.0.1:61616";
+
+    /** The usage lines of the options both clients take to reach the broker. */
+    static final String CONNECTION_USAGE = String.join("\n",
+            "  --broker URL        the broker (default: agent.broker.url or agent.broker.listen of the properties,",
+            "                      else " + DEFAULT_BROKER + ")",
+            "  -p, --properties F  the agent's properties file (for the broker, and for request its queue)",
+            "                      and its agent.broker.user, agent.broker.passwordFile and agent.tls.*",
+            "                      (passwords: those files, else HB_BROKER_PASSWORD, HB_TLS_*_PASSWORD)");
     /** How long listen waits for the broker when it has no --timeout. */
     static final double CONNECT_SECONDS = 30;
 

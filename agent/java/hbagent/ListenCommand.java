@@ -29,11 +29,7 @@ public final class ListenCommand {
     static final String USAGE = String.join("\n",
             "usage: hbagent listen [options] DEST",
             "  DEST                topic://NAME or queue://NAME, e.g. topic://hb.MyConnector.events",
-            "  --broker URL        the broker (default: agent.broker.url or agent.broker.listen of the properties,",
-            "                      else " + BrokerClient.DEFAULT_BROKER + ")",
-            "  -p, --properties F  the agent's properties file (for the broker)",
-            "                      and its agent.broker.user, agent.broker.passwordFile and agent.tls.*",
-            "                      (passwords: those files, else HB_BROKER_PASSWORD, HB_TLS_*_PASSWORD)",
+            BrokerClient.CONNECTION_USAGE,
             "  --count N           stop after N messages",
             "  --timeout SECONDS   stop after this long (exit 2 if --count was not reached)",
             "Prints one JSON document a line until interrupted.");

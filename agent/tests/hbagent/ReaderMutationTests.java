@@ -214,10 +214,7 @@ public final class ReaderMutationTests extends TestCase {
     }
 
     private Path write(String name, String text) throws Exception {
-        Path file = dir.resolve(name);
-        Files.writeString(file, text, UTF8);
-        file.toFile().deleteOnExit();
-        return file;
+        return writeFile(dir, name, text);
     }
 
     ReaderMutationTests() throws Exception {

@@ -126,10 +126,7 @@ public final class ScenarioTests extends TestCase {
     }
 
     private Path write(String name, String text) throws Exception {
-        Path file = dir.resolve(name);
-        Files.writeString(file, text, StandardCharsets.UTF_8);
-        file.toFile().deleteOnExit();
-        return file;
+        return writeFile(dir, name, text);
     }
 
     public static void main(String[] args) throws Exception {

@@ -32,6 +32,15 @@ abstract class TestCase {
         }
     }
 
+    /** Writes text as UTF-8 to dir/name (removed when the JVM exits) and returns its path. */
+    static java.nio.file.Path writeFile(java.nio.file.Path dir, String name, String text)
+            throws java.io.IOException {
+        java.nio.file.Path file = dir.resolve(name);
+        java.nio.file.Files.writeString(file, text, java.nio.charset.StandardCharsets.UTF_8);
+        file.toFile().deleteOnExit();
+        return file;
+    }
+
     /** Runs every case; returns the number that failed. */
     int runAll() {
         int failed = 0;

@@ -108,7 +108,7 @@ public final class HbBench {
         int started = agent.n_init("4.1.0", benchLibrary);
         if (started != 1) throw new IllegalStateException("n_init answered " + started);
 
-        for (String shape : new String[] {"S", "M"}) {
+        for (String shape : new String[] {"S", "M", "L"}) {
             String text = new String(document(shape, false), StandardCharsets.ISO_8859_1);
             byte[] bytes = document(shape, true);
             StringBucket bucket = new StringBucket();
