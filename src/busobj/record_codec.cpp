@@ -124,19 +124,21 @@ class AgentReporter final : public codec::Reporter {
   }
 };
 
-codec::Tokenizer inPlaceTokenizer(StringMessage& message, bool* inPlace) {
+// The tokenizer over a message of the library's own classes read in place;
+// false for any other message.
+bool inPlaceTokenizer(StringMessage& message, codec::Tokenizer* tokenizer) {
   const std::type_info& type = typeid(message);
   const char* delimiter = message.getDelimiter();
   if (type == typeid(StringMessage) && delimiter[0] != '\0' && delimiter[1] == '\0') {
-    *inPlace = true;
-    return codec::Tokenizer::delimited(message.unreadText(), std::string_view(delimiter, 1));
+    *tokenizer = codec::Tokenizer::delimited(message.unreadText(), std::string_view(delimiter, 1));
+    return true;
   }
   if (type == typeid(StringMessageI18N)) {
-    *inPlace = true;
-    return codec::Tokenizer::lengthPrefixed(static_cast<StringMessageI18N&>(message).unreadText());
+    *tokenizer =
+        codec::Tokenizer::lengthPrefixed(static_cast<StringMessageI18N&>(message).unreadText());
+    return true;
   }
-  *inPlace = false;
-  return codec::Tokenizer::lengthPrefixed({});
+  return false;
 }
 
 }  // namespace
@@ -151,20 +153,19 @@ RecordTokens::RecordTokens(StringMessage& message, codec::Reporter& reporter)
       reporter_(reporter),
       mode_(Mode::kVirtual),
       tokenizer_(codec::Tokenizer::lengthPrefixed({})) {
-  bool inPlace = false;
-  tokenizer_ = inPlaceTokenizer(message, &inPlace);
-  if (inPlace) mode_ = Mode::kInPlace;
+  if (inPlaceTokenizer(message, &tokenizer_)) {
+    mode_ = tokenizer_.encoding() == codec::Encoding::kLengthPrefixed ? Mode::kLengthPrefixed
+                                                                      : Mode::kDelimited;
+  }
 }
 
 RecordTokens::~RecordTokens() {
-  if (mode_ == Mode::kInPlace) {
-    // A malformed length field is met again by the message's next read,
-    // which then ends the message itself.
-    if (typeid(message_) == typeid(StringMessageI18N)) {
-      static_cast<StringMessageI18N&>(message_).consumeText(tokenizer_.position());
-    } else {
-      message_.consumeText(tokenizer_.position());
-    }
+  // A malformed length field is met again by the message's next read, which
+  // then ends the message itself.
+  if (mode_ == Mode::kLengthPrefixed) {
+    static_cast<StringMessageI18N&>(message_).consumeText(tokenizer_.position());
+  } else if (mode_ == Mode::kDelimited) {
+    message_.consumeText(tokenizer_.position());
   }
   // The objects read keep the arena alive; the reader's own hold ends here.
   if (arena_ != nullptr) arena_->release();

@@ -99,9 +99,14 @@ class RecordTokens {
   // The next token; false at the end of the text (and, length-prefixed, at a
   // malformed length field, which ends the message).
   __attribute__((always_inline)) bool next(TokenView* token) {
-    if (mode_ == Mode::kVirtual) return nextVirtual(token);
     std::string_view view;
-    if (!tokenizer_.next(&view)) return false;
+    if (mode_ == Mode::kDelimited) {
+      if (!tokenizer_.nextSingleDelimited(&view)) return false;
+    } else if (mode_ == Mode::kLengthPrefixed) {
+      if (!tokenizer_.nextLengthPrefixed(&view)) return false;
+    } else {
+      return nextVirtual(token);
+    }
     token->data = view.data();
     token->size = view.size();
     return true;
@@ -119,7 +124,7 @@ class RecordTokens {
   BusinessObject* newChild();
 
  private:
-  enum class Mode { kInPlace, kVirtual };
+  enum class Mode { kDelimited, kLengthPrefixed, kVirtual };
 
   bool nextVirtual(TokenView* token);
 

@@ -6,19 +6,6 @@
 
 namespace hbconnector::detail::codec {
 
-std::size_t encodeToken(Encoding encoding, std::string_view delimiter, std::string_view token,
-                        char* at) {
-  if (token.empty()) token = kNullToken;
-  if (encoding == Encoding::kLengthPrefixed) {
-    const std::size_t prefix = formatLengthPrefix(token.size(), at);
-    std::memcpy(at + prefix, token.data(), token.size());
-    return prefix + token.size();
-  }
-  std::memcpy(at, token.data(), token.size());
-  if (!delimiter.empty()) std::memcpy(at + token.size(), delimiter.data(), delimiter.size());
-  return token.size() + delimiter.size();
-}
-
 std::uint64_t byteMask64Scalar(const char* p, char c) {
   std::uint64_t mask = 0;
   for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(p[i] == c) << i;
@@ -51,8 +38,8 @@ std::uint64_t byteMask64(const char* p, char c) {
 }
 
 std::size_t Tokenizer::findDelimiter(std::size_t from) {
-  const std::size_t end = text_.size();
-  const char* text = text_.data();
+  const std::size_t end = size_;
+  const char* text = data_;
   while (from < end) {
     const std::size_t block = from & ~std::size_t{63};
     if (block != blockStart_) {
@@ -75,46 +62,49 @@ std::size_t Tokenizer::findDelimiter(std::size_t from) {
 }
 
 bool Tokenizer::nextInSet(std::string_view* token) {
-  const std::size_t end = text_.size();
+  const std::string_view view = text();
+  const std::size_t end = view.size();
   std::size_t start = position_;
-  while (start < end && isDelimiter(text_[start])) ++start;
+  while (start < end && isDelimiter(view[start])) ++start;
   if (start >= end) {
     position_ = end;
     return false;
   }
   std::size_t stop = start + 1;
-  while (stop < end && !isDelimiter(text_[stop])) ++stop;
-  *token = text_.substr(start, stop - start);
+  while (stop < end && !isDelimiter(view[stop])) ++stop;
+  *token = view.substr(start, stop - start);
   position_ = stop == end ? end : stop + 1;
   return true;
 }
 
 bool Tokenizer::nextPrefixedSlow(std::string_view* token) {
-  const std::size_t end = text_.size();
+  const std::string_view view = text();
+  const std::size_t end = view.size();
   if (malformed_ || position_ >= end) return false;
-  const std::size_t separator = text_.find(kLengthSeparator, position_);
+  const std::size_t separator = view.find(kLengthSeparator, position_);
   if (separator == std::string_view::npos) return false;
   const std::size_t bytesLeft = end - separator - 1;
   std::size_t n = 0;
-  if (hex::parse(text_.substr(position_, separator - position_), bytesLeft, &n) !=
+  if (hex::parse(view.substr(position_, separator - position_), bytesLeft, &n) !=
       hex::Parse::kValid) {
     // The rest cannot be split reliably: the text ends here.
     malformed_ = true;
     return false;
   }
-  *token = text_.substr(separator + 1, n);
+  *token = view.substr(separator + 1, n);
   position_ = separator + 1 + n;
   return true;
 }
 
 bool Tokenizer::hasMore() const {
-  const std::size_t end = text_.size();
+  const std::string_view view = text();
+  const std::size_t end = view.size();
   if (position_ >= end) return false;
   if (encoding_ == Encoding::kLengthPrefixed) {
-    return !malformed_ && text_.find(kLengthSeparator, position_) != std::string_view::npos;
+    return !malformed_ && view.find(kLengthSeparator, position_) != std::string_view::npos;
   }
   for (std::size_t i = position_; i < end; ++i) {
-    if (!isDelimiter(text_[i])) return true;
+    if (!isDelimiter(view[i])) return true;
   }
   return false;
 }

@@ -57,11 +57,52 @@ inline std::size_t formatLengthPrefix(std::size_t length, char* out) {
   return digits + 1;
 }
 
+// Copies n bytes, kWidth <= n <= 2 * kWidth, as two moves of kWidth bytes
+// that overlap in the middle.
+template <std::size_t kWidth>
+inline void copyOverlapping(char* to, const char* from, std::size_t n) {
+  char head[kWidth], tail[kWidth];
+  std::memcpy(head, from, kWidth);
+  std::memcpy(tail, from + n - kWidth, kWidth);
+  std::memcpy(to, head, kWidth);
+  std::memcpy(to + n - kWidth, tail, kWidth);
+}
+
+// Copies n bytes. Short texts (most tokens and values) take a few moves
+// instead of a call; every access stays inside the n bytes of either side.
+// Kept for rows write/ours_delimited/S and read/ours_delimited_tree/S: values
+// are mostly a few bytes, where a memcpy call costs more than the copy.
+inline void copyBytes(char* to, const char* from, std::size_t n) {
+  if (n > 32) {
+    std::memcpy(to, from, n);
+  } else if (n >= 16) {
+    copyOverlapping<16>(to, from, n);
+  } else if (n >= 8) {
+    copyOverlapping<8>(to, from, n);
+  } else if (n >= 4) {
+    copyOverlapping<4>(to, from, n);
+  } else if (n >= 2) {
+    copyOverlapping<2>(to, from, n);
+  } else if (n == 1) {
+    to[0] = from[0];
+  }
+}
+
 // Writes one token at `at`: the token (kNullToken when empty) followed by
 // `delimiter`, or its length prefix and the token. `at` must have room for
 // encodedSize() bytes. Returns the bytes written.
-std::size_t encodeToken(Encoding encoding, std::string_view delimiter, std::string_view token,
-                        char* at);
+inline std::size_t encodeToken(Encoding encoding, std::string_view delimiter,
+                               std::string_view token, char* at) {
+  if (token.empty()) token = kNullToken;
+  if (encoding == Encoding::kLengthPrefixed) {
+    const std::size_t prefix = formatLengthPrefix(token.size(), at);
+    copyBytes(at + prefix, token.data(), token.size());
+    return prefix + token.size();
+  }
+  copyBytes(at, token.data(), token.size());
+  copyBytes(at + token.size(), delimiter.data(), delimiter.size());
+  return token.size() + delimiter.size();
+}
 // The bytes encodeToken writes at most for a token of `size` bytes.
 inline std::size_t encodedSize(std::size_t size, std::size_t delimiterLength) {
   return (size == 0 ? kNullToken.size() : size) + kMaxPrefixLength + delimiterLength;
@@ -107,18 +148,29 @@ class Tokenizer {
     if (single_) return nextDelimited(token);
     return nextInSet(token);
   }
+  // next() for a caller that knows the encoding (and, delimited, that there
+  // is one delimiter character): one test less per token in the record
+  // readers (rows read/ours_delimited/M and read/ours_prefixed/M).
+  __attribute__((always_inline)) bool nextSingleDelimited(std::string_view* token) {
+    return nextDelimited(token);
+  }
+  __attribute__((always_inline)) bool nextLengthPrefixed(std::string_view* token) {
+    return nextPrefixed(token);
+  }
+  bool singleDelimiter() const { return single_; }
   // Whether next() would find a token now.
   bool hasMore() const;
 
   std::size_t position() const { return position_; }
   bool malformed() const { return malformed_; }
-  std::size_t remaining() const { return position_ < text_.size() ? text_.size() - position_ : 0; }
+  std::size_t remaining() const { return position_ < size_ ? size_ - position_ : 0; }
   Encoding encoding() const { return encoding_; }
 
  private:
   Tokenizer(std::string_view text, Encoding encoding, std::string_view delimiters,
             std::size_t position)
-      : text_(text),
+      : data_(text.data()),
+        size_(text.size()),
         delimiters_(delimiters),
         position_(position),
         encoding_(encoding),
@@ -129,9 +181,9 @@ class Tokenizer {
   // once as a bit mask and kept, so each block is examined once however many
   // tokens it holds (rows read/ours_delimited/S, M, L).
   __attribute__((always_inline)) bool nextDelimited(std::string_view* token) {
-    const std::size_t end = text_.size();
+    const std::size_t end = size_;
     std::size_t start = position_;
-    while (start < end && text_[start] == delimiter_) ++start;
+    while (start < end && data_[start] == delimiter_) ++start;
     if (start >= end) {
       position_ = end;
       return false;
@@ -143,7 +195,7 @@ class Tokenizer {
     const std::size_t stop = bits != 0
                                  ? blockStart_ + static_cast<std::size_t>(__builtin_ctzll(bits))
                                  : findDelimiter(from);
-    *token = text_.substr(start, stop - start);
+    *token = std::string_view(data_ + start, stop - start);
     position_ = stop == end ? end : stop + 1;
     return true;
   }
@@ -152,9 +204,9 @@ class Tokenizer {
   // token (rows read/ours_prefixed/S, M, L); the rest goes the long way.
   __attribute__((always_inline)) bool nextPrefixed(std::string_view* token) {
     const std::size_t field = position_;
-    const std::size_t end = text_.size();
+    const std::size_t end = size_;
     if (!malformed_ && field < end && end - field >= 3) {
-      const auto* bytes = reinterpret_cast<const unsigned char*>(text_.data() + field);
+      const auto* bytes = reinterpret_cast<const unsigned char*>(data_ + field);
       // The table's values are signed on purpose: -1 marks a byte that is no digit.
       // NOLINTBEGIN(bugprone-signed-char-misuse)
       const int d0 = hex::kDigitValue.values[bytes[0]];
@@ -166,7 +218,7 @@ class Tokenizer {
         const std::size_t separator = field + (one ? 1 : 2);
         const auto n = static_cast<std::size_t>(one ? d0 : d0 * 16 + d1);
         if (n <= end - separator - 1) {
-          *token = text_.substr(separator + 1, n);
+          *token = std::string_view(data_ + separator + 1, n);
           position_ = separator + 1 + n;
           return true;
         }
@@ -180,7 +232,10 @@ class Tokenizer {
   bool nextPrefixedSlow(std::string_view* token);
   bool isDelimiter(char c) const { return delimiters_.find(c) != std::string_view::npos; }
 
-  std::string_view text_;
+  std::string_view text() const { return std::string_view(data_, size_); }
+
+  const char* data_;
+  std::size_t size_;
   std::string_view delimiters_;
   std::size_t position_;
   Encoding encoding_;
