@@ -128,6 +128,14 @@ class HB_EXPORT StringMessage {
   // growth of at least both lengths, so the zero always fits.
   void appendPieces(const char* first, std::size_t firstLength, const char* second,
                     std::size_t secondLength, std::size_t growth);
+  // Appends one token (the empty token as "null") in the delimited or the
+  // length-prefixed encoding, with the growth rule of append; the token may
+  // alias the current text.
+  void appendToken(std::string_view token, bool lengthPrefixed);
+  // Makes room for a text of `end` bytes and its zero. Returns the old
+  // buffer when it was replaced (the caller deletes it once nothing points
+  // into it), else null.
+  char* growFor(std::size_t end);
   // Makes room for `needed` more bytes and the terminating zero in the
   // buffer, doubling it when it must grow, so that a long run of appends
   // copies the text a logarithmic number of times.

@@ -122,28 +122,46 @@ void StringMessage::appendPieces(const char* first, std::size_t firstLength, con
   const std::size_t end = checkedAdd(length_, needed);
   applyGrowthRule(end, growth);
   // A piece may point into the text itself: keep the old buffer until copied.
-  std::unique_ptr<char[]> retired;
-  if (checkedAdd(end, 1) > allocated_) {
-    std::size_t size = std::max(checkedAdd(end, 1), capacity_);
-    if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
-    char* buffer = new char[size];
-    std::memcpy(buffer, text_, length_);
-    retired.reset(text_);
-    text_ = buffer;
-    allocated_ = size;
-  }
+  std::unique_ptr<char[]> retired(growFor(end));
   if (firstLength > 0) std::memmove(text_ + length_, first, firstLength);
   if (secondLength > 0) std::memmove(text_ + length_ + firstLength, second, secondLength);
   length_ = end;
   text_[length_] = '\0';
 }
 
-void StringMessage::append(const char* text) {
-  std::string_view token = text ? std::string_view(text) : std::string_view();
+char* StringMessage::growFor(std::size_t end) {
+  if (checkedAdd(end, 1) <= allocated_) return nullptr;
+  std::size_t size = std::max(checkedAdd(end, 1), capacity_);
+  if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
+  char* buffer = new char[size];
+  std::memcpy(buffer, text_, length_);
+  char* old = text_;
+  text_ = buffer;
+  allocated_ = size;
+  return old;
+}
+
+void StringMessage::appendToken(std::string_view token, bool lengthPrefixed) {
   if (token.empty()) token = codec::kNullToken;
-  const std::string_view delimiter(delimiter_);
-  const std::size_t both = checkedAdd(token.size(), delimiter.size());
-  appendPieces(token.data(), token.size(), delimiter.data(), delimiter.size(), both);
+  const std::string_view delimiter =
+      lengthPrefixed ? std::string_view() : std::string_view(delimiter_);
+  char prefix[codec::kMaxPrefixLength];
+  const std::size_t overhead =
+      lengthPrefixed ? codec::formatLengthPrefix(token.size(), prefix) : delimiter.size();
+  const std::size_t needed = checkedAdd(token.size(), overhead);
+  const std::size_t end = checkedAdd(length_, needed);
+  // The length-prefixed encoding counts room for the zero in its growth step.
+  applyGrowthRule(end, lengthPrefixed ? checkedAdd(needed, 1) : needed);
+  // The token may point into the text itself: keep the old buffer until copied.
+  std::unique_ptr<char[]> retired(growFor(end));
+  const auto encoding =
+      lengthPrefixed ? codec::Encoding::kLengthPrefixed : codec::Encoding::kDelimited;
+  length_ += codec::encodeToken(encoding, delimiter, token, text_ + length_);
+  text_[length_] = '\0';
+}
+
+void StringMessage::append(const char* text) {
+  appendToken(text ? std::string_view(text) : std::string_view(), false);
 }
 
 void StringMessage::append(int flag) {
@@ -295,12 +313,7 @@ std::size_t StringMessageI18N::formatLengthPrefix(std::size_t length, char* out)
 }
 
 void StringMessageI18N::append(const char* text) {
-  std::string_view token = text ? std::string_view(text) : std::string_view();
-  if (token.empty()) token = codec::kNullToken;
-  char prefix[codec::kMaxPrefixLength];
-  const std::size_t prefixLength = codec::formatLengthPrefix(token.size(), prefix);
-  const std::size_t both = checkedAdd(prefixLength, token.size());
-  appendPieces(prefix, prefixLength, token.data(), token.size(), checkedAdd(both, 1));
+  appendToken(text ? std::string_view(text) : std::string_view(), true);
 }
 
 void StringMessageI18N::append(int flag) {
