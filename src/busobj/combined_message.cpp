@@ -12,7 +12,7 @@
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "runtime/assert.hpp"
-#include "serial/busobj_record.hpp"
+#include "busobj/record_codec.hpp"
 
 namespace {
 
