@@ -32,13 +32,9 @@
 
 #include <climits>
 #include <cstddef>
+#include <string_view>
 
 #include "hbconnector/export.hpp"
-
-namespace hbconnector::detail {
-class RecordTokens;
-class RecordWriter;
-}  // namespace hbconnector::detail
 
 // The delimiters of the delimited encoding: business object and specification
 // records use code 3; status records and the combined message use code 4.
@@ -93,6 +89,33 @@ class HB_EXPORT StringMessage {
   static int getDefaultBufferSize();
   static void setDefaultBufferSize(int size);
 
+  // In-place access for the library's record readers and writers, which take
+  // tokens from the text and write tokens into it without a call per token.
+  // Connector code has no need of these; the virtual operations above are
+  // the interface.
+  //
+  // The text that reading has not consumed: from where the next read starts
+  // (reading is started first, as nextToken would) to the end of what reading
+  // sees. consumeText marks its first `bytes` as read.
+  std::string_view unreadText();
+  void consumeText(std::size_t bytes) { readPos_ += bytes; }
+  // Room for `bytes` more bytes and the terminating zero after the text;
+  // returns where they go. commitText then adds `bytes` (at most as many as
+  // reserved) written there to the text. The capacity getSize reports is not
+  // touched: growReportedCapacity applies its growth rule (when it is not
+  // larger than `end`, it grows by `growth` + default buffer size).
+  char* reserveText(std::size_t bytes) {
+    if (length_ + bytes + 1 > allocated_) reserveBytes(bytes);
+    return text_ + length_;
+  }
+  void commitText(std::size_t bytes) {
+    length_ += bytes;
+    text_[length_] = '\0';
+  }
+  void growReportedCapacity(std::size_t end, std::size_t growth) { applyGrowthRule(end, growth); }
+  // Bytes of text, without the terminating zero, not clamped.
+  std::size_t textSize() const { return length_; }
+
  protected:
   struct TextCopy {};
   // Capacity length + 1 holding a copy of `length` bytes of data; no reading
@@ -105,11 +128,14 @@ class HB_EXPORT StringMessage {
   // growth of at least both lengths, so the zero always fits.
   void appendPieces(const char* first, std::size_t firstLength, const char* second,
                     std::size_t secondLength, std::size_t growth);
-  // Appends bytes without touching the capacity reported by getSize (the
-  // record writer applies the growth rule itself, once per appended token).
-  void appendBytes(const char* data, std::size_t length);
-  // The most bytes a token's length prefix can take.
-  static constexpr std::size_t kMaxTokenOverhead = 2 * sizeof(std::size_t) + 2;
+  // Appends one token (the empty token as "null") in the delimited or the
+  // length-prefixed encoding, with the growth rule of append; the token may
+  // alias the current text.
+  void appendToken(std::string_view token, bool lengthPrefixed);
+  // Makes room for a text of `end` bytes and its zero. Returns the old
+  // buffer when it was replaced (the caller deletes it once nothing points
+  // into it), else null.
+  char* growFor(std::size_t end);
   // Makes room for `needed` more bytes and the terminating zero in the
   // buffer, doubling it when it must grow, so that a long run of appends
   // copies the text a logarithmic number of times.
@@ -121,10 +147,6 @@ class HB_EXPORT StringMessage {
 
   // Makes the reading copy of the first readLength_ bytes of the text.
   void makeReadCopy();
-
-  // The record reader and writer work on the buffers directly.
-  friend class hbconnector::detail::RecordTokens;
-  friend class hbconnector::detail::RecordWriter;
 
   char* text_ = nullptr;
   char* readCopy_ = nullptr;
@@ -205,12 +227,17 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   // the returned text and deletes it with delete[]. Null at the end.
   char* takeNextToken();
 
+  // In-place reading for the library's record readers, as in the base class:
+  // the text from the reading position to its end (empty once a malformed
+  // length field has ended the message), and marking bytes of it read.
+  std::string_view unreadText();
+  void consumeText(std::size_t bytes) { position_ += bytes; }
+
  private:
-  friend class hbconnector::detail::RecordTokens;
   struct TokenList;
   // Finds the next token's bytes without copying; false at the end or on a
   // malformed length field (which also ends the message).
-  bool scanNextToken(const char** begin, std::size_t* length);
+  bool scanNextToken(std::string_view* token);
 
   std::size_t position_ = 0;
   bool malformed_ = false;

@@ -43,7 +43,6 @@
 #include "hbconnector/tracing.hpp"
 #include "hbconnector/transaction_busobj.hpp"
 #include "runtime/upcalls.hpp"
-#include "serial/busobj_record.hpp"
 
 namespace hbconnector::detail::natives {
 namespace {
@@ -235,15 +234,12 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
     converted.reset();
     return dispatch<false>(request, reader, transactional != JNI_FALSE, [] {});
   }
-  // The object is read straight from the agent's characters (no copy); they
-  // and the content reference are released as soon as it is built.
-  StringMessage reader(1);
-  std::optional<RecordTokens::LentText> lent(std::in_place, reader, chars->get(), chars->length());
-  return dispatch<false>(request, reader, transactional != JNI_FALSE, [&] {
-    lent.reset();
-    chars.reset();
-    content.reset();
-  });
+  // The reader keeps its own copy of the agent's characters, so they and the
+  // content reference are released before the object is even built.
+  StringMessage reader(chars->get());
+  chars.reset();
+  content.reset();
+  return dispatch<false>(request, reader, transactional != JNI_FALSE, [] {});
 }
 
 int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {

@@ -5,10 +5,10 @@
 
 #include "busobj/busobj_access.hpp"
 #include "busobj/diagnostics.hpp"
+#include "busobj/record_codec.hpp"
 #include "hbconnector/bo_handler.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
-#include "serial/busobj_record.hpp"
 
 namespace d = hbconnector::detail;
 using hbconnector::detail::BusObjAccess;
@@ -45,15 +45,13 @@ void TransactionBusinessObject::releasePriorImage() {
 void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
   // The children of the prior image are nested one level below this record.
   d::RecordDepth depth;
-  d::RecordTokens tokens(message);
+  d::RecordTokens tokens(message, d::agentReporter());
   d::TokenView tag;
   if (!tokens.next(&tag) || !tag.is(d::kTransactionTag)) return;
+  // The prior image goes first: it only exists together with a spec.
   auto fail = [this] {
     releasePriorImage();
-    BusObjAccess::invalidate(*this);
-    BusObjAccess::setVerbUnchecked(*this, nullptr);
-    BusObjAccess::setLocaleUnchecked(*this, nullptr);
-    delta_ = false;
+    d::discardRecord(*this);
   };
   d::TokenView typeName, version, verb;
   if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&verb)) {
@@ -63,7 +61,7 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
   BusObjAccess::setVerbUnchecked(*this, verb.data, verb.size);
   BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
-    d::reportMsg(d::kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
+    tokens.reporter().report(d::kMsgUnknownType, 6, version.view(), typeName.view());
     fail();
     return;
   }
@@ -82,7 +80,7 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
     return;
   }
   if (d::countValue(countToken) != count) {
-    d::reportMsg(d::kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
+    tokens.reporter().report(d::kMsgUnknownType, 6, version.view(), typeName.view());
     return;
   }
   if (!d::readAttributeEntries(tokens, *spec_, oldValues_, *this, false, depth.level())) {

@@ -40,7 +40,9 @@ constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
 // thread: a verb request reads a record much like the one before, and reusing
 // the memory keeps it warm and spares the allocator, which hands large blocks
 // back to the system and faults them in again. At most kCachedBytes per thread:
-// agent threads each keep no more than that once their trees are gone.
+// agent threads each keep no more than that once their trees are gone. The
+// per-thread cache is kept for rows read/ours_delimited_tree/L and
+// read/ours_prefixed_tree/L.
 constexpr std::size_t kCachedBytes = std::size_t{4} << 20;
 constexpr std::size_t kCachedBlocks = 64;
 

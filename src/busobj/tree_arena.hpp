@@ -37,38 +37,13 @@
 #include <memory>
 #include <vector>
 
+#include "serial/codec.hpp"
+
 class BusinessObject;
 
 namespace hbconnector::detail {
 
-// Copies n bytes, kWidth <= n <= 2 * kWidth, as two moves of kWidth bytes
-// that overlap in the middle.
-template <std::size_t kWidth>
-inline void copyOverlapping(char* to, const char* from, std::size_t n) {
-  char head[kWidth], tail[kWidth];
-  std::memcpy(head, from, kWidth);
-  std::memcpy(tail, from + n - kWidth, kWidth);
-  std::memcpy(to, head, kWidth);
-  std::memcpy(to + n - kWidth, tail, kWidth);
-}
-
-// Copies n bytes. Short texts (most values) take a few moves instead of a
-// call; every access stays inside the n bytes of either side.
-inline void copyBytes(char* to, const char* from, std::size_t n) {
-  if (n > 32) {
-    std::memcpy(to, from, n);
-  } else if (n >= 16) {
-    copyOverlapping<16>(to, from, n);
-  } else if (n >= 8) {
-    copyOverlapping<8>(to, from, n);
-  } else if (n >= 4) {
-    copyOverlapping<4>(to, from, n);
-  } else if (n >= 2) {
-    copyOverlapping<2>(to, from, n);
-  } else if (n == 1) {
-    to[0] = from[0];
-  }
-}
+using codec::copyBytes;
 
 class TreeArena {
  public:

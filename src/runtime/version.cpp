@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "serial/decimal.hpp"
+#include "collections/decimal.hpp"
 
 namespace hbconnector::detail {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "hbconnector/string_message.hpp"
-#include "serial/decimal.hpp"
+#include "collections/decimal.hpp"
 
 namespace {
 

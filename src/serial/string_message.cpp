@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "collections/assert.hpp"
+#include "collections/hex.hpp"
+#include "serial/codec.hpp"
 
 namespace hbconnector::detail {
 namespace {
@@ -44,42 +46,6 @@ char* newZeroedBuffer(std::size_t capacity) {
   return buffer;
 }
 
-constexpr char kLengthSeparator = '#';
-constexpr char kNullToken[] = "null";
-constexpr std::size_t kNullTokenLength = sizeof(kNullToken) - 1;
-
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-enum class LengthField { kValid, kInvalid, kTooLong };
-
-// Reads the hexadecimal length field [begin, end). The value is only trusted
-// up to `limit` (the bytes that remain after the separator): larger values are
-// reported as too long (value SIZE_MAX) without finishing the sum, so nothing
-// can overflow.
-LengthField parseLengthField(const char* begin, const char* end, std::size_t limit,
-                             std::size_t* value) {
-  if (begin == end) return LengthField::kInvalid;
-  std::size_t sum = 0;
-  bool tooLong = false;
-  for (const char* p = begin; p != end; ++p) {
-    const int digit = hexDigitValue(*p);
-    if (digit < 0) return LengthField::kInvalid;
-    if (!tooLong) {
-      sum = sum * 16 + static_cast<std::size_t>(digit);
-      tooLong = sum > limit;
-    }
-    // Once too long, keep checking the digits: an invalid field wins.
-  }
-  *value = tooLong ? SIZE_MAX : sum;
-  if (tooLong) return LengthField::kTooLong;
-  return LengthField::kValid;
-}
-
 }  // namespace
 }  // namespace hbconnector::detail
 
@@ -87,12 +53,9 @@ using hbconnector::detail::boundedLength;
 using hbconnector::detail::checkedAdd;
 using hbconnector::detail::clampToInt;
 using hbconnector::detail::defaultBufferSize;
-using hbconnector::detail::kLengthSeparator;
-using hbconnector::detail::kNullToken;
-using hbconnector::detail::kNullTokenLength;
-using hbconnector::detail::LengthField;
 using hbconnector::detail::newZeroedBuffer;
-using hbconnector::detail::parseLengthField;
+namespace codec = hbconnector::detail::codec;
+namespace hex = hbconnector::detail::hex;
 
 // ---------------------------------------------------------------------------
 // StringMessage
@@ -153,44 +116,52 @@ void StringMessage::reserveBytes(std::size_t needed) {
   allocated_ = size;
 }
 
-void StringMessage::appendBytes(const char* data, std::size_t length) {
-  reserveBytes(length);
-  std::memcpy(text_ + length_, data, length);
-  length_ += length;
-  text_[length_] = '\0';
-}
-
 void StringMessage::appendPieces(const char* first, std::size_t firstLength, const char* second,
                                  std::size_t secondLength, std::size_t growth) {
   const std::size_t needed = checkedAdd(firstLength, secondLength);
   const std::size_t end = checkedAdd(length_, needed);
   applyGrowthRule(end, growth);
   // A piece may point into the text itself: keep the old buffer until copied.
-  std::unique_ptr<char[]> retired;
-  if (checkedAdd(end, 1) > allocated_) {
-    std::size_t size = std::max(checkedAdd(end, 1), capacity_);
-    if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
-    char* buffer = new char[size];
-    std::memcpy(buffer, text_, length_);
-    retired.reset(text_);
-    text_ = buffer;
-    allocated_ = size;
-  }
+  std::unique_ptr<char[]> retired(growFor(end));
   if (firstLength > 0) std::memmove(text_ + length_, first, firstLength);
   if (secondLength > 0) std::memmove(text_ + length_ + firstLength, second, secondLength);
   length_ = end;
   text_[length_] = '\0';
 }
 
+char* StringMessage::growFor(std::size_t end) {
+  if (checkedAdd(end, 1) <= allocated_) return nullptr;
+  std::size_t size = std::max(checkedAdd(end, 1), capacity_);
+  if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
+  char* buffer = new char[size];
+  std::memcpy(buffer, text_, length_);
+  char* old = text_;
+  text_ = buffer;
+  allocated_ = size;
+  return old;
+}
+
+void StringMessage::appendToken(std::string_view token, bool lengthPrefixed) {
+  if (token.empty()) token = codec::kNullToken;
+  const std::string_view delimiter =
+      lengthPrefixed ? std::string_view() : std::string_view(delimiter_);
+  char prefix[codec::kMaxPrefixLength];
+  const std::size_t overhead =
+      lengthPrefixed ? codec::formatLengthPrefix(token.size(), prefix) : delimiter.size();
+  const std::size_t needed = checkedAdd(token.size(), overhead);
+  const std::size_t end = checkedAdd(length_, needed);
+  // The length-prefixed encoding counts room for the zero in its growth step.
+  applyGrowthRule(end, lengthPrefixed ? checkedAdd(needed, 1) : needed);
+  // The token may point into the text itself: keep the old buffer until copied.
+  std::unique_ptr<char[]> retired(growFor(end));
+  const auto encoding =
+      lengthPrefixed ? codec::Encoding::kLengthPrefixed : codec::Encoding::kDelimited;
+  length_ += codec::encodeToken(encoding, delimiter, token, text_ + length_);
+  text_[length_] = '\0';
+}
+
 void StringMessage::append(const char* text) {
-  std::size_t n = text ? std::strlen(text) : 0;
-  if (n == 0) {
-    text = kNullToken;
-    n = kNullTokenLength;
-  }
-  const std::size_t delimiterLength = std::strlen(delimiter_);
-  const std::size_t both = checkedAdd(n, delimiterLength);
-  appendPieces(text, n, delimiter_, delimiterLength, both);
+  appendToken(text ? std::string_view(text) : std::string_view(), false);
 }
 
 void StringMessage::append(int flag) {
@@ -226,54 +197,41 @@ void StringMessage::makeReadCopy() {
   copyMade_ = true;
 }
 
-char* StringMessage::nextToken() {
+std::string_view StringMessage::unreadText() {
+  // What nextToken does first when reading (re)starts.
   if (restartPending_) {
-    if (!resetDone_) resetTokenizer();
+    if (!resetDone_) StringMessage::resetTokenizer();
     restartPending_ = false;
     readPos_ = 0;
   }
+  return {text_ + readPos_, readLength_ - readPos_};
+}
+
+char* StringMessage::nextToken() {
+  unreadText();
   if (!copyMade_) makeReadCopy();
-  char* const end = readCopy_ + readLength_;
-  char* p = readCopy_ + readPos_;
-  char* tokenEnd;
-  if (delimiter_[0] != '\0' && delimiter_[1] == '\0') {
-    // One delimiter character: the usual case, kept to plain scans.
-    const char d = delimiter_[0];
-    while (p != end && *p == d) ++p;
-    if (p == end) {
-      readPos_ = readLength_;
-      return nullptr;
-    }
-    tokenEnd = static_cast<char*>(std::memchr(p, d, static_cast<std::size_t>(end - p)));
-    if (tokenEnd == nullptr) tokenEnd = end;
-  } else {
-    // Zeros written into the copy all lie before p, so the scans stop at end.
-    p += std::strspn(p, delimiter_);
-    if (p == end) {
-      readPos_ = readLength_;
-      return nullptr;
-    }
-    tokenEnd = p + std::strcspn(p, delimiter_);
-  }
-  if (tokenEnd == end) {
-    readPos_ = readLength_;
-  } else {
-    *tokenEnd = '\0';
-    readPos_ = static_cast<std::size_t>(tokenEnd - readCopy_) + 1;
-  }
-  return p;
+  // Tokens are handed out from the reading copy, each ended by a zero written
+  // over the delimiter that follows it.
+  auto tokens =
+      codec::Tokenizer::delimited(std::string_view(readCopy_, readLength_), delimiter_, readPos_);
+  std::string_view token;
+  const bool found = tokens.next(&token);
+  readPos_ = tokens.position();
+  if (!found) return nullptr;
+  char* start = readCopy_ + (token.data() - readCopy_);
+  start[token.size()] = '\0';
+  return start;
 }
 
 bool StringMessage::hasMoreTokens() {
   // Before any reset the first read would take the text as it is now. The
   // text holds the same bytes as the reading copy from the position on.
-  if (!resetDone_) return std::strspn(text_, delimiter_) < length_;
-  const std::size_t position = restartPending_ ? 0 : readPos_;
-  const std::size_t remaining = readLength_ - position;
-  for (std::size_t i = 0; i < remaining; ++i) {
-    if (std::strchr(delimiter_, text_[position + i]) == nullptr) return true;
+  if (!resetDone_) {
+    return codec::Tokenizer::delimited(std::string_view(text_, length_), delimiter_).hasMore();
   }
-  return false;
+  const std::size_t position = restartPending_ ? 0 : readPos_;
+  return codec::Tokenizer::delimited(std::string_view(text_, readLength_), delimiter_, position)
+      .hasMore();
 }
 
 void StringMessage::setDelimiter(const char* delimiter) {
@@ -351,29 +309,11 @@ StringMessageI18N::StringMessageI18N(const char* data, std::size_t length)
 StringMessageI18N::~StringMessageI18N() { delete tokens_; }
 
 std::size_t StringMessageI18N::formatLengthPrefix(std::size_t length, char* out) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  if (length == 0) length = kNullTokenLength;
-  char reversed[2 * sizeof(std::size_t)];
-  std::size_t digits = 0;
-  do {
-    reversed[digits++] = kDigits[length & 0xf];
-    length >>= 4;
-  } while (length != 0);
-  for (std::size_t i = 0; i < digits; ++i) out[i] = reversed[digits - 1 - i];
-  out[digits] = kLengthSeparator;
-  return digits + 1;
+  return codec::formatLengthPrefix(length, out);
 }
 
 void StringMessageI18N::append(const char* text) {
-  std::size_t n = text ? std::strlen(text) : 0;
-  if (n == 0) {
-    text = kNullToken;
-    n = kNullTokenLength;
-  }
-  char prefix[kMaxPrefixLength];
-  const std::size_t prefixLength = formatLengthPrefix(n, prefix);
-  const std::size_t both = checkedAdd(prefixLength, n);
-  appendPieces(prefix, prefixLength, text, n, checkedAdd(both, 1));
+  appendToken(text ? std::string_view(text) : std::string_view(), true);
 }
 
 void StringMessageI18N::append(int flag) {
@@ -398,38 +338,32 @@ void StringMessageI18N::resetTokenizer() {
   tokens_->clear();
 }
 
-bool StringMessageI18N::scanNextToken(const char** begin, std::size_t* length) {
-  if (malformed_) return false;
+std::string_view StringMessageI18N::unreadText() {
+  // What nextToken does first when reading restarts.
   if (restartPending_) {
     position_ = 0;
     restartPending_ = false;
   }
-  if (position_ >= length_) return false;
-  const char* field = text_ + position_;
-  const char* end = text_ + length_;
-  const char* separator =
-      static_cast<const char*>(std::memchr(field, kLengthSeparator, length_ - position_));
-  if (separator == nullptr) return false;
-  const std::size_t remaining = static_cast<std::size_t>(end - separator) - 1;
-  std::size_t n = 0;
-  if (parseLengthField(field, separator, remaining, &n) != LengthField::kValid) {
-    // The rest cannot be split reliably: the message ends here until a reset.
-    malformed_ = true;
-    return false;
-  }
-  *begin = separator + 1;
-  *length = n;
-  position_ = static_cast<std::size_t>(separator - text_) + 1 + n;
-  return true;
+  if (malformed_ || position_ >= length_) return {};
+  return {text_ + position_, length_ - position_};
+}
+
+bool StringMessageI18N::scanNextToken(std::string_view* token) {
+  const std::string_view unread = unreadText();
+  auto tokens = codec::Tokenizer::lengthPrefixed(unread);
+  const bool found = tokens.next(token);
+  // A malformed length field ends the message until the next reset.
+  if (tokens.malformed()) malformed_ = true;
+  position_ += tokens.position();
+  return found;
 }
 
 char* StringMessageI18N::takeNextToken() {
-  const char* begin = nullptr;
-  std::size_t n = 0;
-  if (!scanNextToken(&begin, &n)) return nullptr;
-  char* token = new char[n + 1];
-  std::memcpy(token, begin, n);
-  token[n] = '\0';
+  std::string_view found;
+  if (!scanNextToken(&found)) return nullptr;
+  char* token = new char[found.size() + 1];
+  std::memcpy(token, found.data(), found.size());
+  token[found.size()] = '\0';
   return token;
 }
 
@@ -445,7 +379,7 @@ bool StringMessageI18N::hasMoreTokens() {
   if (malformed_) return false;
   const std::size_t position = restartPending_ ? 0 : position_;
   if (position >= length_) return false;
-  return std::memchr(text_ + position, kLengthSeparator, length_ - position) != nullptr;
+  return codec::Tokenizer::lengthPrefixed(std::string_view(text_, length_), position).hasMore();
 }
 
 void StringMessageI18N::setDelimiter([[maybe_unused]] const char* delimiter) {
@@ -454,18 +388,19 @@ void StringMessageI18N::setDelimiter([[maybe_unused]] const char* delimiter) {
 }
 
 int StringMessageI18N::getSize() {
-  const char* const end = text_ + length_;
-  const char* position = text_;
+  const std::string_view text(text_, length_);
+  std::size_t position = 0;
   std::size_t count = 0;
-  while (position < end) {
-    const char* separator = static_cast<const char*>(
-        std::memchr(position, kLengthSeparator, static_cast<std::size_t>(end - position)));
-    if (separator == nullptr) break;
-    const std::size_t bytesLeft = static_cast<std::size_t>(end - separator) - 1;
+  while (position < text.size()) {
+    const std::size_t separator = text.find(codec::kLengthSeparator, position);
+    if (separator == std::string_view::npos) break;
+    const std::size_t bytesLeft = text.size() - separator - 1;
     std::size_t tokenLength = 0;
-    const bool lengthFieldIsHex =
-        parseLengthField(position, separator, bytesLeft, &tokenLength) != LengthField::kInvalid;
+    const hex::Parse parsed =
+        hex::parse(text.substr(position, separator - position), bytesLeft, &tokenLength);
+    const bool lengthFieldIsHex = parsed != hex::Parse::kInvalid;
     HB_ASSERT(lengthFieldIsHex);
+    if (parsed == hex::Parse::kTooLarge) tokenLength = SIZE_MAX;
     HB_ASSERT(tokenLength <= bytesLeft);
     ++count;
     position = separator + 1 + tokenLength;

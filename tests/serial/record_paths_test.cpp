@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "busobj/record_codec.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/string_message.hpp"
 #include "hbconnector/transaction_busobj.hpp"
-#include "serial/busobj_record.hpp"
 #include "support/fake_agent.hpp"
 #include "support/record_text.hpp"
 #include "support/spec_builder.hpp"
@@ -294,46 +294,6 @@ TEST_F(RecordPathsTest, TransactionRecordsReadTheirPriorImageOnBothRoads) {
   // the two roads must agree.
   for (const TransactionBusinessObject* bo : {&a, &b})
     EXPECT_EQ(std::unique_ptr<StringMessage>(bo->toStringMessage())->getText(), bars(text));
-}
-
-TEST_F(RecordPathsTest, ALentTextIsReadInPlaceAndGivenBackUnchanged) {
-  for (int n : {0, 3, 40}) {
-    // Exactly sized, so reading past the lent text's zero is seen by the
-    // address sanitizer; the text must be only read.
-    const std::string text = bars(orderTokens(n) +
-                                  "TransactionBusinessObject|Order|1.0.0|Create|4|O-1|0|1|"
-                                  "BusinessObject|Line|1.0.0|false|null|en_US|2|L9|6||old|");
-    std::unique_ptr<char[]> lent(new char[text.size() + 1]);
-    std::memcpy(lent.get(), text.c_str(), text.size() + 1);
-    StringMessage copy(text.c_str());
-    TransactionBusinessObject expected(copy);
-    ASSERT_NE(expected.getSpec(), nullptr);
-
-    StringMessage reader(1);
-    std::unique_ptr<TransactionBusinessObject> bo;
-    {
-      detail::RecordTokens::LentText guard(reader, lent.get(), text.size());
-      EXPECT_EQ(reader.getLength(), static_cast<int>(text.size()));
-      bo = std::make_unique<TransactionBusinessObject>(reader);
-    }
-    // The tree keeps nothing of the lent text: overwrite it before looking.
-    EXPECT_EQ(std::string(lent.get()), text);
-    std::memset(lent.get(), 'x', text.size());
-    ASSERT_NE(bo->getSpec(), nullptr) << n;
-    ASSERT_NE(bo->getOldAttrValue(2), nullptr);
-    EXPECT_EQ(std::unique_ptr<StringMessage>(bo->toStringMessage())->getText(), text) << n;
-    EXPECT_EQ(write(*bo, false), write(expected, false)) << n;
-    EXPECT_STREQ(bo->getVerb(), "Create");
-
-    // The message has its own empty text back, as if made from "".
-    EXPECT_STREQ(reader.getText(), "");
-    EXPECT_EQ(reader.getSize(), 1);
-    EXPECT_EQ(reader.nextToken(), nullptr);
-    reader.append("again");
-    EXPECT_EQ(std::string(reader.getText()), bars("again|"));
-    reader.resetTokenizer();
-    EXPECT_STREQ(reader.nextToken(), "again");
-  }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/string_message.hpp"
-#include "serial/busobj_record.hpp"
+#include "busobj/record_codec.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "hbconnector/serializer.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
+#include "busobj/record_codec.hpp"
 #include "collections/assert.hpp"
-#include "serial/busobj_record.hpp"
 
 namespace {
 

@@ -18,7 +18,7 @@
 //   - Null elements of an array and invalid children are not written (an
 //     element record needs a type); the element count counts the written ones.
 //   - An invalid object writes nothing: its message is empty.
-#include "serial/busobj_record.hpp"
+#include "busobj/record_codec.hpp"
 
 #include <charconv>
 #include <cstring>
@@ -26,44 +26,19 @@
 #include <string>
 #include <typeinfo>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "busobj/busobj_access.hpp"
 #include "busobj/diagnostics.hpp"
 #include "busobj/tree_arena.hpp"
+#include "collections/decimal.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/version.hpp"
-#include "serial/decimal.hpp"
+#include "serial/codec.hpp"
 
 namespace hbconnector::detail {
 
 namespace {
 
 thread_local int tRecordLevel = 0;
-
-// One bit per byte of the 64 bytes at p that equals c.
-std::uint64_t byteMask64(const char* p, char c) {
-#if defined(__SSE2__)
-  const __m128i needle = _mm_set1_epi8(c);
-  const auto* blocks = reinterpret_cast<const __m128i*>(p);
-  const auto b0 = static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(blocks), needle)));
-  const auto b1 = static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(blocks + 1), needle)));
-  const auto b2 = static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(blocks + 2), needle)));
-  const auto b3 = static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(blocks + 3), needle)));
-  return static_cast<std::uint64_t>(b0) | static_cast<std::uint64_t>(b1) << 16 |
-         static_cast<std::uint64_t>(b2) << 32 | static_cast<std::uint64_t>(b3) << 48;
-#else
-  std::uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(p[i] == c) << i;
-  return mask;
-#endif
-}
 
 // Reads the rest of a business object record whose tag has been taken into
 // bo, an object without spec, slots, verb or locale. False when the record is
@@ -110,13 +85,13 @@ bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
 
   BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
-    reportMsg(kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
+    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
     return false;
   }
   TokenView count;
   if (!tokens.next(&count)) return false;
   if (spec->getAttributeCount() < 0 || countValue(count) != spec->getAttributeCount()) {
-    reportMsg(kMsgUnknownType, 6, version.text().c_str(), typeName.text().c_str());
+    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
     return false;
   }
   BusObjAccess::attachSpec(bo, spec);
@@ -139,72 +114,69 @@ int countValue(const TokenView& token) { return decimalToInt(token.data, token.s
 
 // ---- RecordTokens -------------------------------------------------------------
 
-RecordTokens::RecordTokens(StringMessage& message) : message_(message), mode_(Mode::kVirtual) {
+namespace {
+
+// Message ids and types with their texts as the agent's log shows them.
+class AgentReporter final : public codec::Reporter {
+ public:
+  void report(int id, int type, std::string_view first, std::string_view second) override {
+    reportMsg(id, type, std::string(first).c_str(), std::string(second).c_str());
+  }
+};
+
+// The tokenizer over a message of the library's own classes read in place;
+// false for any other message.
+bool inPlaceTokenizer(StringMessage& message, codec::Tokenizer* tokenizer) {
   const std::type_info& type = typeid(message);
-  if (type == typeid(StringMessage) && message.delimiter_[0] != '\0' &&
-      message.delimiter_[1] == '\0') {
-    mode_ = Mode::kDelimited;
-    // What nextToken does first when reading (re)starts.
-    if (message.restartPending_) {
-      if (!message.resetDone_) message.resetTokenizer();
-      message.restartPending_ = false;
-      message.readPos_ = 0;
-    }
-    text_ = message.text_;
-    position_ = message.readPos_;
-    end_ = message.readLength_;
-    delimiter_ = message.delimiter_[0];
-  } else if (type == typeid(StringMessageI18N)) {
-    mode_ = Mode::kLengthPrefixed;
-    auto& prefixed = static_cast<StringMessageI18N&>(message);
-    // What nextToken does first when reading restarts.
-    if (prefixed.restartPending_) {
-      prefixed.position_ = 0;
-      prefixed.restartPending_ = false;
-    }
-    text_ = prefixed.text_;
-    position_ = prefixed.position_;
-    end_ = prefixed.length_;
+  const char* delimiter = message.getDelimiter();
+  if (type == typeid(StringMessage) && delimiter[0] != '\0' && delimiter[1] == '\0') {
+    *tokenizer = codec::Tokenizer::delimited(message.unreadText(), std::string_view(delimiter, 1));
+    return true;
+  }
+  if (type == typeid(StringMessageI18N)) {
+    *tokenizer =
+        codec::Tokenizer::lengthPrefixed(static_cast<StringMessageI18N&>(message).unreadText());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+codec::Reporter& agentReporter() {
+  static AgentReporter reporter;
+  return reporter;
+}
+
+RecordTokens::RecordTokens(StringMessage& message, codec::Reporter& reporter)
+    : message_(message),
+      reporter_(reporter),
+      mode_(Mode::kVirtual),
+      tokenizer_(codec::Tokenizer::lengthPrefixed({})) {
+  if (inPlaceTokenizer(message, &tokenizer_)) {
+    mode_ = tokenizer_.encoding() == codec::Encoding::kLengthPrefixed ? Mode::kLengthPrefixed
+                                                                      : Mode::kDelimited;
   }
 }
 
 RecordTokens::~RecordTokens() {
-  if (mode_ == Mode::kDelimited) message_.readPos_ = position_;
-  if (mode_ == Mode::kLengthPrefixed)
-    static_cast<StringMessageI18N&>(message_).position_ = position_;
+  // A malformed length field is met again by the message's next read, which
+  // then ends the message itself.
+  if (mode_ == Mode::kLengthPrefixed) {
+    static_cast<StringMessageI18N&>(message_).consumeText(tokenizer_.position());
+  } else if (mode_ == Mode::kDelimited) {
+    message_.consumeText(tokenizer_.position());
+  }
   // The objects read keep the arena alive; the reader's own hold ends here.
   if (arena_ != nullptr) arena_->release();
 }
 
-RecordTokens::LentText::LentText(StringMessage& message, const char* text, std::size_t length)
-    : message_(message),
-      own_(message.text_),
-      ownAllocated_(message.allocated_),
-      ownCapacity_(message.capacity_) {
-  // Nothing writes through text_ while it is lent: reading takes tokens from
-  // it directly or from the message's own reading copy.
-  message.text_ = const_cast<char*>(text);
-  message.length_ = length;
-  message.allocated_ = length + 1;
-  message.capacity_ = length + 1;
-  message.resetTokenizer();
-}
-
-RecordTokens::LentText::~LentText() {
-  message_.text_ = own_;
-  message_.text_[0] = '\0';
-  message_.length_ = 0;
-  message_.allocated_ = ownAllocated_;
-  message_.capacity_ = ownCapacity_;
-  message_.resetTokenizer();
-}
-
-bool RecordTokens::nextPrefixedByMessage(TokenView* token) {
-  auto& prefixed = static_cast<StringMessageI18N&>(message_);
-  prefixed.position_ = position_;
-  const bool found = prefixed.scanNextToken(&token->data, &token->size);
-  position_ = prefixed.position_;
-  return found;
+bool RecordTokens::nextVirtual(TokenView* token) {
+  const char* text = message_.nextToken();
+  if (text == nullptr) return false;
+  token->data = text;
+  token->size = std::strlen(text);
+  return true;
 }
 
 BusinessObject* RecordTokens::newChild() {
@@ -213,84 +185,25 @@ BusinessObject* RecordTokens::newChild() {
     // Every token of n bytes takes at least n + 1 bytes of text (its
     // delimiter, or a length prefix of two bytes or more), and the last one
     // at most one byte less: the rest of the text bounds every copy.
-    std::size_t remaining;
-    if (mode_ == Mode::kDelimited) {
-      remaining = end_ - position_;
-    } else {
-      remaining = end_ > position_ ? end_ - position_ : 0;
-    }
-    arena_ = TreeArena::create(remaining + 1);
+    arena_ = TreeArena::create(tokenizer_.remaining() + 1);
   }
   return arena_->newObject();
 }
 
-bool RecordTokens::nextOther(TokenView* token) {
-  switch (mode_) {
-    case Mode::kDelimited:
-      return next(token);
-    case Mode::kLengthPrefixed: {
-      // Fields of up to eight hexadecimal digits, then "#", then no more
-      // bytes than remain (next() takes those of one or two digits itself).
-      // Anything else is read by the message.
-      if (static_cast<StringMessageI18N&>(message_).malformed_) return false;
-      const std::size_t field = position_;
-      std::size_t i = field;
-      std::size_t n = 0;
-      while (i < end_ && i - field < 8) {
-        const char c = text_[i];
-        if (c == '#') break;
-        int digit;
-        if (c >= '0' && c <= '9') {
-          digit = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-          digit = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-          digit = c - 'A' + 10;
-        } else {
-          return nextPrefixedByMessage(token);
-        }
-        n = n * 16 + static_cast<std::size_t>(digit);
-        ++i;
-      }
-      if (i == field || i >= end_ || text_[i] != '#' || n > end_ - i - 1) {
-        return nextPrefixedByMessage(token);
-      }
-      token->data = text_ + i + 1;
-      token->size = n;
-      position_ = i + 1 + n;
-      return true;
-    }
-    case Mode::kVirtual: {
-      const char* text = message_.nextToken();
-      if (text == nullptr) return false;
-      token->data = text;
-      token->size = std::strlen(text);
-      return true;
-    }
-  }
+bool readRecord(RecordTokens& tokens, BusinessObject& bo, int level) {
+  TokenView tag;
+  if (!tokens.next(&tag) || !tag.is(kBusObjTag)) return false;
+  if (readRecordBody(tokens, bo, level)) return true;
+  // Nothing of a record that cannot be read completely stays behind.
+  discardRecord(bo);
   return false;
 }
 
-std::size_t RecordTokens::findDelimiter(std::size_t from) {
-  while (from < end_) {
-    const std::size_t block = from & ~std::size_t{63};
-    if (block != blockStart_) {
-      if (end_ - block >= 64) {
-        blockBits_ = byteMask64(text_ + block, delimiter_);
-      } else {
-        // The last, partial block: no byte past the text is read.
-        blockBits_ = 0;
-        for (std::size_t i = 0; block + i < end_; ++i) {
-          blockBits_ |= static_cast<std::uint64_t>(text_[block + i] == delimiter_) << i;
-        }
-      }
-      blockStart_ = block;
-    }
-    const std::uint64_t bits = blockBits_ & (~std::uint64_t{0} << (from - block));
-    if (bits != 0) return block + static_cast<std::size_t>(__builtin_ctzll(bits));
-    from = block + 64;
-  }
-  return end_;
+void discardRecord(BusinessObject& bo) {
+  BusObjAccess::invalidate(bo);
+  BusObjAccess::setVerbUnchecked(bo, nullptr);
+  BusObjAccess::setLocaleUnchecked(bo, nullptr);
+  BusObjAccess::setDelta(bo, false);
 }
 
 BusObjSpec* RecordTokens::findSpec(const TokenView& name) {
@@ -376,9 +289,8 @@ int writableElements(const BusObjArray& array) {
 
 RecordWriter::RecordWriter(StringMessage& out, bool lengthPrefixed)
     : out_(out),
-      lengthPrefixed_(lengthPrefixed),
-      delimiter_(out.delimiter_),
-      delimiterLength_(std::strlen(out.delimiter_)) {}
+      encoding_(lengthPrefixed ? codec::Encoding::kLengthPrefixed : codec::Encoding::kDelimited),
+      delimiter_(lengthPrefixed ? std::string_view() : std::string_view(out.getDelimiter())) {}
 
 void RecordWriter::token(const char* text) {
   rawToken(text != nullptr ? text : "", text != nullptr ? std::strlen(text) : 0);
@@ -436,18 +348,19 @@ void RecordWriter::recordHead(const BusObjSpec& spec) {
   // the capacity rule.
   if (depth_ > 0 && &spec == headSpec_ && spec.getName() == headName_ &&
       specVersion == headVersion_ &&
-      (specVersion == nullptr || (specVersion->getMajor() == headParts_[0] &&
-                                  specVersion->getMinor() == headParts_[1] &&
-                                  specVersion->getPoint() == headParts_[2]))) {
-    out_.appendBytes(head_.data(), head_.size());
+      (specVersion == nullptr ||
+       (specVersion->getMajor() == headParts_[0] && specVersion->getMinor() == headParts_[1] &&
+        specVersion->getPoint() == headParts_[2]))) {
+    std::memcpy(out_.reserveText(head_.size()), head_.data(), head_.size());
+    out_.commitText(head_.size());
     return;
   }
-  const std::size_t start = out_.length_;
+  const std::size_t start = out_.textSize();
   token(kBusObjTag, sizeof(kBusObjTag) - 1);
   token(spec.getName());
   token(version(specVersion));
   if (depth_ == 0) return;
-  head_.assign(out_.text_ + start, out_.length_ - start);
+  head_.assign(out_.getText() + start, out_.textSize() - start);
   headSpec_ = &spec;
   headName_ = spec.getName();
   headVersion_ = specVersion;
@@ -463,19 +376,20 @@ void RecordWriter::child(const BusinessObject& bo) {
   // encoding its text is followed by one more delimiter; in the
   // length-prefixed encoding it is appended raw. The reported capacity grows
   // once for the whole text, as appending it in one piece would.
-  const std::size_t start = out_.length_;
+  const std::size_t start = out_.textSize();
   ++depth_;
   record(bo);
   --depth_;
-  const std::size_t size = out_.length_ - start;
-  if (lengthPrefixed_) {
-    if (depth_ == 0) out_.applyGrowthRule(start + size, size + 1);
+  const std::size_t size = out_.textSize() - start;
+  if (encoding_ == codec::Encoding::kLengthPrefixed) {
+    if (depth_ == 0) out_.growReportedCapacity(start + size, size + 1);
     return;
   }
   if (depth_ == 0) {
-    out_.applyGrowthRule(start + size + delimiterLength_, size + delimiterLength_);
+    out_.growReportedCapacity(start + size + delimiter_.size(), size + delimiter_.size());
   }
-  out_.appendBytes(delimiter_, delimiterLength_);
+  std::memcpy(out_.reserveText(delimiter_.size()), delimiter_.data(), delimiter_.size());
+  out_.commitText(delimiter_.size());
 }
 
 void RecordWriter::entries(const BusObjSpec& spec, void* const* slots, bool withArrayFlags) {
@@ -547,16 +461,8 @@ BusinessObject::BusinessObject(StringMessage& message) {
   namespace d = hbconnector::detail;
   d::RecordDepth depth;
   if (depth.tooDeep()) return;
-  d::RecordTokens tokens(message);
-  d::TokenView tag;
-  if (!tokens.next(&tag) || !tag.is(d::kBusObjTag)) return;
-  if (!d::readRecordBody(tokens, *this, depth.level())) {
-    // Nothing of a record that cannot be read completely stays behind.
-    BusObjAccess::invalidate(*this);
-    BusObjAccess::setVerbUnchecked(*this, nullptr);
-    BusObjAccess::setLocaleUnchecked(*this, nullptr);
-    delta_ = false;
-  }
+  d::RecordTokens tokens(message, d::agentReporter());
+  d::readRecord(tokens, *this, depth.level());
 }
 
 StringMessage* BusinessObject::toStringMessage() const {
