@@ -23,11 +23,6 @@ bool libraryTraceEnabled();
 void libraryTrace(int level, const char* format, ...) HB_PRINTF_FORMAT(2, 3);
 void vlibraryTrace(int level, const char* format, va_list args);
 
-// The decimal value of a configuration text: optional blanks and sign, then
-// digits; anything else ends the number. No digits give 0; values beyond the
-// int range are clamped.
-int decimalValue(const char* text);
-
 // Reads "AgentTraceLevel" through the current veneer (absent: TRACE_LEVEL0),
 // composes message 80404 with that level as its one parameter, and returns
 // the level. Used when a trace channel starts.

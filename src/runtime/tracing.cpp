@@ -1,7 +1,6 @@
 #include "hbconnector/tracing.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "collections/decimal.hpp"
 #include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "runtime/runtime_internal.hpp"
@@ -51,19 +51,11 @@ void setTraceDelimiter(const char* delimiter) {
 
 namespace hbconnector::detail {
 
-int decimalValue(const char* text) {
-  if (text == nullptr) return 0;
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
 int configuredTraceLevel() {
   int level = TRACE_LEVEL0;
   char value[512];
   if (ConnectorBase::getConfigProp(TRACE_LEVEL_PROPERTY, value, sizeof value) > 0) {
-    level = decimalValue(value);
+    level = decimalToInt(value);
   }
   char levelText[16];
   std::snprintf(levelText, sizeof levelText, "%d", level);

@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "collections/decimal.hpp"
 #include "collections/text.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/perf_monitor.hpp"
@@ -55,7 +56,7 @@ JToCPPVeneer::JToCPPVeneer(SubscriptionHandlerCPP* handler, void* agentInterface
 
   int perfLevel = 0;
   if (getConfigProp("PerfLevel", value, kConfigBufferSize) != 0) {
-    perfLevel = hbconnector::detail::decimalValue(value);
+    perfLevel = hbconnector::detail::decimalToInt(value);
   }
   PerfMonitor::setPerfLevel(perfLevel);
 
