@@ -25,12 +25,15 @@
 // Inlined even where the optimiser would not: for the few hot helpers whose
 // call cost shows in the benchmarks.
 #define HB_ALWAYS_INLINE __attribute__((always_inline)) inline
+// Never inlined: keeps a large frame off a recursive caller's stack.
+#define HB_NOINLINE __attribute__((noinline))
 // Kept by compiler and linker although nothing refers to it, placed in the
 // named section, byte-aligned.
 #define HB_KEEP_IN_SECTION(name) [[gnu::used, gnu::retain, gnu::section(name), gnu::aligned(1)]]
 #else
 #define HB_PRINTF_FORMAT(formatIndex, firstArg)
 #define HB_ALWAYS_INLINE inline
+#define HB_NOINLINE
 #define HB_KEEP_IN_SECTION(name)
 #endif
 

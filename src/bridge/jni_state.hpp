@@ -76,7 +76,7 @@ void dropIdentifiers();
 // How many identifiers are kept now (for tests).
 int keptIdentifierCount();
 
-// The agent object of the current veneer (a global reference), or null when
+// The agent object n_init handed down (a global reference), or null when
 // no connector runs.
 jobject agentObject();
 

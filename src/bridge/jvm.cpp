@@ -12,9 +12,9 @@
 #include <new>
 #include <string>
 
-#include "bridge/agent_port.hpp"
 #include "bridge/java_text.hpp"
 #include "bridge/jni_state.hpp"
+#include "runtime/agent_port.hpp"
 
 namespace hbconnector::detail::jvm {
 namespace {

@@ -57,15 +57,21 @@ BusinessObject* readChild(RecordTokens& tokens, BusinessObject& parent, int leve
   return child.release();
 }
 
-bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+// Reads a record's header into bo (delta flag, verb, locale) up to its
+// attribute count and returns its spec; null when the header is malformed or
+// names an unknown type. *hasFlag tells whether the record carries delta flags.
+// Out of line so that its token reads do not enlarge the frame of each level of
+// the recursion: a tree at the depth cap must fit a 256 KiB thread stack, also
+// under the address sanitizer.
+HB_NOINLINE BusObjSpec* readRecordHeader(RecordTokens& tokens, BusinessObject& bo, bool* hasFlag) {
   TokenView typeName, version, token;
-  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&token)) return false;
+  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&token)) return nullptr;
   // Older records have no delta flag: the verb follows the version directly,
   // and their arrays carry no flag either.
-  const bool hasFlag = token.is(kTrueToken) || token.is(kFalseToken);
-  if (hasFlag) {
+  *hasFlag = token.is(kTrueToken) || token.is(kFalseToken);
+  if (*hasFlag) {
     BusObjAccess::setDelta(bo, token.is(kTrueToken));
-    if (!tokens.next(&token)) return false;
+    if (!tokens.next(&token)) return nullptr;
   }
   TreeArena* arena = BusObjAccess::inArena(bo) ? TreeArena::of(&bo) : nullptr;
   if (arena != nullptr && bo.getVerb() == nullptr) {
@@ -74,7 +80,7 @@ bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
     BusObjAccess::setVerbUnchecked(bo, token.data, token.size);
   }
   TokenView locale;
-  if (!tokens.next(&locale)) return false;
+  if (!tokens.next(&locale)) return nullptr;
   if (locale.size != 0) {
     if (arena != nullptr && bo.getLocale() == nullptr) {
       BusObjAccess::adoptLocale(bo, arena->copyText(locale.data, locale.size));
@@ -86,14 +92,21 @@ bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
   BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
     tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
-    return false;
+    return nullptr;
   }
   TokenView count;
-  if (!tokens.next(&count)) return false;
+  if (!tokens.next(&count)) return nullptr;
   if (spec->getAttributeCount() < 0 || countValue(count) != spec->getAttributeCount()) {
     tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
-    return false;
+    return nullptr;
   }
+  return spec;
+}
+
+bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+  bool hasFlag = false;
+  BusObjSpec* spec = readRecordHeader(tokens, bo, &hasFlag);
+  if (spec == nullptr) return false;
   BusObjAccess::attachSpec(bo, spec);
   return readAttributeEntries(tokens, *spec, BusObjAccess::values(bo), bo, hasFlag, level);
 }

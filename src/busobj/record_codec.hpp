@@ -98,7 +98,7 @@ class RecordTokens {
 
   // The next token; false at the end of the text (and, length-prefixed, at a
   // malformed length field, which ends the message).
-  __attribute__((always_inline)) bool next(TokenView* token) {
+  HB_ALWAYS_INLINE bool next(TokenView* token) {
     std::string_view view;
     if (mode_ == Mode::kDelimited) {
       if (!tokenizer_.nextSingleDelimited(&view)) return false;
@@ -199,7 +199,7 @@ class RecordWriter {
   // no capacity bookkeeping: a short one is a bounds check, its delimiter or
   // a one- or two-digit length prefix, and a short copy, done here without a
   // call (rows write/ours_delimited and write/ours_prefixed, S, M, L).
-  __attribute__((always_inline)) void valueToken(const char* data, std::size_t size) {
+  HB_ALWAYS_INLINE void valueToken(const char* data, std::size_t size) {
     if (depth_ == 0 || size >= 256 ||
         (encoding_ == codec::Encoding::kDelimited && delimiter_.size() != 1)) {
       rawToken(data, size);

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "collections/hex.hpp"
+#include "hbconnector/export.hpp"
 
 namespace hbconnector::detail::codec {
 
@@ -143,7 +144,7 @@ class Tokenizer {
 
   // The next token; false at the end of the text, and (length-prefixed) at a
   // malformed length field, which ends the text for good.
-  __attribute__((always_inline)) bool next(std::string_view* token) {
+  HB_ALWAYS_INLINE bool next(std::string_view* token) {
     if (encoding_ == Encoding::kLengthPrefixed) return nextPrefixed(token);
     if (single_) return nextDelimited(token);
     return nextInSet(token);
@@ -151,10 +152,10 @@ class Tokenizer {
   // next() for a caller that knows the encoding (and, delimited, that there
   // is one delimiter character): one test less per token in the record
   // readers (rows read/ours_delimited/M and read/ours_prefixed/M).
-  __attribute__((always_inline)) bool nextSingleDelimited(std::string_view* token) {
+  HB_ALWAYS_INLINE bool nextSingleDelimited(std::string_view* token) {
     return nextDelimited(token);
   }
-  __attribute__((always_inline)) bool nextLengthPrefixed(std::string_view* token) {
+  HB_ALWAYS_INLINE bool nextLengthPrefixed(std::string_view* token) {
     return nextPrefixed(token);
   }
   bool singleDelimiter() const { return single_; }
@@ -180,7 +181,7 @@ class Tokenizer {
   // One delimiter character: the delimiters of a 64-byte block are found at
   // once as a bit mask and kept, so each block is examined once however many
   // tokens it holds (rows read/ours_delimited/S, M, L).
-  __attribute__((always_inline)) bool nextDelimited(std::string_view* token) {
+  HB_ALWAYS_INLINE bool nextDelimited(std::string_view* token) {
     const std::size_t end = size_;
     std::size_t start = position_;
     while (start < end && data_[start] == delimiter_) ++start;
@@ -202,7 +203,7 @@ class Tokenizer {
 
   // One or two digits and "#", decided without a loop, cover nearly every
   // token (rows read/ours_prefixed/S, M, L); the rest goes the long way.
-  __attribute__((always_inline)) bool nextPrefixed(std::string_view* token) {
+  HB_ALWAYS_INLINE bool nextPrefixed(std::string_view* token) {
     const std::size_t field = position_;
     const std::size_t end = size_;
     if (!malformed_ && field < end && end - field >= 3) {
