@@ -82,6 +82,38 @@ void BusObjArray::markVerb(const char* verb) {
   }
 }
 
+// What mergeDelta and applyDelta do alike for attribute i of bo and of its
+// delta: a simple value the delta sets replaces bo's, and children the delta
+// holds are copied in where bo holds none. kDone when that settles the
+// attribute; otherwise both hold an array (kArrays) or a single child
+// (kChildren) for the caller to combine its own way.
+enum class DeltaStep { kDone, kArrays, kChildren };
+
+DeltaStep startDeltaAttribute(BusinessObject& bo, BusinessObject& delta, int i) {
+  const AttrSpec* attr = bo.getSpec()->getAttribute(i);
+  if (!attr->isObjectType()) {
+    void* value = BusObjAccess::values(delta)[i];
+    if (value != nullptr) BusObjAccess::storeTyped(bo, i, value, attr->getType(), kRelease);
+    return DeltaStep::kDone;
+  }
+  if (attr->isMultipleCard()) {
+    const BusObjArray* theirs = BusObjAccess::arrayAt(delta, i);
+    if (theirs == nullptr) return DeltaStep::kDone;
+    if (BusObjAccess::arrayAt(bo, i) == nullptr) {
+      appendCopies(bo, i, *theirs);
+      return DeltaStep::kDone;
+    }
+    return DeltaStep::kArrays;
+  }
+  const BusinessObject* theirs = BusObjAccess::childAt(delta, i);
+  if (theirs == nullptr) return DeltaStep::kDone;
+  if (BusObjAccess::childAt(bo, i) == nullptr) {
+    storeCopy(bo, i, *theirs);
+    return DeltaStep::kDone;
+  }
+  return DeltaStep::kChildren;
+}
+
 // ---- markVerbsAgainst -------------------------------------------------------
 
 bool BusinessObject::markVerbsAgainst(BusinessObject& old) { return markVerbsAgainst(&old); }
@@ -196,26 +228,19 @@ int BusinessObject::mergeDelta(BusinessObject* delta) {
   setVerb(UPDATE);
   const int count = getAttrCount();
   for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec_->getAttribute(i);
-    if (!attr->isObjectType()) {
-      void* value = delta->values_[i];
-      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType(), kRelease);
-    } else if (attr->isMultipleCard()) {
+    const DeltaStep step = startDeltaAttribute(*this, *delta, i);
+    if (step == DeltaStep::kArrays) {
       const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
       BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
-      if (theirs == nullptr) continue;
-      if (mine == nullptr) {
-        appendCopies(*this, i, *theirs);
-      } else if (!theirs->isDelta()) {
+      if (!theirs->isDelta()) {
         mine->markVerbsAgainst(theirs, this, true);
       } else {
         mine->mergeDelta(theirs, this);
       }
-    } else {
+    } else if (step == DeltaStep::kChildren) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
-      if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE)) {
+      if (!theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE)) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else if (!theirs->isDelta()) {
         BusinessObject* copy = theirs->duplicate();
@@ -284,17 +309,11 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
   setVerb(UPDATE);
   const int count = getAttrCount();
   for (int i = 0; i < count; ++i) {
-    const AttrSpec* attr = spec_->getAttribute(i);
-    if (!attr->isObjectType()) {
-      void* value = delta->values_[i];
-      if (value != nullptr) BusObjAccess::storeTyped(*this, i, value, attr->getType(), kRelease);
-    } else if (attr->isMultipleCard()) {
+    const DeltaStep step = startDeltaAttribute(*this, *delta, i);
+    if (step == DeltaStep::kArrays) {
       const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
       BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
-      if (theirs == nullptr) continue;
-      if (mine == nullptr) {
-        appendCopies(*this, i, *theirs);
-      } else if (!theirs->isDelta()) {
+      if (!theirs->isDelta()) {
         // A full image of the children replaces the retrieved ones.
         if (theirs == mine) continue;
         mine->removeAll();
@@ -302,12 +321,10 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
       } else {
         mine->applyDelta(theirs, this);
       }
-    } else {
+    } else if (step == DeltaStep::kChildren) {
       BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
       BusinessObject* mine = BusObjAccess::childAt(*this, i);
-      if (theirs == nullptr) continue;
-      if (mine == nullptr || !theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE) ||
-          !theirs->isDelta()) {
+      if (!theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE) || !theirs->isDelta()) {
         storeCopy(*this, i, *theirs);  // releases the child it replaces
       } else {
         mine->applyDelta(theirs);
