@@ -19,6 +19,9 @@ bool isModifiedUtf8(const char* text);
 // The same for a text whose length is known: `length` bytes without a zero
 // byte, followed by the terminating zero.
 bool isModifiedUtf8(const char* text, std::size_t length);
+// The same check without the vector skip over ASCII blocks (the form
+// compilers without SSE2 build); for tests that compare the two.
+bool isModifiedUtf8Portable(const char* text, std::size_t length);
 
 // The text in modified UTF-8: well-formed sequences are kept, a four-byte
 // sequence becomes its surrogate pair, and every byte that starts no

@@ -15,6 +15,7 @@ namespace {
 
 using hbconnector::detail::characterBoundary;
 using hbconnector::detail::isModifiedUtf8;
+using hbconnector::detail::isModifiedUtf8Portable;
 using hbconnector::detail::toModifiedUtf8;
 
 std::string take(char* text) {
@@ -103,6 +104,9 @@ TEST(JavaTextTest, CheckFindsEveryByteOutsideTheAsciiGroups) {
       const auto copy = exactCopy(text.c_str());
       EXPECT_EQ(isModifiedUtf8(copy.get()), wellFormed) << at << " " << inserted;
       EXPECT_EQ(isModifiedUtf8(copy.get(), text.size()), wellFormed) << at << " " << inserted;
+      // The portable form (no vector skip) decides every input the same way.
+      EXPECT_EQ(isModifiedUtf8Portable(copy.get(), text.size()), wellFormed)
+          << at << " " << inserted;
     }
   }
   // The length given is where checking stops, whatever follows.
