@@ -57,7 +57,47 @@ BusinessObject* readChild(RecordTokens& tokens, BusinessObject& parent, int leve
   return child.release();
 }
 
+// readRecordBody for the root of a read from the library's own messages (an
+// object outside the tree arena with nothing set yet): its slots and texts
+// (verb, locale, values) get one block. Verb and locale, views of the
+// message's text, are stored once the block exists. Kept out of
+// readRecordBody, whose frame is on the stack once per nesting level.
+__attribute__((noinline)) bool readRootBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+  TokenView typeName, version, verb, locale, count;
+  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&verb)) return false;
+  const bool hasFlag = verb.is(kTrueToken) || verb.is(kFalseToken);
+  if (hasFlag) {
+    BusObjAccess::setDelta(bo, verb.is(kTrueToken));
+    if (!tokens.next(&verb)) return false;
+  }
+  if (!tokens.next(&locale)) return false;
+  BusObjSpec* spec = tokens.findSpec(typeName);
+  if (spec == nullptr) {
+    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+    return false;
+  }
+  if (!tokens.next(&count)) return false;
+  if (spec->getAttributeCount() < 0 || countValue(count) != spec->getAttributeCount()) {
+    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+    return false;
+  }
+  // The root's own texts take at most the rest of the text plus verb and
+  // locale; beyond kRootTextBytes the block would mostly stay unused by a
+  // record whose bulk is its children, so longer texts then go to the heap.
+  const std::size_t needed = tokens.remaining() + verb.size + locale.size + 2;
+  BusObjAccess::attachSpecWithTexts(bo, spec, needed < kRootTextBytes ? needed : kRootTextBytes);
+  BusObjAccess::adoptVerb(bo, BusObjAccess::copyBlockText(bo, verb.data, verb.size));
+  if (locale.size != 0) {
+    BusObjAccess::adoptLocale(bo, BusObjAccess::copyBlockText(bo, locale.data, locale.size));
+  }
+  return readAttributeEntries(tokens, *spec, BusObjAccess::values(bo), bo, hasFlag, level);
+}
+
 bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+  if (!BusObjAccess::inArena(bo) && tokens.inPlace() && bo.getVerb() == nullptr &&
+      bo.getLocale() == nullptr && bo.getAttrValues() == nullptr) {
+    return readRootBody(tokens, bo, level);
+  }
   TokenView typeName, version, token;
   if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&token)) return false;
   // Older records have no delta flag: the verb follows the version directly,
@@ -226,6 +266,8 @@ bool readAttributeEntries(RecordTokens& tokens, const BusObjSpec& spec, void** s
                           BusinessObject& owner, bool withArrayFlags, int level) {
   const int count = spec.getAttributeCount();
   TreeArena* arena = BusObjAccess::inArena(owner) ? TreeArena::of(&owner) : nullptr;
+  // Only the owner's own slots share its text block (a prior image's do not).
+  const bool textBlock = slots == BusObjAccess::values(owner) && BusObjAccess::hasTextBlock(owner);
   for (int i = 0; i < count; ++i) {
     TokenView token;
     if (!tokens.next(&token)) return false;
@@ -240,6 +282,7 @@ bool readAttributeEntries(RecordTokens& tokens, const BusObjSpec& spec, void** s
       // The slot is fresh and the type is the attribute's own: this is what
       // the typed setter would store, without its checks.
       slots[i] = arena != nullptr ? arena->copyText(token.data, token.size)
+                 : textBlock      ? BusObjAccess::copyBlockText(owner, token.data, token.size)
                                   : copySlotText(token.data, token.size);
       continue;
     }
@@ -318,7 +361,15 @@ const char* RecordWriter::version(const Version* version) {
   }
   if (cachedVersion_ == nullptr || cachedVersion_ != version ||
       std::memcmp(parts, cachedParts_, sizeof parts) != 0) {
-    std::snprintf(versionText_, sizeof versionText_, "%d.%d.%d", parts[0], parts[1], parts[2]);
+    // "%d.%d.%d" without the format parser: three signed decimals (at most
+    // 11 characters each) and two dots fit the buffer.
+    char* at = versionText_;
+    char* const end = versionText_ + sizeof versionText_ - 1;
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) *at++ = '.';
+      at = std::to_chars(at, end, parts[k]).ptr;
+    }
+    *at = '\0';
     std::memcpy(cachedParts_, parts, sizeof parts);
     cachedVersion_ = version;
   }
