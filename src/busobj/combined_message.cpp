@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "busobj/record_codec.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/connector.hpp"
@@ -12,7 +13,6 @@
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "runtime/assert.hpp"
-#include "busobj/record_codec.hpp"
 
 namespace {
 
