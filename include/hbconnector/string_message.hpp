@@ -121,6 +121,9 @@ class HB_EXPORT StringMessage {
   void growReportedCapacity(std::size_t end, std::size_t growth) { applyGrowthRule(end, growth); }
   // Bytes of text, without the terminating zero, not clamped.
   std::size_t textSize() const { return length_; }
+  // Empties a message that is only written, keeping its buffer, as a new
+  // message would start (capacity the default buffer size, reading reset).
+  void clearText();
 
  protected:
   struct TextCopy {};

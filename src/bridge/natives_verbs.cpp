@@ -37,6 +37,7 @@
 #include "bridge/jvm.hpp"
 #include "bridge/natives_support.hpp"
 #include "bridge/upcalls.hpp"
+#include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/encoding.hpp"
@@ -137,6 +138,55 @@ class RequestBytes {
   bool kept_ = false;
 };
 
+// The record written back goes into a message that the thread keeps for its
+// next request, so that a stream of similar requests writes without a new
+// message or buffer growth; a request made from within a request on the same
+// thread writes into a message of its own, and a kept message whose text grew
+// beyond kKeptBytes is let go after use.
+template <typename Message>
+struct KeptMessage {
+  std::unique_ptr<Message> message;
+  bool inUse = false;
+};
+
+template <typename Message>
+KeptMessage<Message>& keptMessage() {
+  thread_local KeptMessage<Message> kept;
+  return kept;
+}
+
+template <typename Message>
+class WrittenRecord {
+ public:
+  WrittenRecord() : kept_(keptMessage<Message>()) {
+    if (!kept_.inUse) {
+      if (!kept_.message) kept_.message = std::make_unique<Message>();
+      kept_.inUse = true;
+      message_ = kept_.message.get();
+    } else {
+      own_ = std::make_unique<Message>();
+      message_ = own_.get();
+    }
+  }
+  WrittenRecord(const WrittenRecord&) = delete;
+  WrittenRecord& operator=(const WrittenRecord&) = delete;
+  ~WrittenRecord() {
+    if (own_) return;
+    if (message_->textSize() > kKeptBytes) {
+      kept_.message.reset();
+    } else {
+      message_->clearText();
+    }
+    kept_.inUse = false;
+  }
+  Message& get() { return *message_; }
+
+ private:
+  KeptMessage<Message>& kept_;
+  Message* message_ = nullptr;
+  std::unique_ptr<Message> own_;
+};
+
 // Runs the verb of bo with connector code's exceptions turned into messages.
 // threw is set when connector code threw; the result is then -1.
 template <typename Object>
@@ -185,9 +235,10 @@ void passStatusMessage(const Request& request, const ReturnStatusDescriptor& sta
 // to UTF-8 in ascii8 mode). False after message 80400.
 template <typename Object>
 bool storeText(const Request& request, const Object& bo) {
-  std::unique_ptr<StringMessage> written(bo.toStringMessage());
-  const char* text = written->getText();
-  std::size_t length = static_cast<std::size_t>(written->getLength());
+  WrittenRecord<StringMessage> written;
+  BusObjAccess::writeRecord(bo, written.get(), false);
+  const char* text = written.get().getText();
+  std::size_t length = written.get().textSize();
   std::unique_ptr<char[]> converted;
   if (request.ascii8) {
     converted.reset(ascii8ToUtf8(text));
@@ -199,8 +250,6 @@ bool storeText(const Request& request, const Object& bo) {
     length = std::strlen(text);
   }
   settle(request.env);
-  // getLength stops at INT_MAX: past that the text is measured again.
-  if (length == INT_MAX) length = std::strlen(text);
   jvm::LocalRef<jstring> value = jvm::newString(request.env, text, length);
   if (value) request.env->SetObjectField(request.bucket, request.field, value.get());
   return true;
@@ -210,13 +259,14 @@ bool storeText(const Request& request, const Object& bo) {
 // the record's length (no terminating zero).
 template <typename Object>
 bool storeBytes(const Request& request, const Object& bo) {
-  std::unique_ptr<StringMessageI18N> written(bo.toStringMessageI18N());
-  const jsize length = written->getLength();
+  WrittenRecord<StringMessageI18N> written;
+  BusObjAccess::writeRecord(bo, written.get(), true);
+  const jsize length = written.get().getLength();
   settle(request.env);
   jvm::LocalRef<jbyteArray> bytes(request.env, request.env->NewByteArray(length));
   if (!bytes) return true;
   request.env->SetByteArrayRegion(bytes.get(), 0, length,
-                                  reinterpret_cast<const jbyte*>(written->getText()));
+                                  reinterpret_cast<const jbyte*>(written.get().getText()));
   request.env->SetObjectField(request.bucket, request.field, bytes.get());
   return true;
 }

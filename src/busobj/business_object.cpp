@@ -201,12 +201,23 @@ void BusObjAccess::invalidate(BusinessObject& bo) {
         (bo.arenaFlags_ & BusinessObject::kArenaObject) != 0 ? TreeArena::of(&bo) : nullptr;
     const AttrSpec* attrs = bo.spec_->getAttributes();
     const int count = bo.spec_->getAttributeCount();
+    // The object's own text block, if any, looked up once as well (empty
+    // range otherwise).
+    const char* blockStart = nullptr;
+    const char* blockEnd = nullptr;
+    if ((bo.arenaFlags_ & BusinessObject::kTextBlock) != 0) {
+      char** words = blockWords(bo, bo.values_);
+      blockStart = reinterpret_cast<const char*>(words + 2);
+      blockEnd = words[0];
+    }
     for (int i = 0; i < count && attrs != nullptr; ++i) {
       void* value = bo.values_[i];
       bo.values_[i] = nullptr;
       if (value == nullptr || value == BLANK_VALUE) continue;
       if (!attrs[i].isObjectType()) {
-        if ((arena == nullptr || !arena->ownsText(value)) && !inTextBlock(bo, value))
+        const char* text = static_cast<const char*>(value);
+        if ((arena == nullptr || !arena->ownsText(value)) &&
+            (text < blockStart || text >= blockEnd))
           delete[] static_cast<char*>(value);
       } else {
         releaseValue(bo, attrs[i], value);

@@ -180,6 +180,11 @@ class BusObjAccess {
   // ---- TransactionBusinessObject -------------------------------------------
 
   static void**& oldValues(TransactionBusinessObject& bo);
+  // Writes what toStringMessage (lengthPrefixed false) or toStringMessageI18N
+  // would return into out, an empty message of exactly that class.
+  static void writeRecord(const BusinessObject& bo, StringMessage& out, bool lengthPrefixed);
+  static void writeRecord(const TransactionBusinessObject& bo, StringMessage& out,
+                          bool lengthPrefixed);
 
   // ---- AttrSpec -----------------------------------------------------------
 

@@ -516,6 +516,10 @@ BusinessObject::BusinessObject(StringMessage& message) {
   d::readRecord(tokens, *this, depth.level());
 }
 
+void BusObjAccess::writeRecord(const BusinessObject& bo, StringMessage& out, bool lengthPrefixed) {
+  if (bo.getSpec() != nullptr) hbconnector::detail::RecordWriter(out, lengthPrefixed).record(bo);
+}
+
 StringMessage* BusinessObject::toStringMessage() const {
   auto* out = new StringMessage();
   if (spec_ != nullptr) hbconnector::detail::RecordWriter(*out, false).record(*this);

@@ -105,6 +105,19 @@ StringMessage::~StringMessage() {
   delete[] readCopy_;
 }
 
+void StringMessage::clearText() {
+  if (borrowed_) {
+    // Never write into the caller's bytes.
+    text_ = newZeroedBuffer(1);
+    allocated_ = 1;
+    borrowed_ = false;
+  }
+  length_ = 0;
+  text_[0] = '\0';
+  capacity_ = defaultBufferSize();
+  StringMessage::resetTokenizer();
+}
+
 void StringMessage::applyGrowthRule(std::size_t end, std::size_t growth) {
   if (capacity_ <= end) {
     capacity_ = checkedAdd(checkedAdd(capacity_, growth), defaultBufferSize());
