@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "busobj/record_codec.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/connector.hpp"
@@ -13,6 +12,7 @@
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/string_message.hpp"
 #include "runtime/assert.hpp"
+#include "busobj/record_codec.hpp"
 
 namespace {
 

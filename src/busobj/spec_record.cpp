@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "busobj/busobj_access.hpp"
-#include "busobj/record_codec.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 #include "hbconnector/string_message.hpp"
+#include "busobj/record_codec.hpp"
 
 namespace {
 
