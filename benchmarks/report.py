@@ -198,8 +198,9 @@ def main():
     # sum is the fixed cost of a request (object construction, status record,
     # lookups, upcalls). The text form takes the characters as the region echo
     # does and reads from them without a copy (the tree-from-message read);
-    # the byte form copies the bytes into a message first (the message + tree
-    # read).
+    # the byte form copies the bytes once, into a buffer its thread keeps, and
+    # reads them there (the message + tree read, which copies once into a new
+    # message, stands for that).
     rows = []
     for form, echo, read, write in (
             ("n_DoVerbFor", "jni/string_echo_region/%s", "read/ours_delimited_tree/%s",

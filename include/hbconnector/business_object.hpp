@@ -188,15 +188,14 @@ class HB_EXPORT BusinessObject {
 
   // The slot array itself (not a copy), one entry per attribute. Its values
   // belong to the object: replace them through setAttrValue or setValues,
-  // never delete[] them directly (a child of a tree read from a record keeps
-  // its texts in that tree's memory).
+  // never delete[] them directly (an object read from a record keeps the
+  // texts it read in memory shared with its slot array or its tree, until
+  // setValues hands that array on).
   void** getAttrValues() const { return values_; }
-  // Replaces the slot array pointer; nothing is released or copied. The
-  // object takes ownership of values (new void*[count]) and its content.
-  void setValues(void** values) {
-    values_ = values;
-    arenaFlags_ &= static_cast<std::uint8_t>(~kArenaSlots);
-  }
+  // Replaces the slot array pointer; nothing is released. The object takes
+  // ownership of values (new void*[count]) and its content; the array
+  // replaced and its content become the caller's (released with delete[]).
+  void setValues(void** values);
   // Deep copy of another object's slot array of the same type. A child object
   // or child array present in source replaces this object's with a copy; the
   // one displaced is not released (the caller remains responsible for it).
@@ -356,10 +355,13 @@ class HB_EXPORT BusinessObject {
   void* clientData_ = nullptr;
   bool delta_ = false;
   // Whether the object (kArenaObject) and its slot array (kArenaSlots) live
-  // in the memory of a tree read from a record. The flags fit in the padding
-  // after delta_, so the object keeps its size.
+  // in the memory of a tree read from a record, and whether the slot array
+  // of an object read from a record outside an arena carries the texts read
+  // with it (kTextBlock). The flags fit in the padding after delta_, so the
+  // object keeps its size.
   static constexpr std::uint8_t kArenaObject = 1;
   static constexpr std::uint8_t kArenaSlots = 2;
+  static constexpr std::uint8_t kTextBlock = 4;
   std::uint8_t arenaFlags_ = 0;
 };
 

@@ -52,6 +52,12 @@ class HB_EXPORT StringMessage {
   // As above, then setDelimiter(delimiter). The delimiter text is not copied
   // and must outlive the message (pass one of the constants above).
   StringMessage(const char* text, const char* delimiter);
+  // For the library's record readers: a message over the `length` bytes at
+  // text, ready to be read in place, that neither copies nor releases them.
+  // text[length] must be zero; the bytes must stay unchanged and outlive the
+  // message. The first append moves the text into a buffer of its own.
+  struct Borrowed {};
+  StringMessage(Borrowed, char* text, std::size_t length);
   StringMessage(const StringMessage&) = delete;
   StringMessage& operator=(const StringMessage&) = delete;
   virtual ~StringMessage();
@@ -115,6 +121,9 @@ class HB_EXPORT StringMessage {
   void growReportedCapacity(std::size_t end, std::size_t growth) { applyGrowthRule(end, growth); }
   // Bytes of text, without the terminating zero, not clamped.
   std::size_t textSize() const { return length_; }
+  // Empties a message that is only written, keeping its buffer, as a new
+  // message would start (capacity the default buffer size, reading reset).
+  void clearText();
 
  protected:
   struct TextCopy {};
@@ -169,6 +178,8 @@ class HB_EXPORT StringMessage {
   // message read only by the record reader is never copied.
   bool resetDone_ = false;
   bool copyMade_ = false;
+  // Whether text_ is the caller's (Borrowed): never released or written.
+  bool borrowed_ = false;
 };
 
 class HB_EXPORT StringMessageI18N : public StringMessage {
@@ -180,6 +191,9 @@ class HB_EXPORT StringMessageI18N : public StringMessage {
   // A copy of the first `length` bytes of data, stopping early at a zero byte
   // (byte arrays from the agent need no terminating zero).
   StringMessageI18N(const char* data, std::size_t length);
+  // As StringMessage's: the first `length` bytes at data read in place,
+  // stopping early at a zero byte; data[length] must be zero.
+  StringMessageI18N(Borrowed, char* data, std::size_t length);
   ~StringMessageI18N() override;
 
   // Appends the length prefix and the token ("4#null" for null or empty).

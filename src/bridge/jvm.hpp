@@ -131,6 +131,12 @@ class UtfChars {
   ~UtfChars();
 
   const char* get() const { return chars_; }
+  // The characters when they lie in a buffer of the library's own, which the
+  // holder may read in place (a borrowed message); null when they are the
+  // virtual machine's.
+  char* ownBuffer() {
+    return source_ == Source::kThreadBuffer || source_ == Source::kOwnBuffer ? chars_ : nullptr;
+  }
   explicit operator bool() const { return chars_ != nullptr; }
   // Byte length of the characters, without the terminating zero.
   std::size_t length() const { return length_; }

@@ -29,12 +29,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
 #include "bridge/jni_state.hpp"
 #include "bridge/jvm.hpp"
 #include "bridge/natives_support.hpp"
+#include "busobj/busobj_access.hpp"
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/connector.hpp"
 #include "hbconnector/encoding.hpp"
@@ -72,23 +74,112 @@ void settle(JNIEnv* env) {
   if (env->ExceptionCheck()) checkJavaException(env);
 }
 
-// The elements of a byte array held directly; no JNI call may be made until
-// it goes (only the reader's copy is made meanwhile).
-class CriticalBytes {
+// The bytes of a request's array copied out once, with a zero after them,
+// into a buffer that the thread keeps for its next request (up to
+// kKeptBytes); a longer array, or one read while the kept buffer is taken (a
+// request made from within a request), gets a buffer of its own. The reader
+// reads them in place; the object read holds copies of its texts, so the
+// bytes are let go once it is built.
+constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+
+struct KeptBytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+  bool inUse = false;
+};
+thread_local KeptBytes keptBytes;
+
+class RequestBytes {
  public:
-  CriticalBytes(JNIEnv* env, jbyteArray array)
-      : env_(env), array_(array), data_(env->GetPrimitiveArrayCritical(array, nullptr)) {}
-  CriticalBytes(const CriticalBytes&) = delete;
-  CriticalBytes& operator=(const CriticalBytes&) = delete;
-  ~CriticalBytes() {
-    if (data_ != nullptr) env_->ReleasePrimitiveArrayCritical(array_, data_, JNI_ABORT);
+  // Empty (data() null) when no memory can be had.
+  RequestBytes(JNIEnv* env, jbyteArray array, jsize length) : length_(length) {
+    const std::size_t needed = static_cast<std::size_t>(length) + 1;
+    if (!keptBytes.inUse && needed <= kKeptBytes) {
+      if (keptBytes.size < needed) {
+        keptBytes.data.reset(new (std::nothrow) char[needed]);
+        keptBytes.size = keptBytes.data ? needed : 0;
+      }
+      if (keptBytes.data) {
+        data_ = keptBytes.data.get();
+        keptBytes.inUse = true;
+        kept_ = true;
+      }
+    }
+    if (data_ == nullptr) {
+      own_.reset(new (std::nothrow) char[needed]);
+      data_ = own_.get();
+    }
+    if (data_ == nullptr) return;
+    env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(data_));
+    data_[length] = '\0';
   }
-  const char* data() const { return static_cast<const char*>(data_); }
+  RequestBytes(const RequestBytes&) = delete;
+  RequestBytes& operator=(const RequestBytes&) = delete;
+  ~RequestBytes() { release(); }
+
+  void release() {
+    if (kept_) keptBytes.inUse = false;
+    kept_ = false;
+    own_.reset();
+    data_ = nullptr;
+  }
+  char* data() const { return data_; }
+  std::size_t size() const { return static_cast<std::size_t>(length_); }
 
  private:
-  JNIEnv* env_;
-  jbyteArray array_;
-  void* data_;
+  jsize length_;
+  char* data_ = nullptr;
+  std::unique_ptr<char[]> own_;
+  bool kept_ = false;
+};
+
+// The record written back goes into a message that the thread keeps for its
+// next request, so that a stream of similar requests writes without a new
+// message or buffer growth; a request made from within a request on the same
+// thread writes into a message of its own, and a kept message whose text grew
+// beyond kKeptBytes is let go after use.
+template <typename Message>
+struct KeptMessage {
+  std::unique_ptr<Message> message;
+  bool inUse = false;
+};
+
+template <typename Message>
+KeptMessage<Message>& keptMessage() {
+  thread_local KeptMessage<Message> kept;
+  return kept;
+}
+
+template <typename Message>
+class WrittenRecord {
+ public:
+  WrittenRecord() : kept_(keptMessage<Message>()) {
+    if (!kept_.inUse) {
+      if (!kept_.message) kept_.message = std::make_unique<Message>();
+      kept_.inUse = true;
+      message_ = kept_.message.get();
+    } else {
+      own_ = std::make_unique<Message>();
+      message_ = own_.get();
+    }
+  }
+  WrittenRecord(const WrittenRecord&) = delete;
+  WrittenRecord& operator=(const WrittenRecord&) = delete;
+  ~WrittenRecord() {
+    if (own_) return;
+    if (message_->textSize() > kKeptBytes) {
+      kept_.message.reset();
+    } else {
+      message_->clearText();
+    }
+    kept_.inUse = false;
+  }
+  Message& get() { return *message_; }
+
+ private:
+  KeptMessage<Message>& kept_;
+  Message* message_ = nullptr;
+  std::unique_ptr<Message> own_;
 };
 
 // Runs the verb of bo with connector code's exceptions turned into messages.
@@ -139,9 +230,10 @@ void passStatusMessage(const Request& request, const ReturnStatusDescriptor& sta
 // to UTF-8 in ascii8 mode). False after message 80400.
 template <typename Object>
 bool storeText(const Request& request, const Object& bo) {
-  std::unique_ptr<StringMessage> written(bo.toStringMessage());
-  const char* text = written->getText();
-  std::size_t length = static_cast<std::size_t>(written->getLength());
+  WrittenRecord<StringMessage> written;
+  BusObjAccess::writeRecord(bo, written.get(), false);
+  const char* text = written.get().getText();
+  std::size_t length = written.get().textSize();
   std::unique_ptr<char[]> converted;
   if (request.ascii8) {
     converted.reset(ascii8ToUtf8(text));
@@ -153,8 +245,6 @@ bool storeText(const Request& request, const Object& bo) {
     length = std::strlen(text);
   }
   settle(request.env);
-  // getLength stops at INT_MAX: past that the text is measured again.
-  if (length == INT_MAX) length = std::strlen(text);
   jvm::LocalRef<jstring> value = jvm::newString(request.env, text, length);
   if (value) request.env->SetObjectField(request.bucket, request.field, value.get());
   return true;
@@ -164,13 +254,14 @@ bool storeText(const Request& request, const Object& bo) {
 // the record's length (no terminating zero).
 template <typename Object>
 bool storeBytes(const Request& request, const Object& bo) {
-  std::unique_ptr<StringMessageI18N> written(bo.toStringMessageI18N());
-  const jsize length = written->getLength();
+  WrittenRecord<StringMessageI18N> written;
+  BusObjAccess::writeRecord(bo, written.get(), true);
+  const jsize length = written.get().getLength();
   settle(request.env);
   jvm::LocalRef<jbyteArray> bytes(request.env, request.env->NewByteArray(length));
   if (!bytes) return true;
   request.env->SetByteArrayRegion(bytes.get(), 0, length,
-                                  reinterpret_cast<const jbyte*>(written->getText()));
+                                  reinterpret_cast<const jbyte*>(written.get().getText()));
   request.env->SetObjectField(request.bucket, request.field, bytes.get());
   return true;
 }
@@ -230,15 +321,21 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
     }
     chars.reset();
     content.reset();
-    StringMessage reader(converted.get());
-    converted.reset();
-    return dispatch<false>(request, reader, transactional != JNI_FALSE, [] {});
+    // The converted text is read in place and goes once the object is built.
+    StringMessage reader(StringMessage::Borrowed{}, converted.get(), std::strlen(converted.get()));
+    return dispatch<false>(request, reader, transactional != JNI_FALSE, [&] { converted.reset(); });
   }
-  // The reader keeps its own copy of the agent's characters, so they and the
-  // content reference are released before the object is even built.
+  // The characters are read in place where they were copied out of the
+  // string, and let go (with the thread's kept buffer) once the object is
+  // built: the object holds copies of its texts.
+  content.reset();
+  if (char* own = chars->ownBuffer()) {
+    StringMessage reader(StringMessage::Borrowed{}, own, chars->length());
+    return dispatch<false>(request, reader, transactional != JNI_FALSE, [&] { chars.reset(); });
+  }
+  // The virtual machine's own characters are not ours to lend: copied.
   StringMessage reader(chars->get());
   chars.reset();
-  content.reset();
   return dispatch<false>(request, reader, transactional != JNI_FALSE, [] {});
 }
 
@@ -249,21 +346,20 @@ int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject s
                   bucketField(env, jni::JavaId::kStringBucketContentInArray)};
   if (request.field == nullptr) return -1;
 
-  std::unique_ptr<StringMessage> reader;
+  std::optional<RequestBytes> bytes;
   {
     jvm::LocalRef<jbyteArray> content(
         env, static_cast<jbyteArray>(env->GetObjectField(bucket, request.field)));
     if (!content) return -1;
-    // The reader takes its one copy straight from the array: no copy of the
-    // elements first, none written back (the bytes are only read).
+    // One copy of the elements, none written back (the bytes are only read).
     const jsize length = env->GetArrayLength(content.get());
-    CriticalBytes bytes(env, content.get());
-    if (bytes.data() == nullptr && length != 0) return -1;
-    // The array carries no terminating zero; the reader copies exactly its bytes.
-    reader = std::make_unique<StringMessageI18N>(bytes.data() != nullptr ? bytes.data() : "",
-                                                 static_cast<std::size_t>(length));
-  }  // the array and the content reference are released here
-  return dispatch<true>(request, *reader, transactional != JNI_FALSE, [&] { reader.reset(); });
+    bytes.emplace(env, content.get(), length);
+    if (bytes->data() == nullptr) return -1;
+  }  // the content reference is released here
+  // The array carries no terminating zero; the copy has one after its bytes,
+  // and reading stops at the first zero byte as a copied message's would.
+  StringMessageI18N reader(StringMessage::Borrowed{}, bytes->data(), bytes->size());
+  return dispatch<true>(request, reader, transactional != JNI_FALSE, [&] { bytes.reset(); });
 }
 
 }  // namespace

@@ -61,10 +61,80 @@ char* BusObjAccess::copyOwnedText(const BusinessObject& bo, const char* data, st
 
 void BusObjAccess::releaseOwnedText(const BusinessObject& bo, char* text) {
   if (text == nullptr || text == BLANK_VALUE) return;
-  // Texts in the tree's text block go with the tree.
+  // Texts in the tree's text block go with the tree, those in the object's
+  // own block with its slot array.
   if ((bo.arenaFlags_ & BusinessObject::kArenaObject) != 0 && TreeArena::of(&bo)->ownsText(text))
     return;
+  if (inTextBlock(bo, text)) return;
   delete[] text;
+}
+
+namespace {
+
+// The text space of a text block starts after the slots and two words: its
+// end and its cursor.
+char** blockWords(const BusinessObject& bo, void** values) {
+  const int count = bo.getSpec()->getAttributeCount();
+  return reinterpret_cast<char**>(values + (count > 0 ? count : 0));
+}
+
+}  // namespace
+
+void BusObjAccess::attachSpecWithTexts(BusinessObject& bo, BusObjSpec* spec,
+                                       std::size_t textCapacity) {
+  if (spec == nullptr || (bo.arenaFlags_ & BusinessObject::kArenaObject) != 0) {
+    attachSpec(bo, spec);
+    return;
+  }
+  invalidate(bo);
+  bo.spec_ = spec;
+  const std::size_t count =
+      spec->getAttributeCount() > 0 ? static_cast<std::size_t>(spec->getAttributeCount()) : 0;
+  const std::size_t textWords = (textCapacity + sizeof(void*) - 1) / sizeof(void*);
+  // Every slot starts with the ignore marker; the text space is not cleared.
+  bo.values_ = new void*[count + 2 + textWords];
+  std::memset(bo.values_, 0, count * sizeof(void*));
+  char** words = blockWords(bo, bo.values_);
+  char* start = reinterpret_cast<char*>(words + 2);
+  words[0] = start + textWords * sizeof(void*);
+  words[1] = start;
+  bo.arenaFlags_ |= BusinessObject::kTextBlock;
+}
+
+char* BusObjAccess::copyBlockText(BusinessObject& bo, const char* data, std::size_t length) {
+  if ((bo.arenaFlags_ & BusinessObject::kTextBlock) == 0) return dupText(data, length);
+  char** words = blockWords(bo, bo.values_);
+  if (static_cast<std::size_t>(words[0] - words[1]) <= length) return dupText(data, length);
+  char* text = words[1];
+  words[1] += length + 1;
+  copyBytes(text, data, length);
+  text[length] = '\0';
+  return text;
+}
+
+bool BusObjAccess::inTextBlock(const BusinessObject& bo, const void* text) {
+  if ((bo.arenaFlags_ & BusinessObject::kTextBlock) == 0) return false;
+  char** words = blockWords(bo, bo.values_);
+  const char* p = static_cast<const char*>(text);
+  return p >= reinterpret_cast<const char*>(words + 2) && p < words[0];
+}
+
+void BusObjAccess::detachTextBlock(BusinessObject& bo, bool withSlots) {
+  if ((bo.arenaFlags_ & BusinessObject::kTextBlock) == 0) return;
+  if (withSlots) {
+    const AttrSpec* attrs = bo.spec_->getAttributes();
+    const int count = bo.spec_->getAttributeCount();
+    for (int i = 0; i < count && attrs != nullptr; ++i) {
+      void* value = bo.values_[i];
+      if (!attrs[i].isObjectType() && value != nullptr && value != BLANK_VALUE &&
+          inTextBlock(bo, value)) {
+        bo.values_[i] = dupText(static_cast<const char*>(value));
+      }
+    }
+  }
+  if (bo.verb_ != nullptr && inTextBlock(bo, bo.verb_)) bo.verb_ = dupText(bo.verb_);
+  if (bo.locale_ != nullptr && inTextBlock(bo, bo.locale_)) bo.locale_ = dupText(bo.locale_);
+  bo.arenaFlags_ &= static_cast<std::uint8_t>(~BusinessObject::kTextBlock);
 }
 
 BusinessObject* BusObjAccess::makeWithSpec(BusObjSpec* spec) {
@@ -98,17 +168,32 @@ void BusObjAccess::invalidate(BusinessObject& bo) {
         (bo.arenaFlags_ & BusinessObject::kArenaObject) != 0 ? TreeArena::of(&bo) : nullptr;
     const AttrSpec* attrs = bo.spec_->getAttributes();
     const int count = bo.spec_->getAttributeCount();
+    // The object's own text block, if any, looked up once as well (empty
+    // range otherwise).
+    const char* blockStart = nullptr;
+    const char* blockEnd = nullptr;
+    if ((bo.arenaFlags_ & BusinessObject::kTextBlock) != 0) {
+      char** words = blockWords(bo, bo.values_);
+      blockStart = reinterpret_cast<const char*>(words + 2);
+      blockEnd = words[0];
+    }
     for (int i = 0; i < count && attrs != nullptr; ++i) {
       void* value = bo.values_[i];
       bo.values_[i] = nullptr;
       if (value == nullptr || value == BLANK_VALUE) continue;
       if (!attrs[i].isObjectType()) {
-        if (arena == nullptr || !arena->ownsText(value)) delete[] static_cast<char*>(value);
+        const char* text = static_cast<const char*>(value);
+        if ((arena == nullptr || !arena->ownsText(value)) &&
+            (text < blockStart || text >= blockEnd))
+          delete[] static_cast<char*>(value);
       } else {
         releaseValue(bo, attrs[i], value);
       }
     }
   }
+  // The verb and locale outlive the slot array they may have been read into.
+  if (bo.values_ != nullptr && bo.spec_ != nullptr) detachTextBlock(bo, false);
+  bo.arenaFlags_ &= static_cast<std::uint8_t>(~BusinessObject::kTextBlock);
   if ((bo.arenaFlags_ & BusinessObject::kArenaSlots) == 0) delete[] bo.values_;
   bo.arenaFlags_ &= static_cast<std::uint8_t>(~BusinessObject::kArenaSlots);
   bo.values_ = nullptr;
@@ -349,10 +434,23 @@ BusinessObject::BusinessObject(NoInit) {}
 static_assert(sizeof(BusinessObject) == 9 * sizeof(void*), "BusinessObject changed size");
 
 BusinessObject::~BusinessObject() {
+  // Verb and locale go before the slots, so that none is moved out of a
+  // text block only to be released.
   BusObjAccess::releaseOwnedText(*this, verb_);
+  verb_ = nullptr;
   BusObjAccess::releaseOwnedText(*this, appSpecificInfo_);
-  BusObjAccess::invalidate(*this);
   BusObjAccess::releaseOwnedText(*this, locale_);
+  locale_ = nullptr;
+  BusObjAccess::invalidate(*this);
+}
+
+void BusinessObject::setValues(void** values) {
+  // The array replaced goes to the caller as any slot array does: its texts
+  // (and the verb and locale) are moved out of its text block first, so that
+  // whoever holds it next releases them one by one.
+  if (values != values_) BusObjAccess::detachTextBlock(*this, true);
+  values_ = values;
+  arenaFlags_ &= static_cast<std::uint8_t>(~kArenaSlots);
 }
 
 void BusinessObject::operator delete(BusinessObject* object, std::destroying_delete_t) {

@@ -21,6 +21,8 @@
 #include "hbconnector/business_object.hpp"
 #include "hbconnector/busobj_spec.hpp"
 
+class TransactionBusinessObject;
+
 namespace hbconnector::detail {
 
 // A slot copy of text (null gives null). Released with releaseOwnedText.
@@ -62,6 +64,30 @@ class BusObjAccess {
   // Gives an object without slots its spec and one unset slot per attribute.
   // An object that already has slots releases them first.
   static void attachSpec(BusinessObject& bo, BusObjSpec* spec);
+
+  // Text blocks. An object read from a record outside a tree arena (the root
+  // of a read) gets its slot array and the texts it reads (verb, locale,
+  // values) in one allocation: the slots, then the end and the cursor of the
+  // text space, then the text space. Such a text is released with the block,
+  // not on its own; a text that does not fit, or one set later, is a heap
+  // copy as usual. setValues moves the texts of the slots and the verb and
+  // locale out of the block before the array goes: a slot array handed on
+  // (to the caller, or swapped into another object) holds heap texts only.
+  //
+  // attachSpec for such an object, with room for textCapacity bytes of text.
+  static void attachSpecWithTexts(BusinessObject& bo, BusObjSpec* spec, std::size_t textCapacity);
+  // A zero-terminated copy of length bytes of data for bo: in its text block
+  // while there is room, else on the heap.
+  static char* copyBlockText(BusinessObject& bo, const char* data, std::size_t length);
+  static bool hasTextBlock(const BusinessObject& bo) {
+    return (bo.arenaFlags_ & BusinessObject::kTextBlock) != 0;
+  }
+  // Whether text lies in bo's text block.
+  static bool inTextBlock(const BusinessObject& bo, const void* text);
+  // Moves verb and locale, and with withSlots the slot texts, out of bo's
+  // text block (into heap copies) and forgets the block; the slot array
+  // pointer is left alone.
+  static void detachTextBlock(BusinessObject& bo, bool withSlots);
   // Releases every slot and the slot array, and clears the spec: the object
   // becomes invalid.
   static void invalidate(BusinessObject& bo);
@@ -151,6 +177,14 @@ class BusObjAccess {
 
   // Whether array holds this very object (compared by address).
   static bool holds(const BusObjArray& array, const BusinessObject* object);
+
+  // ---- records --------------------------------------------------------------
+
+  // Writes what toStringMessage (lengthPrefixed false) or toStringMessageI18N
+  // would return into out, an empty message of exactly that class.
+  static void writeRecord(const BusinessObject& bo, StringMessage& out, bool lengthPrefixed);
+  static void writeRecord(const TransactionBusinessObject& bo, StringMessage& out,
+                          bool lengthPrefixed);
 };
 
 }  // namespace hbconnector::detail

@@ -57,30 +57,84 @@ BusinessObject* readChild(RecordTokens& tokens, BusinessObject& parent, int leve
   return child.release();
 }
 
-// Reads a record's header into bo (delta flag, verb, locale) up to its
-// attribute count and returns its spec; null when the header is malformed or
-// names an unknown type. *hasFlag tells whether the record carries delta flags.
-// Out of line so that its token reads do not enlarge the frame of each level of
-// the recursion: a tree at the depth cap must fit a 256 KiB thread stack, also
-// under the address sanitizer.
-HB_NOINLINE BusObjSpec* readRecordHeader(RecordTokens& tokens, BusinessObject& bo, bool* hasFlag) {
-  TokenView typeName, version, token;
-  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&token)) return nullptr;
+// The header of a business object record: everything up to the attribute
+// entries.
+struct RecordHeader {
+  BusObjSpec* spec = nullptr;
+  TokenView verb;
+  TokenView locale;
+  bool hasFlag = false;  // the record carries delta flags (newer records)
+  bool delta = false;
+};
+
+// Reads a record's header; false when it is malformed or names an unknown
+// type (reported). Out of line so that its token reads do not enlarge the
+// frame of each level of the recursion: a tree at the depth cap must fit a
+// 256 KiB thread stack, also under the address sanitizer.
+HB_NOINLINE bool readRecordHeader(RecordTokens& tokens, RecordHeader* header) {
+  TokenView typeName, version, count;
+  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&header->verb)) {
+    return false;
+  }
   // Older records have no delta flag: the verb follows the version directly,
   // and their arrays carry no flag either.
-  *hasFlag = token.is(kTrueToken) || token.is(kFalseToken);
-  if (*hasFlag) {
-    BusObjAccess::setDelta(bo, token.is(kTrueToken));
-    if (!tokens.next(&token)) return nullptr;
+  header->hasFlag = header->verb.is(kTrueToken) || header->verb.is(kFalseToken);
+  if (header->hasFlag) {
+    header->delta = header->verb.is(kTrueToken);
+    if (!tokens.next(&header->verb)) return false;
   }
+  if (!tokens.next(&header->locale)) return false;
+  header->spec = tokens.findSpec(typeName);
+  if (header->spec == nullptr || !tokens.next(&count)) {
+    if (header->spec == nullptr) {
+      tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+    }
+    return false;
+  }
+  if (header->spec->getAttributeCount() < 0 ||
+      countValue(count) != header->spec->getAttributeCount()) {
+    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+    return false;
+  }
+  return true;
+}
+
+// The root of a read from the library's own messages (an object outside the
+// tree arena with nothing set yet): its slots and texts (verb, locale,
+// values) get one block.
+HB_NOINLINE bool readRootBody(RecordTokens& tokens, BusinessObject& bo, int level,
+                              const RecordHeader& header) {
+  // The root's own texts take at most the rest of the text plus verb and
+  // locale; beyond kRootTextBytes the block would mostly stay unused by a
+  // record whose bulk is its children, so longer texts then go to the heap.
+  const std::size_t needed = tokens.remaining() + header.verb.size + header.locale.size + 2;
+  BusObjAccess::attachSpecWithTexts(bo, header.spec,
+                                    needed < kRootTextBytes ? needed : kRootTextBytes);
+  BusObjAccess::adoptVerb(bo, BusObjAccess::copyBlockText(bo, header.verb.data, header.verb.size));
+  if (header.locale.size != 0) {
+    BusObjAccess::adoptLocale(
+        bo, BusObjAccess::copyBlockText(bo, header.locale.data, header.locale.size));
+  }
+  return readAttributeEntries(tokens, *header.spec, BusObjAccess::values(bo), bo, header.hasFlag,
+                              level);
+}
+
+bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+  RecordHeader header;
+  if (!readRecordHeader(tokens, &header)) return false;
+  if (header.hasFlag) BusObjAccess::setDelta(bo, header.delta);
+  if (!BusObjAccess::inArena(bo) && tokens.inPlace() && bo.getVerb() == nullptr &&
+      bo.getLocale() == nullptr && bo.getAttrValues() == nullptr) {
+    return readRootBody(tokens, bo, level, header);
+  }
+  const TokenView& verb = header.verb;
+  const TokenView& locale = header.locale;
   TreeArena* arena = BusObjAccess::inArena(bo) ? TreeArena::of(&bo) : nullptr;
   if (arena != nullptr && bo.getVerb() == nullptr) {
-    BusObjAccess::adoptVerb(bo, arena->copyText(token.data, token.size));
+    BusObjAccess::adoptVerb(bo, arena->copyText(verb.data, verb.size));
   } else {
-    BusObjAccess::setVerbUnchecked(bo, token.data, token.size);
+    BusObjAccess::setVerbUnchecked(bo, verb.data, verb.size);
   }
-  TokenView locale;
-  if (!tokens.next(&locale)) return nullptr;
   if (locale.size != 0) {
     if (arena != nullptr && bo.getLocale() == nullptr) {
       BusObjAccess::adoptLocale(bo, arena->copyText(locale.data, locale.size));
@@ -88,27 +142,9 @@ HB_NOINLINE BusObjSpec* readRecordHeader(RecordTokens& tokens, BusinessObject& b
       BusObjAccess::setLocaleUnchecked(bo, locale.data, locale.size);
     }
   }
-
-  BusObjSpec* spec = tokens.findSpec(typeName);
-  if (spec == nullptr) {
-    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
-    return nullptr;
-  }
-  TokenView count;
-  if (!tokens.next(&count)) return nullptr;
-  if (spec->getAttributeCount() < 0 || countValue(count) != spec->getAttributeCount()) {
-    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
-    return nullptr;
-  }
-  return spec;
-}
-
-bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
-  bool hasFlag = false;
-  BusObjSpec* spec = readRecordHeader(tokens, bo, &hasFlag);
-  if (spec == nullptr) return false;
-  BusObjAccess::attachSpec(bo, spec);
-  return readAttributeEntries(tokens, *spec, BusObjAccess::values(bo), bo, hasFlag, level);
+  BusObjAccess::attachSpec(bo, header.spec);
+  return readAttributeEntries(tokens, *header.spec, BusObjAccess::values(bo), bo, header.hasFlag,
+                              level);
 }
 
 }  // namespace
@@ -239,6 +275,8 @@ bool readAttributeEntries(RecordTokens& tokens, const BusObjSpec& spec, void** s
                           BusinessObject& owner, bool withArrayFlags, int level) {
   const int count = spec.getAttributeCount();
   TreeArena* arena = BusObjAccess::inArena(owner) ? TreeArena::of(&owner) : nullptr;
+  // Only the owner's own slots share its text block (a prior image's do not).
+  const bool textBlock = slots == BusObjAccess::values(owner) && BusObjAccess::hasTextBlock(owner);
   for (int i = 0; i < count; ++i) {
     TokenView token;
     if (!tokens.next(&token)) return false;
@@ -253,6 +291,7 @@ bool readAttributeEntries(RecordTokens& tokens, const BusObjSpec& spec, void** s
       // The slot is fresh and the type is the attribute's own: this is what
       // the typed setter would store, without its checks.
       slots[i] = arena != nullptr ? arena->copyText(token.data, token.size)
+                 : textBlock      ? BusObjAccess::copyBlockText(owner, token.data, token.size)
                                   : copySlotText(token.data, token.size);
       continue;
     }
@@ -331,7 +370,15 @@ const char* RecordWriter::version(const Version* version) {
   }
   if (cachedVersion_ == nullptr || cachedVersion_ != version ||
       std::memcmp(parts, cachedParts_, sizeof parts) != 0) {
-    std::snprintf(versionText_, sizeof versionText_, "%d.%d.%d", parts[0], parts[1], parts[2]);
+    // "%d.%d.%d" without the format parser: three signed decimals (at most
+    // 11 characters each) and two dots fit the buffer.
+    char* at = versionText_;
+    char* const end = versionText_ + sizeof versionText_ - 1;
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) *at++ = '.';
+      at = std::to_chars(at, end, parts[k]).ptr;
+    }
+    *at = '\0';
     std::memcpy(cachedParts_, parts, sizeof parts);
     cachedVersion_ = version;
   }
@@ -476,6 +523,10 @@ BusinessObject::BusinessObject(StringMessage& message) {
   if (depth.tooDeep()) return;
   d::RecordTokens tokens(message, d::agentReporter());
   d::readRecord(tokens, *this, depth.level());
+}
+
+void BusObjAccess::writeRecord(const BusinessObject& bo, StringMessage& out, bool lengthPrefixed) {
+  if (bo.getSpec() != nullptr) hbconnector::detail::RecordWriter(out, lengthPrefixed).record(bo);
 }
 
 StringMessage* BusinessObject::toStringMessage() const {

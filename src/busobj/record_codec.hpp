@@ -42,6 +42,11 @@ inline constexpr char kFalseToken[] = "false";
 // a type without attributes).
 inline constexpr long long kMinRecordTokens = 6;
 
+// The most text space the root object of a read gets in its slot array's
+// block: room for the head of any ordinary record (one customer, one order
+// head); longer values of the root are heap copies.
+inline constexpr std::size_t kRootTextBytes = 4096;
+
 // The nesting level of the record being read on this thread: 1 while a root
 // record is read, 2 for its children, and so on. Construct one guard per
 // record; tooDeep() tells whether this record lies beyond MAX_BUSOBJ_DEPTH.
@@ -112,6 +117,11 @@ class RecordTokens {
     return true;
   }
   const StringMessage& message() const { return message_; }
+  // Whether the tokens are views of the message's text, valid while it lives
+  // and is not changed (the library's own message classes).
+  bool inPlace() const { return mode_ != Mode::kVirtual; }
+  // The bytes of text not yet taken (in place only; 0 otherwise).
+  std::size_t remaining() const { return inPlace() ? tokenizer_.remaining() : 0; }
   codec::Reporter& reporter() { return reporter_; }
 
   // The spec registered under name, remembering the last name looked up in

@@ -204,6 +204,13 @@ StringMessageI18N* TransactionBusinessObject::toStringMessageI18N() const {
   return out;
 }
 
+void d::BusObjAccess::writeRecord(const TransactionBusinessObject& bo, StringMessage& out,
+                                  bool lengthPrefixed) {
+  writeRecord(static_cast<const BusinessObject&>(bo), out, lengthPrefixed);
+  if (bo.spec_ != nullptr && bo.oldValues_ != nullptr)
+    bo.appendTransactionRecord(out, lengthPrefixed);
+}
+
 StringMessage* TransactionBusinessObject::toBusObjStringMessage() const {
   return BusinessObject::toStringMessage();
 }

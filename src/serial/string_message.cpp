@@ -81,6 +81,15 @@ StringMessage::StringMessage(TextCopy, const char* data, std::size_t length) {
   length_ = length;
 }
 
+StringMessage::StringMessage(Borrowed, char* text, std::size_t length) {
+  capacity_ = checkedAdd(length, 1);
+  allocated_ = capacity_;
+  text_ = text;
+  length_ = length;
+  borrowed_ = true;
+  StringMessage::resetTokenizer();
+}
+
 StringMessage::StringMessage(const char* text)
     : StringMessage(TextCopy{}, text, text ? std::strlen(text) : 0) {
   StringMessage::resetTokenizer();
@@ -92,8 +101,21 @@ StringMessage::StringMessage(const char* text, const char* delimiter)
 }
 
 StringMessage::~StringMessage() {
-  delete[] text_;
+  if (!borrowed_) delete[] text_;
   delete[] readCopy_;
+}
+
+void StringMessage::clearText() {
+  if (borrowed_) {
+    // Never write into the caller's bytes.
+    text_ = newZeroedBuffer(1);
+    allocated_ = 1;
+    borrowed_ = false;
+  }
+  length_ = 0;
+  text_[0] = '\0';
+  capacity_ = defaultBufferSize();
+  StringMessage::resetTokenizer();
 }
 
 void StringMessage::applyGrowthRule(std::size_t end, std::size_t growth) {
@@ -111,7 +133,8 @@ void StringMessage::reserveBytes(std::size_t needed) {
   if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
   char* buffer = new char[size];
   std::memcpy(buffer, text_, length_ + 1);
-  delete[] text_;
+  if (!borrowed_) delete[] text_;
+  borrowed_ = false;
   text_ = buffer;
   allocated_ = size;
 }
@@ -135,7 +158,8 @@ char* StringMessage::growFor(std::size_t end) {
   if (allocated_ <= SIZE_MAX / 2) size = std::max(size, 2 * allocated_);
   char* buffer = new char[size];
   std::memcpy(buffer, text_, length_);
-  char* old = text_;
+  char* old = borrowed_ ? nullptr : text_;
+  borrowed_ = false;
   text_ = buffer;
   allocated_ = size;
   return old;
@@ -296,15 +320,18 @@ struct StringMessageI18N::TokenList {
   std::size_t used = 0;     // filled slots of that block
 };
 
-StringMessageI18N::StringMessageI18N() : tokens_(new TokenList) {}
+StringMessageI18N::StringMessageI18N() = default;
 
-StringMessageI18N::StringMessageI18N(int size) : StringMessage(size), tokens_(new TokenList) {}
+StringMessageI18N::StringMessageI18N(int size) : StringMessage(size) {}
 
 StringMessageI18N::StringMessageI18N(const char* text)
-    : StringMessage(TextCopy{}, text, text ? std::strlen(text) : 0), tokens_(new TokenList) {}
+    : StringMessage(TextCopy{}, text, text ? std::strlen(text) : 0) {}
 
 StringMessageI18N::StringMessageI18N(const char* data, std::size_t length)
-    : StringMessage(TextCopy{}, data, boundedLength(data, length)), tokens_(new TokenList) {}
+    : StringMessage(TextCopy{}, data, boundedLength(data, length)) {}
+
+StringMessageI18N::StringMessageI18N(Borrowed, char* data, std::size_t length)
+    : StringMessage(Borrowed{}, data, boundedLength(data, length)) {}
 
 StringMessageI18N::~StringMessageI18N() { delete tokens_; }
 
@@ -335,7 +362,7 @@ void StringMessageI18N::appendRaw(const char* data, std::size_t length) {
 void StringMessageI18N::resetTokenizer() {
   position_ = 0;
   malformed_ = false;
-  tokens_->clear();
+  if (tokens_ != nullptr) tokens_->clear();
 }
 
 std::string_view StringMessageI18N::unreadText() {
@@ -371,6 +398,9 @@ char* StringMessageI18N::nextToken() {
   std::unique_ptr<char[]> token(takeNextToken());
   if (!token) return nullptr;
   char* result = token.get();
+  // The list of tokens handed out is made by the first nextToken: messages
+  // that are only written, or read by the record reader, never need one.
+  if (tokens_ == nullptr) tokens_ = new TokenList;
   tokens_->add(std::move(token));
   return result;
 }

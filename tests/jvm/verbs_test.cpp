@@ -259,6 +259,26 @@ TEST_F(VerbTest, TextOfEveryEncodedLengthAndSizeComesThroughByteForByte) {
   }
 }
 
+TEST_F(VerbTest, RecordsOfEverySizeInTurnComeBackWholeInBothForms) {
+  // A thread reads the agent's bytes into a buffer it keeps and writes the
+  // answer into a message it keeps, both up to a million bytes; larger ones
+  // get their own and the kept ones serve again after them. Each answer is
+  // exactly its own record, whatever came before it.
+  const std::string big(300000, 'b');
+  const std::string huge(1100000, 'h');
+  for (bool bytes : {true, false}) {
+    SCOPED_TRACE(bytes ? "bytes" : "text");
+    for (const std::string& name : {big, std::string("Ann"), huge, std::string("Bo"), big}) {
+      SCOPED_TRACE(name.size());
+      Outcome o = send(bytes, customer("Create", "C8|" + name + "|Paris|VqIgnore"));
+      EXPECT_EQ(o.status, 1);
+      EXPECT_TRUE(o.content == record(bytes, customer("Create", "C8|" + name + "|Paris|1")));
+      EXPECT_TRUE(verbconnector::table("Customer").at("C8").at("Name") == name);
+      verbconnector::reset();
+    }
+  }
+}
+
 TEST_F(VerbTest, SupplementaryCharactersReachTheConnectorAsFourByteUtf8) {
   // "A" and U+1F600: the JVM's form (a surrogate pair) and standard UTF-8.
   const std::string jvmForm = "A\xED\xA0\xBD\xED\xB8\x80";

@@ -255,6 +255,78 @@ TEST_F(RecordPathsTest, ChildrenOfAReadTreeFollowTheOwnershipRules) {
   delete ship;
 }
 
+TEST_F(RecordPathsTest, TheRootOfAReadFollowsTheOwnershipRules) {
+  // The root keeps the texts it read with its slot array; a value longer
+  // than that block holds, and values set later, are copies of their own.
+  const std::string longNote(5000, 'n');
+  const std::string text =
+      "BusinessObject|Order|1.0.0|false|Create|fr_FR|4|O-1|0|0|" + longNote + "|";
+  for (bool lengthPrefixed : {false, true}) {
+    std::unique_ptr<StringMessage> in;
+    if (lengthPrefixed) {
+      in = std::make_unique<StringMessage>(bars(text).c_str());
+      std::unique_ptr<BusinessObject> delimited = std::make_unique<BusinessObject>(*in);
+      in.reset(delimited->toStringMessageI18N());
+    } else {
+      in = std::make_unique<StringMessage>(bars(text).c_str());
+    }
+    auto order = std::make_unique<BusinessObject>(*in);
+    ASSERT_NE(order->getSpec(), nullptr);
+    EXPECT_EQ(write(*order, false), bars(text));
+    EXPECT_STREQ(order->getVerb(), "Create");
+    EXPECT_STREQ(order->getLocale(), "fr_FR");
+    EXPECT_EQ(std::string(static_cast<const char*>(order->getAttrValue(3))), longNote);
+    // Replaced through the API, some twice.
+    EXPECT_TRUE(order->setAttrValue(0, const_cast<char*>("O-2"), STRING));
+    EXPECT_TRUE(order->setAttrValue(0, BusinessObject::getBlankValue(), STRING));
+    EXPECT_TRUE(order->setAttrValue(3, const_cast<char*>("short"), STRING));
+    order->setVerb(nullptr);
+    order->setVerb("Update");
+    EXPECT_STREQ(order->setLocale("de_DE"), "de_DE");
+    EXPECT_EQ(write(*order, false),
+              bars("BusinessObject|Order|1.0.0|false|Update|de_DE|4|VqBlank|0|0|short|"));
+  }
+  // A slot array of the connector's own replaces the one read: the one read
+  // is the caller's, with texts the caller releases one by one, and the verb
+  // and locale stay the object's.
+  StringMessage in(bars(text).c_str());
+  {
+    BusinessObject order(in);
+    void** read = order.getAttrValues();
+    void** mine = new void*[4]();
+    mine[0] = new char[3]{'M', '1', '\0'};
+    order.setValues(mine);
+    EXPECT_STREQ(static_cast<const char*>(read[0]), "O-1");
+    EXPECT_STREQ(order.getVerb(), "Create");
+    EXPECT_STREQ(order.getLocale(), "fr_FR");
+    EXPECT_TRUE(order.setAttrValue(3, const_cast<char*>("after"), STRING));
+    EXPECT_EQ(write(order, false),
+              bars("BusinessObject|Order|1.0.0|false|Create|fr_FR|4|M1|0|0|after|"));
+    delete[] static_cast<char*>(read[0]);
+    delete[] static_cast<char*>(read[3]);
+    delete[] read;
+  }
+  // Two objects read from records swap their slot arrays, each taking the
+  // other's values with it.
+  {
+    StringMessage first(bars(text).c_str());
+    StringMessage second(bars("BusinessObject|Order|1.0.0|false|null|en_US|4|O-9|0|0|x|").c_str());
+    BusinessObject a(first), b(second);
+    void** fromA = a.getAttrValues();
+    a.setValues(b.getAttrValues());
+    b.setValues(fromA);
+    EXPECT_EQ(write(a, false), bars("BusinessObject|Order|1.0.0|false|Create|fr_FR|4|O-9|0|0|x|"));
+    EXPECT_EQ(write(b, false),
+              bars("BusinessObject|Order|1.0.0|false|null|en_US|4|O-1|0|0|" + longNote + "|"));
+  }
+  // A record that breaks after the root's texts were taken leaves nothing.
+  StringMessage broken(bars("BusinessObject|Order|1.0.0|false|Create|fr_FR|4|O-1|1|").c_str());
+  BusinessObject bad(broken);
+  EXPECT_EQ(bad.getSpec(), nullptr);
+  EXPECT_EQ(bad.getVerb(), nullptr);
+  EXPECT_EQ(bad.getLocale(), nullptr);
+}
+
 TEST_F(RecordPathsTest, TreesReadAndReleasedOnOtherThreadsKeepTheirValues) {
   // Trees of growing and shrinking sizes reuse the memory of the trees before
   // them; trees read on a thread that has ended live on elsewhere.

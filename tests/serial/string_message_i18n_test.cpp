@@ -142,6 +142,34 @@ TEST(StringMessageI18NTest, TokensBelongToTheMessageUntilReset) {
   EXPECT_EQ(readAll(in).size(), 198u);
 }
 
+TEST(StringMessageI18NTest, BorrowedTextIsReadInPlaceAndNeverWritten) {
+  // Both classes over the caller's bytes: the same tokens as a copy gives,
+  // a reset and a second read included, and an append moves the text into
+  // a buffer of the message's own, leaving the caller's bytes as they were.
+  char prefixed[] =
+      "3#abc0#2#de\0"
+      "2#zz";
+  const std::string before(prefixed, sizeof prefixed);
+  StringMessageI18N lent(StringMessage::Borrowed{}, prefixed, sizeof prefixed - 1);
+  EXPECT_EQ(lent.getLength(), 11);  // reading stops at the zero byte
+  EXPECT_EQ(readAll(lent), (Tokens{"abc", "", "de"}));
+  lent.resetTokenizer();
+  EXPECT_STREQ(lent.nextToken(), "abc");
+  lent.append("more");
+  EXPECT_STREQ(lent.getText(), "3#abc0#2#de4#more");
+  EXPECT_EQ(std::string(prefixed, sizeof prefixed), before);
+
+  char delimited[] = "one\x03two\x03";
+  StringMessage plain(StringMessage::Borrowed{}, delimited, sizeof delimited - 1);
+  EXPECT_EQ(plain.getText(), static_cast<const char*>(delimited));
+  EXPECT_STREQ(plain.nextToken(), "one");
+  EXPECT_STREQ(plain.nextToken(), "two");
+  EXPECT_EQ(plain.nextToken(), nullptr);
+  plain.append("three");
+  EXPECT_STREQ(plain.getText(), "one\x03two\x03three\x03");
+  EXPECT_STREQ(delimited, "one\x03two\x03");
+}
+
 TEST(StringMessageI18NDeathTest, ProgrammingErrorsStopTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   StringMessageI18N m;
