@@ -297,12 +297,22 @@ jfieldID bucketField(JNIEnv* env, jni::JavaId field) {
   return bucketClass != nullptr ? jni::fieldId(env, field) : nullptr;
 }
 
-int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
+// The request on bucket; nothing when no connector runs, there is no bucket
+// or its content field cannot be found.
+std::optional<Request> startRequest(JNIEnv* env, jobject bucket, jobject status,
+                                    jni::JavaId field) {
   JToCPPVeneer* current = veneer();
-  if (current == nullptr || bucket == nullptr) return -1;
-  Request request{env, current, bucket, status,
-                  bucketField(env, jni::JavaId::kStringBucketContent)};
-  if (request.field == nullptr) return -1;
+  if (current == nullptr || bucket == nullptr) return std::nullopt;
+  Request request{env, current, bucket, status, bucketField(env, field)};
+  if (request.field == nullptr) return std::nullopt;
+  return request;
+}
+
+int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
+  std::optional<Request> started =
+      startRequest(env, bucket, status, jni::JavaId::kStringBucketContent);
+  if (!started) return -1;
+  Request& request = *started;
 
   std::optional<jvm::LocalRef<jstring>> content(
       std::in_place, env, static_cast<jstring>(env->GetObjectField(bucket, request.field)));
@@ -310,7 +320,7 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
   std::optional<jvm::UtfChars> chars(std::in_place, env, content->get());
   if (!*chars) return -1;
   char encoding[kEncodingSize] = {};
-  current->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
+  request.veneer->getConfigProp("CharacterEncoding", encoding, kEncodingSize);
   settle(env);
   request.ascii8 = std::string(encoding) == kAscii8;
   if (request.ascii8) {
@@ -340,11 +350,10 @@ int doVerbFor(JNIEnv* env, jobject bucket, jboolean transactional, jobject statu
 }
 
 int doVerbForI18n(JNIEnv* env, jobject bucket, jboolean transactional, jobject status) {
-  JToCPPVeneer* current = veneer();
-  if (current == nullptr || bucket == nullptr) return -1;
-  Request request{env, current, bucket, status,
-                  bucketField(env, jni::JavaId::kStringBucketContentInArray)};
-  if (request.field == nullptr) return -1;
+  std::optional<Request> started =
+      startRequest(env, bucket, status, jni::JavaId::kStringBucketContentInArray);
+  if (!started) return -1;
+  Request& request = *started;
 
   std::optional<RequestBytes> bytes;
   {
