@@ -401,7 +401,7 @@ void BusObjAccess::initByName(BusinessObject& bo, const char* typeName, const ch
       typeName != nullptr ? BusObjSpecRegistry::getInstance()->findSpec(typeName) : nullptr;
   if (spec == nullptr) {
     const std::string versionText = (version != nullptr ? *version : Version()).toString();
-    reportMsg(kMsgUnknownType, 6, versionText.c_str(), typeName);
+    reportMsg(kMsgUnknownType, kMsgUnknownType.type, versionText.c_str(), typeName);
     return;
   }
   attachSpec(bo, spec);

@@ -86,7 +86,7 @@ int AttrSpec::setAttribute(const char* name, int type, const char* typeName, boo
                            const char* cardinality, const char* relationship, bool attrFlag) {
   using namespace hbconnector::detail;
   if (type < OBJECT || type > LONGTEXT) {
-    reportMsg(kMsgBadTypeCode, 7, std::to_string(type).c_str());
+    reportMsg(kMsgBadTypeCode, kMsgBadTypeCode.type, std::to_string(type).c_str());
     return -1;
   }
   // Copy everything before releasing: the arguments may be this entry's own texts.

@@ -87,13 +87,15 @@ HB_NOINLINE bool readRecordHeader(RecordTokens& tokens, RecordHeader* header) {
   header->spec = tokens.findSpec(typeName);
   if (header->spec == nullptr || !tokens.next(&count)) {
     if (header->spec == nullptr) {
-      tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+      tokens.reporter().report(kMsgUnknownType, kMsgUnknownType.type, version.view(),
+                               typeName.view());
     }
     return false;
   }
   if (header->spec->getAttributeCount() < 0 ||
       countValue(count) != header->spec->getAttributeCount()) {
-    tokens.reporter().report(kMsgUnknownType, 6, version.view(), typeName.view());
+    tokens.reporter().report(kMsgUnknownType, kMsgUnknownType.type, version.view(),
+                             typeName.view());
     return false;
   }
   return true;

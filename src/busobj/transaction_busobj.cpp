@@ -61,7 +61,8 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
   BusObjAccess::setVerbUnchecked(*this, verb.data, verb.size);
   BusObjSpec* spec = tokens.findSpec(typeName);
   if (spec == nullptr) {
-    tokens.reporter().report(d::kMsgUnknownType, 6, version.view(), typeName.view());
+    tokens.reporter().report(d::kMsgUnknownType, d::kMsgUnknownType.type, version.view(),
+                             typeName.view());
     fail();
     return;
   }
@@ -80,7 +81,8 @@ void TransactionBusinessObject::readTransactionRecord(StringMessage& message) {
     return;
   }
   if (d::countValue(countToken) != count) {
-    tokens.reporter().report(d::kMsgUnknownType, 6, version.view(), typeName.view());
+    tokens.reporter().report(d::kMsgUnknownType, d::kMsgUnknownType.type, version.view(),
+                             typeName.view());
     return;
   }
   if (!d::readAttributeEntries(tokens, *spec_, oldValues_, *this, false, depth.level())) {
