@@ -13,14 +13,6 @@
 extern "C" JNIEXPORT jint JNICALL
 Java_AppSide_1Connector_BusObjNativeInterface_n_1terminate(JNIEnv* env, jobject self);
 
-#if defined(__SANITIZE_ADDRESS__)
-// Memory the VM keeps for its whole life is not ours to report.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:os::malloc\nleak:os::realloc\nleak:os::strdup\nleak:libjli.so\nleak:libz.so\n"
-         "leak:libjvm.so\n";
-}
-#endif
-
 namespace {
 
 namespace jni = hbconnector::detail::jni;
