@@ -57,80 +57,54 @@ BusinessObject* readChild(RecordTokens& tokens, BusinessObject& parent, int leve
   return child.release();
 }
 
-// The header of a business object record: everything up to the attribute
-// entries.
-struct RecordHeader {
-  BusObjSpec* spec = nullptr;
-  TokenView verb;
-  TokenView locale;
-  bool hasFlag = false;  // the record carries delta flags (newer records)
-  bool delta = false;
-};
-
-// Reads a record's header; false when it is malformed or names an unknown
-// type (reported). Out of line so that its token reads do not enlarge the
+// Reads a record's header, everything up to the attribute entries, into bo:
+// its delta flag, verb and locale, and its spec with a fresh slot array.
+// Returns the spec, or null when the header is malformed or names an unknown
+// type (reported); *withFlags tells whether the record carries delta flags
+// (newer records). Out of line so that its token reads do not enlarge the
 // frame of each level of the recursion: a tree at the depth cap must fit a
 // 256 KiB thread stack, also under the address sanitizer.
-HB_NOINLINE bool readRecordHeader(RecordTokens& tokens, RecordHeader* header) {
-  TokenView typeName, version, count;
-  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&header->verb)) {
-    return false;
-  }
+HB_NOINLINE const BusObjSpec* readRecordHeader(RecordTokens& tokens, BusinessObject& bo,
+                                               bool* withFlags) {
+  TokenView typeName, version, verb, locale, count;
+  if (!tokens.next(&typeName) || !tokens.next(&version) || !tokens.next(&verb)) return nullptr;
   // Older records have no delta flag: the verb follows the version directly,
   // and their arrays carry no flag either.
-  header->hasFlag = header->verb.is(kTrueToken) || header->verb.is(kFalseToken);
-  if (header->hasFlag) {
-    header->delta = header->verb.is(kTrueToken);
-    if (!tokens.next(&header->verb)) return false;
-  }
-  if (!tokens.next(&header->locale)) return false;
-  header->spec = tokens.findSpec(typeName);
-  if (header->spec == nullptr || !tokens.next(&count)) {
-    if (header->spec == nullptr) {
-      tokens.reporter().report(kMsgUnknownType, kMsgUnknownType.type, version.view(),
-                               typeName.view());
-    }
-    return false;
-  }
-  if (header->spec->getAttributeCount() < 0 ||
-      countValue(count) != header->spec->getAttributeCount()) {
+  const bool hasFlag = verb.is(kTrueToken) || verb.is(kFalseToken);
+  const bool delta = verb.is(kTrueToken);
+  if (hasFlag && !tokens.next(&verb)) return nullptr;
+  if (!tokens.next(&locale)) return nullptr;
+  const auto unknownType = [&] {
     tokens.reporter().report(kMsgUnknownType, kMsgUnknownType.type, version.view(),
                              typeName.view());
-    return false;
+    return nullptr;
+  };
+  BusObjSpec* spec = tokens.findSpec(typeName);
+  if (spec == nullptr) return unknownType();
+  if (!tokens.next(&count)) return nullptr;
+  if (spec->getAttributeCount() < 0 || countValue(count) != spec->getAttributeCount()) {
+    return unknownType();
   }
-  return true;
-}
-
-// The root of a read from the library's own messages (an object outside the
-// tree arena with nothing set yet): its slots and texts (verb, locale,
-// values) get one block.
-HB_NOINLINE bool readRootBody(RecordTokens& tokens, BusinessObject& bo, int level,
-                              const RecordHeader& header) {
-  // The root's own texts take at most the rest of the text plus verb and
-  // locale; beyond kRootTextBytes the block would mostly stay unused by a
-  // record whose bulk is its children, so longer texts then go to the heap.
-  const std::size_t needed = tokens.remaining() + header.verb.size + header.locale.size + 2;
-  BusObjAccess::attachSpecWithTexts(bo, header.spec,
-                                    needed < kRootTextBytes ? needed : kRootTextBytes);
-  BusObjAccess::adoptVerb(bo, BusObjAccess::copyBlockText(bo, header.verb.data, header.verb.size));
-  if (header.locale.size != 0) {
-    BusObjAccess::adoptLocale(
-        bo, BusObjAccess::copyBlockText(bo, header.locale.data, header.locale.size));
+  if (hasFlag) BusObjAccess::setDelta(bo, delta);
+  *withFlags = hasFlag;
+  if (!BusObjAccess::inArena(bo)) {
+    if (tokens.inPlace() && bo.getVerb() == nullptr && bo.getLocale() == nullptr &&
+        bo.getAttrValues() == nullptr) {
+      // The root of a read from the library's own messages: its slots and
+      // texts (verb, locale, values) get one block. The root's own texts take
+      // at most the rest of the text plus verb and locale; beyond
+      // kRootTextBytes the block would mostly stay unused by a record whose
+      // bulk is its children, so longer texts then go to the heap.
+      const std::size_t needed = tokens.remaining() + verb.size + locale.size + 2;
+      BusObjAccess::attachSpecWithTexts(bo, spec,
+                                        needed < kRootTextBytes ? needed : kRootTextBytes);
+      BusObjAccess::adoptVerb(bo, BusObjAccess::copyBlockText(bo, verb.data, verb.size));
+      if (locale.size != 0) {
+        BusObjAccess::adoptLocale(bo, BusObjAccess::copyBlockText(bo, locale.data, locale.size));
+      }
+      return spec;
+    }
   }
-  return readAttributeEntries(tokens, *header.spec, BusObjAccess::values(bo), bo, header.hasFlag,
-                              level);
-}
-
-bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
-  RecordHeader header;
-  if (!readRecordHeader(tokens, &header)) return false;
-  if (header.hasFlag) BusObjAccess::setDelta(bo, header.delta);
-  if (!BusObjAccess::inArena(bo) && tokens.inPlace() && bo.getVerb() == nullptr &&
-      bo.getLocale() == nullptr && bo.getAttrValues() == nullptr) {
-    return readRootBody(tokens, bo, level, header);
-  }
-  const TokenView& verb = header.verb;
-  const TokenView& locale = header.locale;
   TreeArena* arena = BusObjAccess::inArena(bo) ? TreeArena::of(&bo) : nullptr;
   if (arena != nullptr && bo.getVerb() == nullptr) {
     BusObjAccess::adoptVerb(bo, arena->copyText(verb.data, verb.size));
@@ -144,9 +118,15 @@ bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
       BusObjAccess::setLocaleUnchecked(bo, locale.data, locale.size);
     }
   }
-  BusObjAccess::attachSpec(bo, header.spec);
-  return readAttributeEntries(tokens, *header.spec, BusObjAccess::values(bo), bo, header.hasFlag,
-                              level);
+  BusObjAccess::attachSpec(bo, spec);
+  return spec;
+}
+
+bool readRecordBody(RecordTokens& tokens, BusinessObject& bo, int level) {
+  bool withFlags = false;
+  const BusObjSpec* spec = readRecordHeader(tokens, bo, &withFlags);
+  return spec != nullptr &&
+         readAttributeEntries(tokens, *spec, BusObjAccess::values(bo), bo, withFlags, level);
 }
 
 }  // namespace
@@ -161,7 +141,7 @@ long long maxTokensIn(const StringMessage& message) {
 
 int countValue(const char* token) { return decimalToInt(token); }
 
-int countValue(const TokenView& token) { return decimalToInt(token.data, token.size); }
+int countValueSlow(const TokenView& token) { return decimalToInt(token.data, token.size); }
 
 // ---- RecordTokens -------------------------------------------------------------
 

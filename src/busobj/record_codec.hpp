@@ -255,7 +255,21 @@ const char* versionText(const Version* version);
 
 // Parses a decimal count token ("no digits give 0", clamped, never undefined).
 int countValue(const char* token);
-int countValue(const TokenView& token);
+int countValueSlow(const TokenView& token);
+// Counts are nearly always one or two plain digits (an attribute count, a
+// number of children): those are read here without a call (rows
+// read/ours_delimited_tree/M and read/ours_prefixed_tree/M).
+HB_ALWAYS_INLINE int countValue(const TokenView& token) {
+  if (token.size == 1 || token.size == 2) {
+    const unsigned first = static_cast<unsigned char>(token.data[0]) - unsigned{'0'};
+    if (first < 10) {
+      if (token.size == 1) return static_cast<int>(first);
+      const unsigned second = static_cast<unsigned char>(token.data[1]) - unsigned{'0'};
+      if (second < 10) return static_cast<int>(first * 10 + second);
+    }
+  }
+  return countValueSlow(token);
+}
 
 }  // namespace hbconnector::detail
 

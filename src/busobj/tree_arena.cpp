@@ -158,7 +158,9 @@ char* TreeArena::copyTextToHeap(const char* data, std::size_t length) {
   return dupText(data, length);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
 void TreeArena::unpoison(const void* address, std::size_t size) { HB_UNPOISON(address, size); }
+#endif
 
 void** TreeArena::allocateSlots(std::size_t count) {
   const std::size_t bytes = (count * sizeof(void*) + 15) / 16 * 16;
