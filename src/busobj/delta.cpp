@@ -60,6 +60,78 @@ void markCreate(BusinessObject& element) {
   if (!hasVerb(element, CREATE)) element.setVerb(CREATE);
 }
 
+// Appends to array a copy of an unmatched delta element, which gets "Create"
+// first; the copy, or null when the element is invalid.
+BusinessObject* appendCreated(BusObjArray& array, BusinessObject& element, BusinessObject* parent) {
+  markCreate(element);
+  BusinessObject* copy = copyWithParent(element, parent);
+  if (copy != nullptr) array.addObject(copy);
+  return copy;
+}
+
+// Finds, for the elements of a delta in turn, the element of an array with
+// the same keys: through the array's key index while it can answer (the
+// delta's keys hashed up front, since its elements are only read or given
+// "Create"), by comparing keys otherwise. An index unusable at the start
+// stays unused.
+class DeltaMatcher {
+ public:
+  DeltaMatcher(const KeyIndex* index, BusinessObject* const* deltaSlots, int count)
+      : index_(index) {
+    if (index_ != nullptr && index_->usable()) probes_.emplace(*index_, deltaSlots, count);
+  }
+
+  // The position among slots (slotCount of them, the array's) of the element
+  // matching element, the delta's element t; -1 when none does.
+  int find(const BusObjArray& array, BusinessObject* const* slots, int slotCount,
+           const BusinessObject* element, int t) const {
+    if (!probes_ || !index_->usable()) return array.findByKeys(element);
+    probes_->prefetch(t, slots, slotCount);
+    return probes_->find(t, slots);
+  }
+
+ private:
+  const KeyIndex* index_;
+  std::optional<KeyIndex::Probes> probes_;
+};
+
+// What mergeDelta and applyDelta do alike: bo takes the verb "Update"; a
+// simple value the delta sets replaces bo's, and children the delta holds are
+// copied in where bo holds none. Where both hold an array of attribute i,
+// combineArrays(i, theirs, mine) combines them; where both hold a single
+// child, combineChildren(i, theirs, mine), each the caller's own way.
+template <typename CombineArrays, typename CombineChildren>
+void combineWithDelta(BusinessObject& bo, BusinessObject& delta, CombineArrays combineArrays,
+                      CombineChildren combineChildren) {
+  bo.setVerb(UPDATE);
+  const int count = bo.getAttrCount();
+  for (int i = 0; i < count; ++i) {
+    const AttrSpec* attr = bo.getSpec()->getAttribute(i);
+    if (!attr->isObjectType()) {
+      void* value = BusObjAccess::values(delta)[i];
+      if (value != nullptr) BusObjAccess::storeTyped(bo, i, value, attr->getType(), kRelease);
+    } else if (attr->isMultipleCard()) {
+      const BusObjArray* theirs = BusObjAccess::arrayAt(delta, i);
+      if (theirs == nullptr) continue;
+      BusObjArray* mine = BusObjAccess::arrayAt(bo, i);
+      if (mine == nullptr) {
+        appendCopies(bo, i, *theirs);
+      } else {
+        combineArrays(i, *theirs, *mine);
+      }
+    } else {
+      BusinessObject* theirs = BusObjAccess::childAt(delta, i);
+      if (theirs == nullptr) continue;
+      BusinessObject* mine = BusObjAccess::childAt(bo, i);
+      if (mine == nullptr) {
+        storeCopy(bo, i, *theirs);
+      } else {
+        combineChildren(i, *theirs, *mine);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // ---- markVerb ---------------------------------------------------------------
@@ -80,38 +152,6 @@ void BusObjArray::markVerb(const char* verb) {
   for (int i = 0; i < count_; ++i) {
     if (slots_[i] != nullptr) slots_[i]->markVerb(verb);
   }
-}
-
-// What mergeDelta and applyDelta do alike for attribute i of bo and of its
-// delta: a simple value the delta sets replaces bo's, and children the delta
-// holds are copied in where bo holds none. kDone when that settles the
-// attribute; otherwise both hold an array (kArrays) or a single child
-// (kChildren) for the caller to combine its own way.
-enum class DeltaStep { kDone, kArrays, kChildren };
-
-DeltaStep startDeltaAttribute(BusinessObject& bo, BusinessObject& delta, int i) {
-  const AttrSpec* attr = bo.getSpec()->getAttribute(i);
-  if (!attr->isObjectType()) {
-    void* value = BusObjAccess::values(delta)[i];
-    if (value != nullptr) BusObjAccess::storeTyped(bo, i, value, attr->getType(), kRelease);
-    return DeltaStep::kDone;
-  }
-  if (attr->isMultipleCard()) {
-    const BusObjArray* theirs = BusObjAccess::arrayAt(delta, i);
-    if (theirs == nullptr) return DeltaStep::kDone;
-    if (BusObjAccess::arrayAt(bo, i) == nullptr) {
-      appendCopies(bo, i, *theirs);
-      return DeltaStep::kDone;
-    }
-    return DeltaStep::kArrays;
-  }
-  const BusinessObject* theirs = BusObjAccess::childAt(delta, i);
-  if (theirs == nullptr) return DeltaStep::kDone;
-  if (BusObjAccess::childAt(bo, i) == nullptr) {
-    storeCopy(bo, i, *theirs);
-    return DeltaStep::kDone;
-  }
-  return DeltaStep::kChildren;
 }
 
 // ---- markVerbsAgainst -------------------------------------------------------
@@ -225,33 +265,27 @@ void BusObjArray::markVerbsAgainst(const BusObjArray* old, BusinessObject* paren
 
 int BusinessObject::mergeDelta(BusinessObject* delta) {
   if (delta == nullptr || !keysEqual(delta)) return -1;
-  setVerb(UPDATE);
-  const int count = getAttrCount();
-  for (int i = 0; i < count; ++i) {
-    const DeltaStep step = startDeltaAttribute(*this, *delta, i);
-    if (step == DeltaStep::kArrays) {
-      const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
-      BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
-      if (!theirs->isDelta()) {
-        mine->markVerbsAgainst(theirs, this, true);
-      } else {
-        mine->mergeDelta(theirs, this);
-      }
-    } else if (step == DeltaStep::kChildren) {
-      BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
-      BusinessObject* mine = BusObjAccess::childAt(*this, i);
-      if (!theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE)) {
-        storeCopy(*this, i, *theirs);  // releases the child it replaces
-      } else if (!theirs->isDelta()) {
-        BusinessObject* copy = theirs->duplicate();
-        if (copy == nullptr) continue;
-        copy->markVerbsAgainst(mine);
-        if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT, kRelease)) delete copy;
-      } else {
-        mine->mergeDelta(theirs);
-      }
-    }
-  }
+  combineWithDelta(
+      *this, *delta,
+      [this](int, const BusObjArray& theirs, BusObjArray& mine) {
+        if (!theirs.isDelta()) {
+          mine.markVerbsAgainst(&theirs, this, true);
+        } else {
+          mine.mergeDelta(&theirs, this);
+        }
+      },
+      [this](int i, BusinessObject& theirs, BusinessObject& mine) {
+        if (!theirs.keysEqual(&mine) || ::hasVerb(theirs, DELETE)) {
+          storeCopy(*this, i, theirs);  // releases the child it replaces
+        } else if (!theirs.isDelta()) {
+          BusinessObject* copy = theirs.duplicate();
+          if (copy == nullptr) return;
+          copy->markVerbsAgainst(&mine);
+          if (!BusObjAccess::storeTyped(*this, i, copy, OBJECT, kRelease)) delete copy;
+        } else {
+          mine.mergeDelta(&theirs);
+        }
+      });
   return 0;
 }
 
@@ -260,28 +294,16 @@ void BusObjArray::mergeDelta(const BusObjArray* delta, BusinessObject* parent) {
   // The index follows every change below; a delta that is this very array
   // changes under its own reading and is matched the plain way.
   std::optional<KeyIndex> index;
-  std::optional<KeyIndex::Probes> probes;
   const int count = delta->getObjectCount();
-  if (delta != this) {
-    index.emplace(slots_, count_);
-    // The delta's elements are only read (or given "Create"), so their keys
-    // can be hashed before the loop. An index unusable now stays so.
-    if (index->usable()) probes.emplace(*index, delta->slots_, count);
-  }
-  const auto find = [&](int t) {
-    if (!probes || !index->usable()) return findByKeys(delta->slots_[t]);
-    probes->prefetch(t, slots_, count_);
-    return probes->find(t, slots_);
-  };
+  if (delta != this) index.emplace(slots_, count_);
+  const DeltaMatcher matcher(index ? &*index : nullptr, delta->slots_, count);
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);
     if (element == nullptr) continue;
-    const int j = find(t);
+    const int j = matcher.find(*this, slots_, count_, element, t);
     if (j < 0) {
-      markCreate(*element);
-      if (BusinessObject* copy = copyWithParent(*element, parent)) {
-        addObject(copy);
-        if (index) index->added(count_ - 1, slots_);
+      if (appendCreated(*this, *element, parent) != nullptr && index) {
+        index->added(count_ - 1, slots_);
       }
     } else if (hasVerb(*element, DELETE)) {
       if (BusinessObject* copy = copyWithParent(*element, parent)) {
@@ -306,33 +328,26 @@ int BusinessObject::applyDelta(BusinessObject* delta) {
       !BusObjAccess::sameLayout(spec_, delta->spec_)) {
     return -1;
   }
-  setVerb(UPDATE);
-  const int count = getAttrCount();
-  for (int i = 0; i < count; ++i) {
-    const DeltaStep step = startDeltaAttribute(*this, *delta, i);
-    if (step == DeltaStep::kArrays) {
-      const BusObjArray* theirs = BusObjAccess::arrayAt(*delta, i);
-      BusObjArray* mine = BusObjAccess::arrayAt(*this, i);
-      if (!theirs->isDelta()) {
-        // A full image of the children replaces the retrieved ones.
-        if (theirs == mine) continue;
-        mine->removeAll();
-        appendCopies(*this, i, *theirs);
-      } else {
-        mine->applyDelta(theirs, this);
-      }
-    } else if (step == DeltaStep::kChildren) {
-      BusinessObject* theirs = BusObjAccess::childAt(*delta, i);
-      BusinessObject* mine = BusObjAccess::childAt(*this, i);
-      if (!theirs->keysEqual(mine) || ::hasVerb(*theirs, DELETE) || !theirs->isDelta()) {
-        storeCopy(*this, i, *theirs);  // releases the child it replaces
-      } else {
-        mine->applyDelta(theirs);
-        // The same child: only its parent link is set.
-        BusObjAccess::storeTyped(*this, i, mine, OBJECT, kRelease);
-      }
-    }
-  }
+  combineWithDelta(
+      *this, *delta,
+      [this](int i, const BusObjArray& theirs, BusObjArray& mine) {
+        if (theirs.isDelta()) {
+          mine.applyDelta(&theirs, this);
+        } else if (&theirs != &mine) {
+          // A full image of the children replaces the retrieved ones.
+          mine.removeAll();
+          appendCopies(*this, i, theirs);
+        }
+      },
+      [this](int i, BusinessObject& theirs, BusinessObject& mine) {
+        if (!theirs.keysEqual(&mine) || ::hasVerb(theirs, DELETE) || !theirs.isDelta()) {
+          storeCopy(*this, i, theirs);  // releases the child it replaces
+        } else {
+          mine.applyDelta(&theirs);
+          // The same child: only its parent link is set.
+          BusObjAccess::storeTyped(*this, i, &mine, OBJECT, kRelease);
+        }
+      });
   return 0;
 }
 
@@ -350,8 +365,7 @@ void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
     if (element == nullptr) continue;
     const int j = findByKeys(element);
     if (j < 0) {
-      markCreate(*element);
-      if (BusinessObject* copy = copyWithParent(*element, parent)) addObject(copy);
+      appendCreated(*this, *element, parent);
     } else if (hasVerb(*element, DELETE)) {
       removeObjectAt(j);
     } else if (element->isDelta()) {
@@ -372,28 +386,18 @@ void BusObjArray::applyDelta(const BusObjArray* delta, BusinessObject* parent) {
 void BusObjArray::applyDeltaIndexed(const BusObjArray* delta, BusinessObject* parent) {
   KeyIndex index(slots_, count_);
   const int count = delta->getObjectCount();
-  // The delta's elements are only read (or given "Create"): hashed up front
-  // while the index can answer (an unusable index stays so).
-  std::optional<KeyIndex::Probes> probes;
-  if (index.usable()) probes.emplace(index, delta->slots_, count);
+  const DeltaMatcher matcher(&index, delta->slots_, count);
   std::vector<int> gone;  // positions emptied by removals, ascending order not required
   const int startCapacity = capacity_;
   int liveCount = count_;
   int mostLive = count_;
-  const auto find = [&](int t) {
-    // Emptied slots hold null, which findByKeys skips like a removed element.
-    if (!probes || !index.usable()) return findByKeys(delta->slots_[t]);
-    probes->prefetch(t, slots_, count_);
-    return probes->find(t, slots_);
-  };
   for (int t = 0; t < count; ++t) {
     BusinessObject* element = delta->getObject(t);
     if (element == nullptr) continue;
-    const int j = find(t);
+    // Emptied slots hold null, which findByKeys skips like a removed element.
+    const int j = matcher.find(*this, slots_, count_, element, t);
     if (j < 0) {
-      markCreate(*element);
-      if (BusinessObject* copy = copyWithParent(*element, parent)) {
-        addObject(copy);
+      if (appendCreated(*this, *element, parent) != nullptr) {
         index.added(count_ - 1, slots_);
         mostLive = std::max(mostLive, ++liveCount);
       }
