@@ -1004,11 +1004,7 @@ final class Service {
                     + " ms: stopping without terminating the connector");
             code = 1;
         }
-        try {
-            connection.close();
-        } catch (JMSException e) {
-            agentLine("closing the broker connection: " + describe(e));
-        }
+        closeConnection();
         stopBroker();
         if (ops != null) {
             ops.close();
@@ -1021,6 +1017,35 @@ final class Service {
         exitCode = code;
         stopped.countDown();
         Runtime.getRuntime().halt(code);
+    }
+
+    /** How long shut-down waits for the broker connection to close. */
+    private static final long CLOSE_WAIT_MS = 5000;
+
+    /**
+     * Closes the broker connection, waiting at most CLOSE_WAIT_MS. With the
+     * broker away a failover connection's close waits for it to come back
+     * (behind senders waiting the same way), and the process ends either way.
+     */
+    private void closeConnection() {
+        Thread closer = new Thread(() -> {
+            try {
+                connection.close();
+            } catch (JMSException e) {
+                agentLine("closing the broker connection: " + describe(e));
+            }
+        }, "hbagent-close");
+        closer.setDaemon(true);
+        closer.start();
+        try {
+            closer.join(CLOSE_WAIT_MS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+        if (closer.isAlive()) {
+            agentLine("the broker connection did not close within " + CLOSE_WAIT_MS
+                    + " ms (the broker is away): it ends with the process");
+        }
     }
 
     private void stopBroker() {
