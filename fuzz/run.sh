@@ -6,9 +6,14 @@
 # sanitizer report or broken round trip stops that target, leaves its input
 # under build/fuzz/artifacts/<target>/ and makes the script exit 1.
 #
-# Usage: fuzz/run.sh [--runs N] [--merge] [SECONDS] [TARGET...]
-#   SECONDS    fuzz each target this long (default 300)
+# Usage: fuzz/run.sh [--runs N | --goal N] [--merge] [SECONDS] [TARGET...]
+#   SECONDS    fuzz each target this long (default 300); with --runs or
+#              --goal, at most this long when given
 #   --runs N   fuzz each target for N executions instead (a recorded campaign)
+#   --goal N   a campaign of N executions per target run in several sittings:
+#              each run is recorded in fuzz/campaign.tsv (date, target,
+#              executions, seconds, cov, ft, crashes) and fuzzes only what the
+#              target still lacks of N there; a target at N is skipped
 #   --merge    afterwards, minimise what each target found into
 #              fuzz/grown/<target> (-merge=1): only inputs that add coverage
 #              beyond the seeds are kept, so CI replays them
@@ -17,18 +22,28 @@
 set -u
 cd "$(dirname "$0")/.."
 
-seconds=300
+seconds=""
 runs=""
+goal=""
 merge=0
 targets=()
 while (($# > 0)); do
   case $1 in
     --runs) runs=$2; shift 2 ;;
+    --goal) goal=$2; shift 2 ;;
     --merge) merge=1; shift ;;
     [0-9]*) seconds=$1; shift ;;
     *) targets+=("$1"); shift ;;
   esac
 done
+ledger=fuzz/campaign.tsv
+if [[ -n "$goal" && ! -f "$ledger" ]]; then
+  printf 'date\ttarget\texecutions\tseconds\tcov\tft\tcrashes\n' >"$ledger"
+fi
+# The executions the ledger records for a target.
+recorded() {
+  awk -F'\t' -v t="$1" 'NR > 1 && $2 == t { n += $3 } END { print n + 0 }' "$ledger"
+}
 
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || {
   echo "building the fuzz preset failed" >&2
@@ -43,7 +58,9 @@ build=build/fuzz/fuzz
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 options=(-dict=fuzz/hbconnector.dict -max_len=16384 -timeout=10 -rss_limit_mb=2048)
-if [[ -n "$runs" ]]; then limit=(-runs="$runs"); else limit=(-max_total_time="$seconds"); fi
+limit=()
+if [[ -n "$seconds" || (-z "$runs" && -z "$goal") ]]; then limit=(-max_total_time="${seconds:-300}"); fi
+if [[ -n "$runs" ]]; then limit+=(-runs="$runs"); fi
 
 # Minimises the corpora of target into fuzz/grown/<target>: the seeds go into
 # the merge first, so that only inputs adding coverage beyond them are kept.
@@ -70,8 +87,17 @@ for target in "${targets[@]}"; do
   artifacts="build/fuzz/artifacts/$target"
   log="build/fuzz/logs/$target.log"
   mkdir -p "$grown" "$artifacts" "$(dirname "$log")" "fuzz/grown/$target"
+  runLimit=("${limit[@]}")
+  if [[ -n "$goal" ]]; then
+    left=$((goal - $(recorded "$target")))
+    if ((left <= 0)); then
+      echo "$target: $(recorded "$target") executions recorded, the goal is reached" >&2
+      continue
+    fi
+    runLimit+=(-runs="$left")
+  fi
   start=$(date +%s)
-  "$build/hb_fuzz_$target" "${limit[@]}" "${options[@]}" -print_final_stats=1 \
+  "$build/hb_fuzz_$target" "${runLimit[@]}" "${options[@]}" -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$grown" "fuzz/grown/$target" "fuzz/corpus/$target" >"$log" 2>&1
   code=$?
   elapsed=$(($(date +%s) - start))
@@ -86,6 +112,10 @@ for target in "${targets[@]}"; do
     echo "$target: exit status $code, see $log" >&2
   elif ((merge)); then
     minimise "$target" "$grown" || { echo "$target: merge failed" >&2; status=1; }
+  fi
+  if [[ -n "$goal" ]]; then
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%F)" "$target" "${executions:-0}" \
+      "$elapsed" "${cov:-?}" "${ft:-?}" "$crashes" >>"$ledger"
   fi
   kept=$(find "fuzz/grown/$target" -type f | wc -l)
   rows+=("$(printf '%-18s %12s %8s %7s %7s %8s %6s' "$target" "${executions:-?}" "$elapsed" \
