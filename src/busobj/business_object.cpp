@@ -436,21 +436,16 @@ static_assert(sizeof(BusinessObject) == 9 * sizeof(void*), "BusinessObject chang
 BusinessObject::~BusinessObject() {
   // Verb and locale go before the slots, so that none is moved out of a
   // text block only to be released.
-  char** const texts[] = {&verb_, &appSpecificInfo_, &locale_};
-  if ((arenaFlags_ & kArenaObject) != 0) {
-    // An object of a tree read: its texts are in the tree's text block, which
-    // goes with the tree, unless set since. Checked here without a call per
-    // text (rows read/ours_*/M and L destroy every object of a tree).
-    const hbconnector::detail::TreeArena* arena = hbconnector::detail::TreeArena::of(this);
-    for (char** text : texts) {
-      if (*text != nullptr && !arena->ownsText(*text)) BusObjAccess::releaseOwnedText(*this, *text);
-      *text = nullptr;
-    }
-  } else {
-    for (char** text : texts) {
+  // An object of a tree read keeps its texts in the tree's text block, which
+  // goes with the tree, unless set since: checked here without a call per
+  // text (rows read/ours_*/M and L destroy every object of a tree).
+  const hbconnector::detail::TreeArena* arena =
+      (arenaFlags_ & kArenaObject) != 0 ? hbconnector::detail::TreeArena::of(this) : nullptr;
+  for (char** text : {&verb_, &appSpecificInfo_, &locale_}) {
+    if (*text != nullptr && (arena == nullptr || !arena->ownsText(*text))) {
       BusObjAccess::releaseOwnedText(*this, *text);
-      *text = nullptr;
     }
+    *text = nullptr;
   }
   BusObjAccess::invalidate(*this);
 }
