@@ -1,34 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "hbconnector/collections.hpp"
-
-// Counting every allocation of this test program shows whether a lookup
-// allocates. AddressSanitizer brings its own allocator, so the count is only
-// taken in plain builds.
-#if !defined(__SANITIZE_ADDRESS__)
-#define HB_COUNT_ALLOCATIONS 1
-namespace {
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-// g++ takes these replacements for ordinary delete expressions and warns.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
-#endif
+#include "support/allocation_count.hpp"
 
 namespace {
 
@@ -99,20 +75,19 @@ TEST(HashedDictionaryTest, InsertKeepsThePresentKeyAndRemoveAndClearDeleteKeysOn
 }
 
 TEST(HashedDictionaryTest, NameViewLookupDoesNotAllocate) {
-#if defined(HB_COUNT_ALLOCATIONS)
+  if (!hbconnector::test::kCountsAllocations) {
+    GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
+  }
   HashedDictionary table;
   int value = 0;
   table.insertKeyAndValue(new NameItem("A rather long business object name"), &value);
-  const long before = gAllocations.load();
+  const long before = hbconnector::test::allocationCount();
   void* found = table.findValue(NameView("A rather long business object name"));
   const bool present = table.contains(NameView("Missing"));
-  const long after = gAllocations.load();
+  const long after = hbconnector::test::allocationCount();
   EXPECT_EQ(found, &value);
   EXPECT_FALSE(present);
   EXPECT_EQ(after, before);
-#else
-  GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
-#endif
 }
 
 }  // namespace
