@@ -5,21 +5,28 @@
 // lookup takes no lock and allocates nothing: it loads the published slot
 // table with one acquire load and probes it.
 //
-// The slot table is open addressing with linear probing, at most half full
-// (removed entries count as used until the next rebuild), so every probe run
-// ends at an empty slot. Writers serialise on a mutex and change the
-// published table in place only in ways a concurrent reader can tolerate:
-//   - a new entry is written into an empty (or removed) slot by storing the
-//     spec first and then the key with release order, so a reader that sees
-//     the key also sees the spec;
-//   - the spec of an existing entry is replaced with one release store;
-//   - a removed entry's key becomes the shared "removed" marker, which no
-//     probe matches and every probe steps over.
-// When the table would become more than half used, a fresh table is built,
-// published with a release store, and the old one retired. Retired tables
-// and key records are freed only when the table object dies (a reader may
-// still be probing them); growth doubles, so the retired memory stays within
-// a small multiple of the live table.
+// The slot table is open addressing with linear probing, at most half used,
+// so every probe run ends at an empty slot. Writers serialise on a mutex and
+// change the published table in place only in ways a concurrent reader can
+// tolerate:
+//   - a new entry is written into an empty slot by storing the spec first and
+//     then the key with release order, so a reader that sees the key also
+//     sees the spec;
+//   - the spec of an entry is replaced with one release store;
+//   - removing an entry stores the "absent" marker as its spec; the slot keeps
+//     its key, so adding the name again takes the same slot back.
+// A slot's key never changes once published, and a name once added keeps its
+// slot: the table holds every name it was ever given, present or absent. When
+// new names would make it more than half used, a table of four times the names
+// is built with all of them, published with a release store, and the old one
+// retired.
+//
+// Retired tables and key records are freed only when the table object dies
+// (a reader may still be probing them). Both are bounded by the distinct
+// names ever added: one key record per name, and tables that grow only with
+// new names, each at least twice the one before, so the retired ones together
+// stay smaller than the live one. Removing and adding names the table has
+// seen before, as a connector re-announcing its types does, allocates nothing.
 #include "hbconnector/spec_registry.hpp"
 
 #include <atomic>
@@ -36,8 +43,7 @@
 
 namespace {
 
-// A published name. Trivially destructible, so the "removed" marker below
-// stays valid for readers even while the process exits.
+// A published name.
 struct Key {
   std::size_t hash;
   std::string_view text;  // owned by the table
@@ -48,9 +54,13 @@ struct Slot {
   std::atomic<BusObjSpec*> spec{nullptr};
 };
 
-// Marks a slot whose entry was removed. Its text is never compared: a probe
-// checks for this address before comparing texts.
-constexpr Key kRemoved{0, std::string_view()};
+// The spec of a slot whose entry was removed: an address no spec can have,
+// never dereferenced. (A null spec is a present entry: raw insertions may
+// store one.)
+constexpr char kAbsentMark = 0;
+BusObjSpec* absent() {
+  return const_cast<BusObjSpec*>(reinterpret_cast<const BusObjSpec*>(&kAbsentMark));
+}
 
 constexpr std::size_t kMinSlots = 16;
 
@@ -63,17 +73,17 @@ struct SlotTable {
 
   const std::size_t mask;
   const std::unique_ptr<Slot[]> slots;
-  std::atomic<std::size_t> live{0};  // entries
-  std::size_t used = 0;              // entries and removed markers (writers only)
+  std::atomic<std::size_t> live{0};  // present entries
+  std::size_t used = 0;              // slots with a key, present or absent (writers only)
 };
 
-// The slot of name in table, or null.
+// The slot of name in table, present or absent, or null.
 Slot* probe(const SlotTable& table, std::string_view name, std::size_t hash) {
   for (std::size_t i = hash & table.mask;; i = (i + 1) & table.mask) {
     Slot& slot = table.slots[i];
     const Key* key = slot.key.load(std::memory_order_acquire);
     if (key == nullptr) return nullptr;
-    if (key->hash == hash && key != &kRemoved && key->text == name) return &slot;
+    if (key->hash == hash && key->text == name) return &slot;
   }
 }
 
@@ -91,7 +101,9 @@ struct BusObjSpecTable::Table {
   BusObjSpec* find(std::string_view name) const {
     const SlotTable* table = current.load(std::memory_order_acquire);
     const Slot* slot = probe(*table, name, hashName(name));
-    return slot != nullptr ? slot->spec.load(std::memory_order_acquire) : nullptr;
+    if (slot == nullptr) return nullptr;
+    BusObjSpec* spec = slot->spec.load(std::memory_order_acquire);
+    return spec != absent() ? spec : nullptr;
   }
 
   // Writers (mutex held).
@@ -99,14 +111,12 @@ struct BusObjSpecTable::Table {
     SlotTable* table = current.load(std::memory_order_relaxed);
     const std::size_t hash = hashName(name);
     if (Slot* slot = probe(*table, name, hash)) {
-      slot->spec.store(spec, std::memory_order_release);
+      if (slot->spec.exchange(spec, std::memory_order_acq_rel) == absent()) {
+        table->live.fetch_add(1, std::memory_order_relaxed);
+      }
       return;
     }
-    // Removed slots are not reused (see the file comment); they go at the
-    // next rebuild.
-    if ((table->used + 1) * 2 > table->capacity()) {
-      table = rebuildLocked(table->live.load(std::memory_order_relaxed) + 1);
-    }
+    if ((table->used + 1) * 2 > table->capacity()) table = rebuildLocked(table->used + 1);
     Slot* slot = emptySlotFor(*table, hash);
     ++table->used;
     slot->spec.store(spec, std::memory_order_relaxed);
@@ -117,38 +127,42 @@ struct BusObjSpecTable::Table {
   bool removeLocked(std::string_view name) {
     SlotTable* table = current.load(std::memory_order_relaxed);
     Slot* slot = probe(*table, name, hashName(name));
-    if (slot == nullptr) return false;
-    slot->key.store(&kRemoved, std::memory_order_release);
-    slot->spec.store(nullptr, std::memory_order_relaxed);
+    if (slot == nullptr || slot->spec.load(std::memory_order_relaxed) == absent()) return false;
+    slot->spec.store(absent(), std::memory_order_release);
     table->live.fetch_sub(1, std::memory_order_relaxed);
     return true;
   }
 
-  // Publishes a fresh table with room for `entries` entries, holding the
-  // current entries without removed markers.
-  SlotTable* rebuildLocked(std::size_t entries) {
+  // Publishes a fresh table with room for `names` names, holding every name
+  // of the current one, present or absent.
+  SlotTable* rebuildLocked(std::size_t names) {
     std::size_t slotCount = kMinSlots;
-    while (slotCount < entries * 4) slotCount *= 2;
+    while (slotCount < names * 4) slotCount *= 2;
     const SlotTable* old = current.load(std::memory_order_relaxed);
     SlotTable* table = makeTable(slotCount);
     for (std::size_t i = 0; i < old->capacity(); ++i) {
       const Key* key = old->slots[i].key.load(std::memory_order_relaxed);
-      if (key == nullptr || key == &kRemoved) continue;
+      if (key == nullptr) continue;
       Slot* slot = emptySlotFor(*table, key->hash);
       slot->spec.store(old->slots[i].spec.load(std::memory_order_relaxed),
                        std::memory_order_relaxed);
       slot->key.store(key, std::memory_order_relaxed);
       ++table->used;
-      table->live.fetch_add(1, std::memory_order_relaxed);
     }
+    table->live.store(old->live.load(std::memory_order_relaxed), std::memory_order_relaxed);
     current.store(table, std::memory_order_release);
     return table;
   }
 
   // Replaces every entry (mutex held).
   void assignLocked(const std::vector<std::pair<std::string, BusObjSpec*>>& entries) {
-    SlotTable* table = makeTable(kMinSlots);
-    current.store(table, std::memory_order_release);
+    SlotTable* table = current.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < table->capacity(); ++i) {
+      if (table->slots[i].key.load(std::memory_order_relaxed) != nullptr) {
+        table->slots[i].spec.store(absent(), std::memory_order_release);
+      }
+    }
+    table->live.store(0, std::memory_order_relaxed);
     for (const auto& [name, spec] : entries) insertLocked(name, spec);
   }
 
@@ -166,26 +180,28 @@ struct BusObjSpecTable::Table {
     return keys.back().get();
   }
 
-  // The live entries of the published table, in slot order.
+  // The present entries of the published table, in slot order.
   template <typename F>
   void forEachLocked(F&& f) const {  // f(std::string_view name, BusObjSpec* spec)
     const SlotTable* table = current.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < table->capacity(); ++i) {
       const Key* key = table->slots[i].key.load(std::memory_order_relaxed);
-      if (key == nullptr || key == &kRemoved) continue;
-      f(key->text, table->slots[i].spec.load(std::memory_order_relaxed));
+      BusObjSpec* spec = table->slots[i].spec.load(std::memory_order_relaxed);
+      if (key == nullptr || spec == absent()) continue;
+      f(key->text, spec);
     }
   }
 
-  // Steps the cursor to the next live entry of its table.
+  // Steps the cursor to the next present entry of its table.
   bool advanceCursorLocked(String* name, BusObjSpec** spec) {
     if (cursorTable == nullptr) return false;
     for (; cursorSlot < cursorTable->capacity(); ++cursorSlot) {
       const Slot& slot = cursorTable->slots[cursorSlot];
       const Key* key = slot.key.load(std::memory_order_relaxed);
-      if (key == nullptr || key == &kRemoved) continue;
+      BusObjSpec* held = slot.spec.load(std::memory_order_relaxed);
+      if (key == nullptr || held == absent()) continue;
       if (name != nullptr) *name = String(key->text.data(), key->text.size());
-      if (spec != nullptr) *spec = slot.spec.load(std::memory_order_relaxed);
+      if (spec != nullptr) *spec = held;
       ++cursorSlot;
       return true;
     }
@@ -196,7 +212,7 @@ struct BusObjSpecTable::Table {
   std::atomic<SlotTable*> current{nullptr};
   mutable std::mutex mutex;                        // writers, iteration
   std::vector<std::unique_ptr<SlotTable>> tables;  // published and retired
-  std::vector<std::unique_ptr<Key>> keys;          // every key ever published
+  std::vector<std::unique_ptr<Key>> keys;          // one per name ever added
   std::vector<std::unique_ptr<char[]>> texts;      // their names
   const SlotTable* cursorTable = nullptr;
   std::size_t cursorSlot = 0;

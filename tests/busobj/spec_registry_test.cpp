@@ -12,6 +12,7 @@
 #include "hbconnector/collections.hpp"
 #include "hbconnector/spec_registry.hpp"
 #include "hbconnector/version.hpp"
+#include "support/allocation_count.hpp"
 #include "support/spec_builder.hpp"
 #include "support/threads.hpp"
 
@@ -113,7 +114,8 @@ TEST(SpecRegistryTest, RawOperationsIterationAndSnapshots) {
   EXPECT_EQ(table.findSpec("Only"), copy->findValue(NameView("T1")));
   EXPECT_EQ(table.findSpec("T3"), nullptr);
 
-  // Remove and re-add repeatedly, so removed slots pile up and get rebuilt.
+  // Remove and re-add repeatedly among names that keep arriving, so absent
+  // entries pile up between present ones across rebuilds.
   std::vector<BusObjSpec*> specs;
   for (int i = 0; i < 1000; ++i) specs.push_back(pool.make("S" + std::to_string(i)));
   for (BusObjSpec* each : specs) table.addSpec(each);
@@ -161,6 +163,74 @@ TEST(SpecRegistryTest, ConcurrentLookupsWhileAddingAndReplacing) {
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(table.entries(), kInitial + kAdded - (kAdded + 96) / 97);
+}
+
+// A connector that removes and re-announces its types over and over must not
+// make the table grow: once every name has been added, removing and adding
+// names again allocates nothing, whichever of them are present. Here four
+// sets of names take turns (each round removes one set and adds the next,
+// with fresh specs every other cycle), so absent names outnumber present ones
+// three to one, while a reader races the churn; it sees a name's own specs or
+// nothing.
+TEST(SpecRegistryTest, RemovingAndAddingKnownNamesAgainAllocatesNothing) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  constexpr int kSets = 4, kNames = 40, kRounds = 2000;
+  std::vector<BusObjSpec*> specs[kSets][2];  // [set][version]
+  for (int set = 0; set < kSets; ++set) {
+    for (int i = 0; i < kNames; ++i) {
+      const std::string name = "S" + std::to_string(set) + "N" + std::to_string(i);
+      specs[set][0].push_back(pool.make(name));
+      specs[set][1].push_back(pool.make(name));
+    }
+  }
+  BusObjSpec* none = nullptr;
+  table.insertKeyAndValue(String("Null"), none);  // a present entry with a null spec
+  for (int set = kSets - 1; set >= 0; --set) {
+    for (BusObjSpec* spec : specs[set][0]) table.addSpec(spec);
+    if (set != 0) {
+      for (BusObjSpec* spec : specs[set][0]) table.removeSpec(spec->getName(), "");
+    }
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> failures{0};
+  std::thread reader([&] {
+    for (int i = 0; !done.load(std::memory_order_acquire); ++i) {
+      const int set = i % kSets, k = i / kSets % kNames;
+      BusObjSpec* found = table.findSpec(specs[set][0][k]->getName());
+      if (found != nullptr && found != specs[set][0][k] && found != specs[set][1][k]) ++failures;
+    }
+  });
+  const long before = allocationCount();
+  for (int round = 1; round <= kRounds; ++round) {
+    const int in = round % kSets, out = (round - 1) % kSets, version = round / kSets % 2;
+    for (BusObjSpec* spec : specs[out][0]) table.removeSpec(spec->getName(), "");
+    for (BusObjSpec* spec : specs[out][0]) {
+      table.removeSpec(spec->getName(), "");  // already gone: no change
+      ASSERT_EQ(table.findSpec(spec->getName()), nullptr);
+    }
+    ASSERT_EQ(table.entries(), 1);
+    for (BusObjSpec* spec : specs[in][version]) table.addSpec(spec);
+  }
+  const long allocations = allocationCount() - before;
+  done.store(true, std::memory_order_release);
+  reader.join();
+  EXPECT_EQ(failures.load(), 0);
+  if (kCountsAllocations) {
+    EXPECT_EQ(allocations, 0);
+  }
+  // After the last round its set is present, with the specs that round added.
+  constexpr int kLast = kRounds % kSets, kVersion = kRounds / kSets % 2;
+  EXPECT_EQ(table.entries(), kNames + 1);
+  for (int set = 0; set < kSets; ++set) {
+    for (int i = 0; i < kNames; ++i) {
+      EXPECT_EQ(table.findSpec(specs[set][0][i]->getName()),
+                set == kLast ? specs[set][kVersion][i] : nullptr);
+    }
+  }
+  // The entry with a null spec stayed present through the churn.
+  EXPECT_TRUE(table.remove(String("Null")));
+  EXPECT_FALSE(table.remove(String("Null")));
 }
 
 TEST(SpecRegistryTest, AddIfAbsentLetsExactlyOneOfManyRacingSpecsIn) {
