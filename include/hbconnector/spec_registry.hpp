@@ -61,8 +61,9 @@ class HB_EXPORT BusObjSpecTable {
   BusObjSpec* findValue(const String& name) const;
   bool remove(const String& name);
   int entries() const;
-  // Cursor iteration in the dictionary's slot order; false at the end. The
-  // table must not change in between.
+  // Cursor iteration in the order the entries were added (a replaced spec
+  // keeps its entry's place; a name removed and added again comes last);
+  // false at the end. The table must not change in between.
   bool first(String* name, BusObjSpec** spec) const;
   bool next(String* name, BusObjSpec** spec) const;
 

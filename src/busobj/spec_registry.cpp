@@ -27,6 +27,11 @@
 // new names, each at least twice the one before, so the retired ones together
 // stay smaller than the live one. Removing and adding names the table has
 // seen before, as a connector re-announcing its types does, allocates nothing.
+//
+// Absent names may come to outnumber present ones by far, so iteration does
+// not scan the slots: writers keep the present entries in a list threaded
+// through their slots, in the order they became present, and iteration walks
+// it in time proportional to the present entries.
 #include "hbconnector/spec_registry.hpp"
 
 #include <atomic>
@@ -49,9 +54,15 @@ struct Key {
   std::string_view text;  // owned by the table
 };
 
+constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+
 struct Slot {
   std::atomic<const Key*> key{nullptr};
   std::atomic<BusObjSpec*> spec{nullptr};
+  // The list of present entries, for writers and iteration only (mutex held);
+  // readers never touch it.
+  std::size_t prev = kNoSlot;
+  std::size_t next = kNoSlot;
 };
 
 // The spec of a slot whose entry was removed: an address no spec can have,
@@ -70,11 +81,27 @@ struct SlotTable {
   explicit SlotTable(std::size_t slotCount) : mask(slotCount - 1), slots(new Slot[slotCount]) {}
 
   std::size_t capacity() const { return mask + 1; }
+  std::size_t indexOf(const Slot* slot) const { return static_cast<std::size_t>(slot - slots.get()); }
+
+  // Appends slot i to the list of present entries (mutex held).
+  void link(std::size_t i) {
+    slots[i].prev = tail;
+    slots[i].next = kNoSlot;
+    (tail != kNoSlot ? slots[tail].next : head) = i;
+    tail = i;
+  }
+  // Takes slot i out of the list of present entries (mutex held).
+  void unlink(std::size_t i) {
+    (slots[i].prev != kNoSlot ? slots[slots[i].prev].next : head) = slots[i].next;
+    (slots[i].next != kNoSlot ? slots[slots[i].next].prev : tail) = slots[i].prev;
+  }
 
   const std::size_t mask;
   const std::unique_ptr<Slot[]> slots;
   std::atomic<std::size_t> live{0};  // present entries
-  std::size_t used = 0;              // slots with a key, present or absent (writers only)
+  // Writers only (mutex held):
+  std::size_t used = 0;  // slots with a key, present or absent
+  std::size_t head = kNoSlot, tail = kNoSlot;  // the list of present entries
 };
 
 // The slot of name in table, present or absent, or null.
@@ -113,6 +140,7 @@ struct BusObjSpecTable::Table {
     if (Slot* slot = probe(*table, name, hash)) {
       if (slot->spec.exchange(spec, std::memory_order_acq_rel) == absent()) {
         table->live.fetch_add(1, std::memory_order_relaxed);
+        table->link(table->indexOf(slot));
       }
       return;
     }
@@ -122,6 +150,7 @@ struct BusObjSpecTable::Table {
     slot->spec.store(spec, std::memory_order_relaxed);
     slot->key.store(makeKey(name, hash), std::memory_order_release);
     table->live.fetch_add(1, std::memory_order_relaxed);
+    table->link(table->indexOf(slot));
   }
 
   bool removeLocked(std::string_view name) {
@@ -130,24 +159,34 @@ struct BusObjSpecTable::Table {
     if (slot == nullptr || slot->spec.load(std::memory_order_relaxed) == absent()) return false;
     slot->spec.store(absent(), std::memory_order_release);
     table->live.fetch_sub(1, std::memory_order_relaxed);
+    table->unlink(table->indexOf(slot));
     return true;
   }
 
   // Publishes a fresh table with room for `names` names, holding every name
-  // of the current one, present or absent.
+  // of the current one, present or absent, the present ones in their order.
   SlotTable* rebuildLocked(std::size_t names) {
     std::size_t slotCount = kMinSlots;
     while (slotCount < names * 4) slotCount *= 2;
     const SlotTable* old = current.load(std::memory_order_relaxed);
     SlotTable* table = makeTable(slotCount);
-    for (std::size_t i = 0; i < old->capacity(); ++i) {
-      const Key* key = old->slots[i].key.load(std::memory_order_relaxed);
-      if (key == nullptr) continue;
+    const auto move = [&](const Slot& from) {
+      const Key* key = from.key.load(std::memory_order_relaxed);
       Slot* slot = emptySlotFor(*table, key->hash);
-      slot->spec.store(old->slots[i].spec.load(std::memory_order_relaxed),
-                       std::memory_order_relaxed);
+      slot->spec.store(from.spec.load(std::memory_order_relaxed), std::memory_order_relaxed);
       slot->key.store(key, std::memory_order_relaxed);
       ++table->used;
+      return table->indexOf(slot);
+    };
+    for (std::size_t i = old->head; i != kNoSlot; i = old->slots[i].next) {
+      table->link(move(old->slots[i]));
+    }
+    for (std::size_t i = 0; i < old->capacity(); ++i) {
+      const Slot& from = old->slots[i];
+      if (from.key.load(std::memory_order_relaxed) != nullptr &&
+          from.spec.load(std::memory_order_relaxed) == absent()) {
+        move(from);
+      }
     }
     table->live.store(old->live.load(std::memory_order_relaxed), std::memory_order_relaxed);
     current.store(table, std::memory_order_release);
@@ -157,11 +196,10 @@ struct BusObjSpecTable::Table {
   // Replaces every entry (mutex held).
   void assignLocked(const std::vector<std::pair<std::string, BusObjSpec*>>& entries) {
     SlotTable* table = current.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < table->capacity(); ++i) {
-      if (table->slots[i].key.load(std::memory_order_relaxed) != nullptr) {
-        table->slots[i].spec.store(absent(), std::memory_order_release);
-      }
+    for (std::size_t i = table->head; i != kNoSlot; i = table->slots[i].next) {
+      table->slots[i].spec.store(absent(), std::memory_order_release);
     }
+    table->head = table->tail = kNoSlot;
     table->live.store(0, std::memory_order_relaxed);
     for (const auto& [name, spec] : entries) insertLocked(name, spec);
   }
@@ -180,32 +218,33 @@ struct BusObjSpecTable::Table {
     return keys.back().get();
   }
 
-  // The present entries of the published table, in slot order.
+  // The present entries of the published table, in their order.
   template <typename F>
   void forEachLocked(F&& f) const {  // f(std::string_view name, BusObjSpec* spec)
     const SlotTable* table = current.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < table->capacity(); ++i) {
-      const Key* key = table->slots[i].key.load(std::memory_order_relaxed);
-      BusObjSpec* spec = table->slots[i].spec.load(std::memory_order_relaxed);
-      if (key == nullptr || spec == absent()) continue;
-      f(key->text, spec);
+    for (std::size_t i = table->head; i != kNoSlot; i = table->slots[i].next) {
+      f(table->slots[i].key.load(std::memory_order_relaxed)->text,
+        table->slots[i].spec.load(std::memory_order_relaxed));
     }
   }
 
-  // Steps the cursor to the next present entry of its table.
+  // Hands out the cursor's entry and steps it to the next one of its table's
+  // list. A table retired meanwhile keeps its list as it was; an entry removed
+  // meanwhile (which the caller should not do) is stepped over, not handed out,
+  // and the steps are bounded, as stale links of removed entries could circle.
   bool advanceCursorLocked(String* name, BusObjSpec** spec) {
     if (cursorTable == nullptr) return false;
-    for (; cursorSlot < cursorTable->capacity(); ++cursorSlot) {
+    for (std::size_t steps = 0; cursorSlot != kNoSlot && steps < cursorTable->capacity(); ++steps) {
       const Slot& slot = cursorTable->slots[cursorSlot];
-      const Key* key = slot.key.load(std::memory_order_relaxed);
+      cursorSlot = slot.next;
       BusObjSpec* held = slot.spec.load(std::memory_order_relaxed);
-      if (key == nullptr || held == absent()) continue;
+      if (held == absent()) continue;
+      const Key* key = slot.key.load(std::memory_order_relaxed);
       if (name != nullptr) *name = String(key->text.data(), key->text.size());
       if (spec != nullptr) *spec = held;
-      ++cursorSlot;
       return true;
     }
-    cursorTable = nullptr;
+    cursorSlot = kNoSlot;
     return false;
   }
 
@@ -215,7 +254,7 @@ struct BusObjSpecTable::Table {
   std::vector<std::unique_ptr<Key>> keys;          // one per name ever added
   std::vector<std::unique_ptr<char[]>> texts;      // their names
   const SlotTable* cursorTable = nullptr;
-  std::size_t cursorSlot = 0;
+  std::size_t cursorSlot = kNoSlot;  // the next entry the cursor hands out
 };
 
 namespace {
@@ -296,7 +335,7 @@ int BusObjSpecTable::entries() const {
 bool BusObjSpecTable::first(String* name, BusObjSpec** spec) const {
   std::lock_guard<std::mutex> lock(table_->mutex);
   table_->cursorTable = table_->current.load(std::memory_order_relaxed);
-  table_->cursorSlot = 0;
+  table_->cursorSlot = table_->cursorTable->head;
   return table_->advanceCursorLocked(name, spec);
 }
 

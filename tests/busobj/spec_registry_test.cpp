@@ -233,6 +233,45 @@ TEST(SpecRegistryTest, RemovingAndAddingKnownNamesAgainAllocatesNothing) {
   EXPECT_FALSE(table.remove(String("Null")));
 }
 
+// Iteration walks the present entries in the order they were added, across
+// rebuilds and however many absent names the table holds.
+TEST(SpecRegistryTest, IterationFollowsTheOrderEntriesWereAdded) {
+  SpecPool pool;
+  BusObjSpecTable table;
+  const auto name = [](int i) { return "N" + std::to_string(i); };
+  for (int i = 0; i < 100; ++i) table.addSpec(pool.make(name(i)));
+  table.addSpec(pool.make(name(5)));  // a replaced spec keeps its place
+  for (int i = 10; i < 20; ++i) table.removeSpec(name(i).c_str(), "");
+  table.addSpec(pool.make(name(12)));  // added again: last
+  for (int i = 100; i < 3000; ++i) table.addSpec(pool.make(name(i)));
+  for (int i = 100; i < 3000; ++i) table.removeSpec(name(i).c_str(), "");
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100; ++i) {
+    if (i < 10 || i >= 20) expected.push_back(name(i));
+  }
+  expected.push_back(name(12));
+  std::vector<std::string> seen;
+  String each;
+  BusObjSpec* spec = nullptr;
+  for (bool more = table.first(&each, &spec); more; more = table.next(&each, &spec)) {
+    ASSERT_NE(spec, nullptr);
+    EXPECT_STREQ(spec->getName(), each.c_str());
+    seen.emplace_back(each.c_str());
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(table.entries(), static_cast<int>(expected.size()));
+
+  // Removing entries while a cursor is out breaks the rule, but the cursor
+  // still hands out only present entries.
+  ASSERT_TRUE(table.first(&each, &spec));
+  EXPECT_STREQ(each.c_str(), "N0");
+  table.removeSpec("N1", "");
+  table.removeSpec("N2", "");
+  ASSERT_TRUE(table.next(&each, &spec));
+  EXPECT_STREQ(each.c_str(), "N3");
+  EXPECT_STREQ(spec->getName(), "N3");
+}
+
 TEST(SpecRegistryTest, AddIfAbsentLetsExactlyOneOfManyRacingSpecsIn) {
   SpecPool pool;
   BusObjSpecTable table;
