@@ -35,6 +35,7 @@
 #include "hbconnector/spec_registry.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -54,15 +55,17 @@ struct Key {
   std::string_view text;  // owned by the table
 };
 
-constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+// Slot indices of the list below; a table never nears 2^32 slots.
+using SlotIndex = std::uint32_t;
+constexpr SlotIndex kNoSlot = UINT32_MAX;
 
 struct Slot {
   std::atomic<const Key*> key{nullptr};
   std::atomic<BusObjSpec*> spec{nullptr};
   // The list of present entries, for writers and iteration only (mutex held);
   // readers never touch it.
-  std::size_t prev = kNoSlot;
-  std::size_t next = kNoSlot;
+  SlotIndex prev = kNoSlot;
+  SlotIndex next = kNoSlot;
 };
 
 // The spec of a slot whose entry was removed: an address no spec can have,
@@ -81,17 +84,17 @@ struct SlotTable {
   explicit SlotTable(std::size_t slotCount) : mask(slotCount - 1), slots(new Slot[slotCount]) {}
 
   std::size_t capacity() const { return mask + 1; }
-  std::size_t indexOf(const Slot* slot) const { return static_cast<std::size_t>(slot - slots.get()); }
+  SlotIndex indexOf(const Slot* slot) const { return static_cast<SlotIndex>(slot - slots.get()); }
 
   // Appends slot i to the list of present entries (mutex held).
-  void link(std::size_t i) {
+  void link(SlotIndex i) {
     slots[i].prev = tail;
     slots[i].next = kNoSlot;
     (tail != kNoSlot ? slots[tail].next : head) = i;
     tail = i;
   }
   // Takes slot i out of the list of present entries (mutex held).
-  void unlink(std::size_t i) {
+  void unlink(SlotIndex i) {
     (slots[i].prev != kNoSlot ? slots[slots[i].prev].next : head) = slots[i].next;
     (slots[i].next != kNoSlot ? slots[slots[i].next].prev : tail) = slots[i].prev;
   }
@@ -101,7 +104,7 @@ struct SlotTable {
   std::atomic<std::size_t> live{0};  // present entries
   // Writers only (mutex held):
   std::size_t used = 0;  // slots with a key, present or absent
-  std::size_t head = kNoSlot, tail = kNoSlot;  // the list of present entries
+  SlotIndex head = kNoSlot, tail = kNoSlot;  // the list of present entries
 };
 
 // The slot of name in table, present or absent, or null.
@@ -178,7 +181,7 @@ struct BusObjSpecTable::Table {
       ++table->used;
       return table->indexOf(slot);
     };
-    for (std::size_t i = old->head; i != kNoSlot; i = old->slots[i].next) {
+    for (SlotIndex i = old->head; i != kNoSlot; i = old->slots[i].next) {
       table->link(move(old->slots[i]));
     }
     for (std::size_t i = 0; i < old->capacity(); ++i) {
@@ -196,7 +199,7 @@ struct BusObjSpecTable::Table {
   // Replaces every entry (mutex held).
   void assignLocked(const std::vector<std::pair<std::string, BusObjSpec*>>& entries) {
     SlotTable* table = current.load(std::memory_order_relaxed);
-    for (std::size_t i = table->head; i != kNoSlot; i = table->slots[i].next) {
+    for (SlotIndex i = table->head; i != kNoSlot; i = table->slots[i].next) {
       table->slots[i].spec.store(absent(), std::memory_order_release);
     }
     table->head = table->tail = kNoSlot;
@@ -222,7 +225,7 @@ struct BusObjSpecTable::Table {
   template <typename F>
   void forEachLocked(F&& f) const {  // f(std::string_view name, BusObjSpec* spec)
     const SlotTable* table = current.load(std::memory_order_relaxed);
-    for (std::size_t i = table->head; i != kNoSlot; i = table->slots[i].next) {
+    for (SlotIndex i = table->head; i != kNoSlot; i = table->slots[i].next) {
       f(table->slots[i].key.load(std::memory_order_relaxed)->text,
         table->slots[i].spec.load(std::memory_order_relaxed));
     }
@@ -254,7 +257,7 @@ struct BusObjSpecTable::Table {
   std::vector<std::unique_ptr<Key>> keys;          // one per name ever added
   std::vector<std::unique_ptr<char[]>> texts;      // their names
   const SlotTable* cursorTable = nullptr;
-  std::size_t cursorSlot = kNoSlot;  // the next entry the cursor hands out
+  SlotIndex cursorSlot = kNoSlot;  // the next entry the cursor hands out
 };
 
 namespace {
