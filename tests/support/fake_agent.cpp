@@ -10,50 +10,8 @@
 
 namespace hbconnector::test {
 
-FakeAgent::FakeAgent() = default;
-
 std::string FakeAgent::composedText(int id, int type, const std::string& params) {
   return "MSG " + std::to_string(id) + " (" + std::to_string(type) + "): " + params;
-}
-
-void FakeAgent::setAvailable(bool available) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  available_ = available;
-}
-
-void FakeAgent::setProperty(const std::string& name, const std::string& value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  properties_[name] = value;
-}
-
-void FakeAgent::removeProperty(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  properties_.erase(name);
-}
-
-void FakeAgent::setEncoding(std::optional<std::string> encoding) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  encoding_ = std::move(encoding);
-}
-
-void FakeAgent::setLocale(std::optional<std::string> locale) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  locale_ = std::move(locale);
-}
-
-void FakeAgent::setDeltaSupport(const std::string& boName, std::optional<std::string> answer) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  deltaSupport_[boName] = std::move(answer);
-}
-
-void FakeAgent::setEventResult(int result) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  eventResult_ = result;
-}
-
-void FakeAgent::setConsumeSyncReply(ConsumeSyncReply reply) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  consumeSyncReply_ = std::move(reply);
 }
 
 void FakeAgent::setConsumeSyncTexts(std::optional<std::string> boText,
@@ -66,72 +24,12 @@ void FakeAgent::setConsumeSyncTexts(std::optional<std::string> boText,
       });
 }
 
-void FakeAgent::setCollabNames(std::optional<std::string> names) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  collabNames_ = std::move(names);
-}
-
-void FakeAgent::setCapableOfPolling(bool capable) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  capableOfPolling_ = capable;
-}
-
-void FakeAgent::setGenerateAnswers(bool answers) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  generateAnswers_ = answers;
-}
-
-void FakeAgent::setCallHook(CallHook hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  callHook_ = std::move(hook);
-}
-
-std::vector<std::string> FakeAgent::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
-}
-
-std::vector<FakeAgent::LogRecord> FakeAgent::logs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return logs_;
-}
-
-std::vector<FakeAgent::TraceRecord> FakeAgent::traces() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return traces_;
-}
-
-std::vector<FakeAgent::GenerateRecord> FakeAgent::generated() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return generated_;
-}
-
 std::vector<FakeAgent::GenerateRecord> FakeAgent::generated(int id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<GenerateRecord> matching;
   std::copy_if(generated_.begin(), generated_.end(), std::back_inserter(matching),
                [id](const GenerateRecord& record) { return record.id == id; });
   return matching;
-}
-
-std::vector<FakeAgent::EventRecord> FakeAgent::events() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return events_;
-}
-
-std::vector<FakeAgent::ConsumeSyncRecord> FakeAgent::consumeSyncs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return consumeSyncs_;
-}
-
-std::vector<FakeAgent::ConfigLookup> FakeAgent::configLookups() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return configLookups_;
-}
-
-std::vector<std::string> FakeAgent::deltaLookups() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return deltaLookups_;
 }
 
 int FakeAgent::callCount(const std::string& call) const {
@@ -184,11 +82,6 @@ int FakeAgent::lookup(const char* name, bool i18n, char* buffer, int size) {
   return copyAnswer(answer, buffer, size);
 }
 
-bool FakeAgent::available() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return available_;
-}
-
 int FakeAgent::getConfigProp(const char* name, char* buffer, int size) {
   return lookup(name, false, buffer, size);
 }
@@ -225,15 +118,10 @@ void FakeAgent::logMsg(const char* text, int type) {
 void FakeAgent::traceWrite(const char* connectorName, int level, const char* delimiter,
                            const char* text, const char* extra) {
   noteCall("traceWrite");
-  TraceRecord record;
-  record.hasConnectorName = connectorName != nullptr;
-  if (connectorName != nullptr) record.connectorName = connectorName;
-  record.level = level;
-  if (delimiter != nullptr) record.delimiter = delimiter;
-  record.hasText = text != nullptr;
-  if (text != nullptr) record.text = text;
-  record.hasExtra = extra != nullptr;
-  if (extra != nullptr) record.extra = extra;
+  auto orEmpty = [](const char* t) { return std::string(t != nullptr ? t : ""); };
+  TraceRecord record{
+      orEmpty(connectorName), connectorName != nullptr, level,          orEmpty(delimiter),
+      orEmpty(text),          text != nullptr,          orEmpty(extra), extra != nullptr};
   std::lock_guard<std::mutex> lock(mutex_);
   traces_.push_back(std::move(record));
 }
@@ -241,19 +129,13 @@ void FakeAgent::traceWrite(const char* connectorName, int level, const char* del
 char* FakeAgent::generateMsg(int id, int type, const char* extra, int flag, int count,
                              const char* params) {
   noteCall("generateMsg " + std::to_string(id));
-  GenerateRecord record;
-  record.id = id;
-  record.type = type;
-  record.hasExtra = extra != nullptr;
-  if (extra != nullptr) record.extra = extra;
-  record.flag = flag;
-  record.count = count;
-  if (params != nullptr) record.params = params;
-  const std::string text = composedText(id, type, record.params);
+  const std::string paramText = params != nullptr ? params : "";
+  const std::string text = composedText(id, type, paramText);
   bool answers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    generated_.push_back(std::move(record));
+    generated_.push_back(
+        {id, type, extra != nullptr ? extra : "", extra != nullptr, flag, count, paramText});
     answers = generateAnswers_;
   }
   if (!answers) return nullptr;
@@ -266,7 +148,7 @@ int FakeAgent::gotEventFromApp(const char* text) {
   noteCall("gotEventFromApp");
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back({false, text != nullptr ? text : "", ""});
-  return eventResult_;
+  return 0;
 }
 
 int FakeAgent::gotEventFromApp(const char* bytes, std::size_t length, const char* encoding) {
@@ -274,7 +156,7 @@ int FakeAgent::gotEventFromApp(const char* bytes, std::size_t length, const char
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back({true, bytes != nullptr ? std::string(bytes, length) : std::string(),
                      encoding != nullptr ? encoding : ""});
-  return eventResult_;
+  return 0;
 }
 
 bool FakeAgent::consumeSync(const char* name, std::string* boText, std::string* statusText) {

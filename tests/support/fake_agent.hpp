@@ -1,39 +1,10 @@
-// A recording stand-in for the Java agent, for every native test.
-//
-// FakeAgent implements the agent port: it answers the library's calls from
-// values the test configures (properties, encoding, locale, delta support,
-// event results, consumeSync replies, collaboration names) and records every
-// call with its arguments (logs, trace lines, generateMsg calls, events,
-// consumeSync requests, property lookups). All of it is thread-safe: tests
-// may drive the library from several threads and read the records afterwards.
-//
-// FakeAgentScope is the RAII fixture most tests want. It installs a fresh
-// FakeAgent as the agent port, can start a TestConnector and a veneer, and
-// restores a clean process state when it goes away:
-//
-//   TEST(MyArea, Something) {
-//     hbconnector::test::FakeAgentScope scope;
-//     scope.agent().setProperty("AgentTraceLevel", "5");   // before startVeneer
-//     scope.startConnector();                               // optional
-//     JToCPPVeneer& veneer = scope.startVeneer();           // reads the properties now
-//     ... exercise the library ...
-//     EXPECT_EQ(scope.agent().logs().size(), 1u);
-//   }
-//
-// What the scope restores on destruction: the veneer it started is deleted;
-// the current veneer and the current connector are cleared (whoever made
-// them); the connector it started is deleted; the agent port override is
-// removed; the cached encoding, locale and event-id state are forgotten
-// (upcall::resetForTesting); the calling thread's pending error text is
-// cleared; the performance level, TRACE_LEVEL0 and the trace delimiter are
-// back at 0, 0 and ",". The process-wide performance monitor set cannot be
-// emptied: tests look for their own monitors in it, never at its size.
-//
-// Default answers of a fresh FakeAgent: available; no properties; encoding
-// "ascii7" (so the text forms of property lookups and events are used);
-// locale "en_US"; delta support "false" for every type; event result 0;
-// consumeSync echoes both texts unchanged; collaboration names ""; not
-// capable of polling; generateMsg answers composedText(id, type, params).
+// A recording stand-in for the Java agent, for every native test. FakeAgent
+// answers the agent port from values the test sets and records every call,
+// thread-safely. FakeAgentScope installs one, can start a TestConnector and a
+// veneer, and on destruction deletes what it started and resets the process
+// state (current veneer and connector, upcall caches, pending error, perf and
+// trace levels, trace delimiter). Defaults: no properties, encoding "ascii7",
+// locale "en_US", delta support "false", consumeSync echoes its texts.
 #ifndef HBCONNECTOR_TESTS_SUPPORT_FAKE_AGENT_HPP_
 #define HBCONNECTOR_TESTS_SUPPORT_FAKE_AGENT_HPP_
 
@@ -108,57 +79,52 @@ class FakeAgent : public hbconnector::detail::AgentPort {
   // the call's description as recorded in calls().
   using CallHook = std::function<void(const std::string& call)>;
 
-  FakeAgent();
-
   // The text a generateMsg call answers: "MSG <id> (<type>): <params>".
   static std::string composedText(int id, int type, const std::string& params);
 
   // --- Configuration (any time, from any thread) ---
-  // false makes available() false; the other calls still answer as configured.
-  void setAvailable(bool available);
-  void setProperty(const std::string& name, const std::string& value);
-  // The property then has no value: lookups answer null.
-  void removeProperty(const std::string& name);
+  void setProperty(const std::string& name, const std::string& value) {
+    store(properties_[name], value);
+  }
+  void removeProperty(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    properties_.erase(name);
+  }
   // nullopt: the agent answers null.
-  void setEncoding(std::optional<std::string> encoding);
-  void setLocale(std::optional<std::string> locale);
-  // The answer to getDeltaSupport for one type name (nullopt: null answer).
-  void setDeltaSupport(const std::string& boName, std::optional<std::string> answer);
-  void setEventResult(int result);
-  void setConsumeSyncReply(ConsumeSyncReply reply);
-  // Shorthand: replaces the texts with the given ones (nullopt: that bucket
-  // holds no string, and the call reports failure).
+  void setEncoding(std::optional<std::string> encoding) { store(encoding_, encoding); }
+  void setLocale(std::optional<std::string> locale) { store(locale_, locale); }
+  void setDeltaSupport(const std::string& boName, std::optional<std::string> answer) {
+    store(deltaSupport_[boName], answer);
+  }
+  void setConsumeSyncReply(ConsumeSyncReply reply) { store(consumeSyncReply_, reply); }
+  // Replaces the texts (nullopt: that bucket holds no string, the call fails).
   void setConsumeSyncTexts(std::optional<std::string> boText,
                            std::optional<std::string> statusText);
-  void setCollabNames(std::optional<std::string> names);
-  void setCapableOfPolling(bool capable);
+  void setCollabNames(std::optional<std::string> names) { store(collabNames_, names); }
+  void setCapableOfPolling(bool capable) { store(capableOfPolling_, capable); }
   // false: generateMsg answers null.
-  void setGenerateAnswers(bool answers);
-  void setCallHook(CallHook hook);
+  void setGenerateAnswers(bool answers) { store(generateAnswers_, answers); }
+  void setCallHook(CallHook hook) { store(callHook_, hook); }
 
-  // --- Records (copies, safe to keep) ---
-  // Every call in order, e.g. "getConfigProp ConnectorName",
-  // "getConfigPropI18n PerfLevel", "getDeltaSupport Customer", "logMsg",
-  // "logMsg typed", "traceWrite", "generateMsg 80404", "gotEventFromApp",
-  // "gotEventFromApp bytes", "consumeSync <name>", "getCollabNames",
-  // "getEncoding", "getLocale", "isAgentCapableOfPolling".
-  std::vector<std::string> calls() const;
-  std::vector<LogRecord> logs() const;
-  std::vector<TraceRecord> traces() const;
-  std::vector<GenerateRecord> generated() const;
-  // Only the generateMsg calls for message id.
-  std::vector<GenerateRecord> generated(int id) const;
-  std::vector<EventRecord> events() const;
-  std::vector<ConsumeSyncRecord> consumeSyncs() const;
-  std::vector<ConfigLookup> configLookups() const;
-  std::vector<std::string> deltaLookups() const;
+  // --- Records (copies) ---
+  // Every call in order, e.g. "getConfigProp ConnectorName", "logMsg typed",
+  // "generateMsg 80404", "gotEventFromApp bytes", "consumeSync <name>".
+  std::vector<std::string> calls() const { return copy(calls_); }
+  std::vector<LogRecord> logs() const { return copy(logs_); }
+  std::vector<TraceRecord> traces() const { return copy(traces_); }
+  std::vector<GenerateRecord> generated() const { return copy(generated_); }
+  std::vector<GenerateRecord> generated(int id) const;  // only those for message id
+  std::vector<EventRecord> events() const { return copy(events_); }
+  std::vector<ConsumeSyncRecord> consumeSyncs() const { return copy(consumeSyncs_); }
+  std::vector<ConfigLookup> configLookups() const { return copy(configLookups_); }
+  std::vector<std::string> deltaLookups() const { return copy(deltaLookups_); }
   // How often a call was made (by its description in calls()).
   int callCount(const std::string& call) const;
   // Forgets every record; the configuration stays.
   void clearRecords();
 
   // --- AgentPort ---
-  bool available() override;
+  bool available() override { return true; }
   int getConfigProp(const char* name, char* buffer, int size) override;
   int getConfigPropI18n(const char* name, char* buffer, int size) override;
   int getDeltaSupport(const char* boName, char* buffer, int size) override;
@@ -180,14 +146,22 @@ class FakeAgent : public hbconnector::detail::AgentPort {
   void noteCall(const std::string& call);
   int lookup(const char* name, bool i18n, char* buffer, int size);
   static int copyAnswer(const std::optional<std::string>& answer, char* buffer, int size);
+  template <typename T, typename V>
+  void store(T& slot, V value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot = std::move(value);
+  }
+  template <typename T>
+  T copy(const T& records) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records;
+  }
 
   mutable std::mutex mutex_;
-  bool available_ = true;
   std::map<std::string, std::string> properties_;
   std::optional<std::string> encoding_ = std::string("ascii7");
   std::optional<std::string> locale_ = std::string("en_US");
   std::map<std::string, std::optional<std::string>> deltaSupport_;
-  int eventResult_ = 0;
   ConsumeSyncReply consumeSyncReply_;
   std::optional<std::string> collabNames_ = std::string();
   bool capableOfPolling_ = false;
@@ -237,7 +211,6 @@ class TestConnector : public ConnectorBase {
   void resume() override { ++resumeCalls; }
 };
 
-// The RAII fixture described in the file comment. Not copyable; one at a time.
 class FakeAgentScope {
  public:
   FakeAgentScope();
@@ -247,16 +220,12 @@ class FakeAgentScope {
 
   FakeAgent& agent() { return agent_; }
 
-  // Constructs a TestConnector owned by the scope (it becomes the current
-  // connector). A second call replaces the first (the old one is deleted).
+  // A TestConnector owned by the scope; a second call replaces the first.
   TestConnector& startConnector();
   TestConnector* connector() { return connector_; }
 
-  // Creates a SubscriptionHandlerCPP and a JToCPPVeneer over it, as start-up
-  // does; the veneer becomes current and reads "ConnectorName",
-  // "AgentTraceLevel" and "PerfLevel" from the fake now. The agent reference
-  // the veneer holds is the fake's address. A second call deletes the first
-  // veneer before it makes the new one.
+  // A veneer over a new SubscriptionHandlerCPP, as start-up makes it (it reads
+  // its properties now); a second call deletes the first veneer.
   JToCPPVeneer& startVeneer();
   JToCPPVeneer* veneer() { return veneer_; }
   // Deletes the veneer now (as terminate does).

@@ -1,32 +1,7 @@
-// Building and registering business object specs in tests, without the
-// specification text format.
-//
-// SpecBuilder describes one type attribute by attribute; modifiers such as
-// key() or defaultValue() apply to the attribute added last. build() makes a
-// new BusObjSpec the caller owns; registerSpec() also adds it to the
-// library's registry and hands it to the active RegistryGuard, which removes
-// and deletes it when the test ends.
-//
-//   TEST(Orders, Something) {
-//     hbconnector::test::RegistryGuard registry;   // first, so it outlives the objects
-//     SpecBuilder("Line").attr("LineId", STRING).key().attr("Qty", INTEGER).registerSpec();
-//     SpecBuilder("Order")
-//         .attr("OrderId", STRING).key()
-//         .attr("Note", STRING).defaultValue("none")
-//         .attr("Customer", "Customer")               // single child, cardinality "1"
-//         .attr("Lines", "Line", CARD_MULTIPLE)        // child array
-//         .attr("ObjectEventId", STRING)
-//         .registerSpec();
-//     BusinessObject order("Order");
-//     ...
-//   }
-//
-// Defaults: version "1.0.0" for the type and for child attributes; the verbs
-// "Create", "Retrieve", "Update" and "Delete" (verbs() replaces them);
-// maxLength 255; no flags; no handler.
-//
-// Declare the RegistryGuard before any BusinessObject of the registered types,
-// so that the objects die before their specs.
+// Business object specs built in tests attribute by attribute; modifiers such
+// as key() apply to the attribute added last. Defaults: version "1.0.0", the
+// verbs Create, Retrieve, Update and Delete, maxLength 255. registerSpec()
+// needs a RegistryGuard declared before any object of the registered types.
 #ifndef HBCONNECTOR_TESTS_SUPPORT_SPEC_BUILDER_HPP_
 #define HBCONNECTOR_TESTS_SUPPORT_SPEC_BUILDER_HPP_
 
@@ -108,11 +83,8 @@ class SpecBuilder {
   BOHandlerBase* handler_ = nullptr;
 };
 
-// Restores the library's registry when the test ends. On destruction the
-// registry gets back the entries it had at construction, and every spec
-// registered meanwhile (through SpecBuilder::registerSpec, adopt, or added to
-// the registry directly) is deleted once. Guards nest; the innermost is the
-// active one.
+// Gives the registry back the entries it had at construction and deletes every
+// spec registered meanwhile, once. Guards nest; the innermost is active.
 class RegistryGuard {
  public:
   RegistryGuard();
