@@ -2,29 +2,17 @@ import AppSide_Connector.BusObjNativeInterface;
 import AppSide_Connector.StringBucket;
 import VqCommon.ReturnStatusDescriptor;
 
-import java.lang.management.ManagementFactory;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
- * The JNI load test: the native library inside a JVM started by the java
- * launcher (run with -Xcheck:jni and a small thread stack, -Xss256k), driven
- * the way an agent drives it.
- *
- * <p>Phases: records at the nesting cap and one level past it; a record with
- * 10,000 children in both directions; 8 threads of 10,000 mixed native calls
- * each (verbs in both forms, subscriptions, polls that publish events from
- * native threads, performance monitors); 1,000 short native threads that log
- * once, after which the JVM's thread count must be back at its baseline.
- * Then main returns and the JVM must exit at once: a native thread left
- * attached would keep it waiting.
- *
- * <p>Arguments: the connector library's path. The native library comes from
- * the property hbconnector.library. Prints one line per phase, "MAIN-END
- * millis" last, and exits with 1 when a check failed.
+ * The JNI load test under the java launcher (-Xcheck:jni, -Xss256k): records at and one past the
+ * nesting cap, a record of 10,000 children both ways, 8 threads of 10,000 mixed native calls,
+ * and 1,000 short native threads after which the thread count is back at its baseline; then the
+ * JVM must exit at once (a native thread left attached would keep it waiting). Argument: the
+ * connector library.
  */
 public final class HbLoadTest {
     private static final char D = '\u0003';
@@ -33,22 +21,12 @@ public final class HbLoadTest {
     private static final int BULK = 10_000;
     private static final int CAP = 100;
 
-    private static final AtomicInteger failures = new AtomicInteger();
     private static final AtomicLong events = new AtomicLong();
     private static final AtomicLong bulkEventItems = new AtomicLong();
 
     private HbLoadTest() {}
 
-    private static void check(boolean ok, String what) {
-        if (!ok && failures.incrementAndGet() <= 20) {
-            System.out.println("CHECK FAILED: " + what);
-        }
-    }
-
-    private static String[] itemTokens(String id, String verb) {
-        return new String[] {"BusinessObject", "Item", "1.0.0", "false", verb, "en_US", "3", id, "VqIgnore",
-                             "VqIgnore"};
-    }
+    private static void check(boolean ok, String what) { HbProcessFigures.check(ok, what); }
 
     /** A chain of Node records, levels deep. */
     private static String chain(int levels) {
@@ -83,10 +61,6 @@ public final class HbLoadTest {
         return n;
     }
 
-    private static int threadCount() {
-        return ManagementFactory.getThreadMXBean().getThreadCount();
-    }
-
     private static long millisSince(long start) {
         return (System.nanoTime() - start) / 1_000_000;
     }
@@ -112,7 +86,7 @@ public final class HbLoadTest {
         StringBuilder text = new StringBuilder(HbProcessFigures.tokens("BusinessObject", "Bulk", "1.0.0", "false", "Retrieve",
                                                       "en_US", "3", "B0", Integer.toString(BULK), "false"));
         for (int k = 0; k < BULK; ++k) {
-            text.append(HbProcessFigures.tokens(itemTokens("I" + k, "null")));
+            text.append(HbProcessFigures.tokens(HbProcessFigures.item("I" + k, "null", "VqIgnore")));
         }
         long start = System.nanoTime();
         Call call = Call.of(agent, text.append(HbProcessFigures.tokens("VqIgnore")).toString());
@@ -137,18 +111,18 @@ public final class HbLoadTest {
             switch (i % 10) {
                 case 0, 1 -> {
                     String verb = i % 10 == 0 ? "Create" : "Retrieve";
-                    Call c = Call.of(agent, HbProcessFigures.tokens(itemTokens(id, verb)));
+                    Call c = Call.of(agent, HbProcessFigures.tokens(HbProcessFigures.item(id, verb, "VqIgnore")));
                     check(c.result == 1 && (verb + " " + id).equals(c.message)
                           && c.content.contains(D + verb + D + "en_US"), verb + " " + id);
                 }
                 case 2 -> {
-                    Call c = Call.of(agent, HbProcessFigures.prefixed(itemTokens(id, "Update")));
+                    Call c = Call.of(agent, HbProcessFigures.prefixed(HbProcessFigures.item(id, "Update", "VqIgnore")));
                     check(c.result == 1 && ("Update " + id).equals(c.message) && c.bytes != null
                           && new String(c.bytes, StandardCharsets.UTF_8).contains("6#Update"),
                           "update bytes " + id);
                 }
                 case 3 -> {
-                    Call c = Call.of(agent, HbProcessFigures.tokens(itemTokens(id, "Delete")));
+                    Call c = Call.of(agent, HbProcessFigures.tokens(HbProcessFigures.item(id, "Delete", "VqIgnore")));
                     check(c.result == -3 && c.message != null && c.message.endsWith("cannot delete " + id),
                           "delete " + id + ": " + c.message);
                 }
@@ -190,9 +164,7 @@ public final class HbLoadTest {
             });
         System.load(args[0]);
         check(agent.n_init("4.1.0", args[0]) == 1, "n_init");
-        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Item", "Id", "Label", "String", "1"));
-        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Bulk", "Id", "Items", "Item", "n"));
-        agent.n_gotBusObjSpecI18n(HbProcessFigures.spec("Node", "Name", "Next", "Node", "1"));
+        HbProcessFigures.loadConnectorSpecs().forEach(agent::n_gotBusObjSpecI18n);
         check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
         check(agent.n_SubscribeTo("Bulk", "Create", 0) == 0, "subscribe Bulk");
         agent.log().setRecording(false);
@@ -220,25 +192,17 @@ public final class HbLoadTest {
         System.out.println("load: " + THREADS + " threads x " + CALLS + " calls = " + calls + " native calls in "
                            + millis + " ms; " + polls + " events published from native threads");
 
-        int baseline = threadCount();
+        int baseline = HbProcessFigures.threads();
         agent.settings().setConfigProp("LoadPollMode", "loggers");
         long upcallsBefore = agent.log().upcallCount();
         check(agent.n_poll() == 0, "poll with short threads");
         long logged = agent.log().upcallCount() - upcallsBefore;
-        int after = threadCount();
-        for (int wait = 0; wait < 20 && after > baseline; ++wait) {
-            Thread.sleep(50);
-            after = threadCount();
-        }
+        int after = HbProcessFigures.threadsSettledTo(baseline);
         check(after <= baseline, "threads after 1000 short native threads: " + after + ", baseline " + baseline);
         System.out.println("threads: baseline " + baseline + ", after 1000 short native threads " + after + " ("
                            + logged + " upcalls)");
 
         check(agent.n_terminate() == 0, "n_terminate");
-        System.out.println(failures.get() == 0 ? "LOAD TEST PASSED" : "LOAD TEST FAILED: " + failures.get() + " checks");
-        System.out.println("MAIN-END " + System.currentTimeMillis());
-        if (failures.get() != 0) {
-            System.exit(1);
-        }
+        HbProcessFigures.finish("LOAD");
     }
 }

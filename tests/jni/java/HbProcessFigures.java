@@ -5,16 +5,30 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.atomic.AtomicInteger;
 
-/**
- * What the long-running JVM tests measure about their own process, and the
- * records they send. Linux only: resident memory comes from /proc/self/status,
- * descriptors from /proc/self/fd.
- */
+/** What the JVM-launched tests share: checks, process figures (Linux /proc), records. */
 final class HbProcessFigures {
     static final char D = '\u0003';
+    private static final AtomicInteger failures = new AtomicInteger();
 
     private HbProcessFigures() {}
+
+    static void check(boolean ok, String what) {
+        if (!ok && failures.incrementAndGet() <= 20) {
+            System.out.println("CHECK FAILED: " + what);
+        }
+    }
+
+    /** Prints "NAME TEST PASSED" or FAILED and "MAIN-END millis" (see run_load_test.sh); exits 1 on a failed check. */
+    static void finish(String name) {
+        int failed = failures.get();
+        System.out.println(name + (failed == 0 ? " TEST PASSED" : " TEST FAILED: " + failed + " checks"));
+        System.out.println("MAIN-END " + System.currentTimeMillis());
+        if (failed != 0) {
+            System.exit(1);
+        }
+    }
 
     /** VmRSS of this process in kB, after a full collection so the heap does not count its garbage. */
     static long residentKb() throws IOException {

@@ -5,34 +5,21 @@ import VqCommon.ReturnStatusDescriptor;
 import java.util.List;
 
 /**
- * Restarts: the connector started and stopped many times in one JVM, as an
- * agent restarting it would, each start-up announcing the same specs again,
- * running a few verbs and a poll with performance monitoring on. Resident
- * memory, measured after a warm-up, may grow by at most a fixed bound over
- * all cycles, and the monitor list keeps the records of the last start-up
- * only.
- *
- * <p>Arguments: the connector library (hb_load_connector), the number of
- * cycles, the bound in kB ("none": print the growth, do not bound it). Prints "RESTART TEST PASSED" and "MAIN-END millis"
- * at the end (see run_load_test.sh); exits with 1 when a check failed.
+ * Restarts: the connector started and stopped many times in one JVM, re-announcing the same specs
+ * and running a few verbs and a poll each time. Resident memory after a warm-up may grow by at
+ * most a bound, and the monitor list keeps the last start-up's records only. Arguments: the
+ * connector library, the number of cycles, the bound in kB ("none": print the growth only).
  */
 public final class HbRestartTest {
     private static final int WARM_UP = Integer.getInteger("hb.warmUp", 300);
-    private static int failures;
 
     private HbRestartTest() {}
 
-    private static void check(boolean ok, String what) {
-        if (!ok && ++failures <= 20) {
-            System.out.println("CHECK FAILED: " + what);
-        }
-    }
+    private static void check(boolean ok, String what) { HbProcessFigures.check(ok, what); }
 
     private static void cycle(BusObjNativeInterface agent, String library, List<byte[]> specs, int n) {
         check(agent.n_init("4.1.0", library) == 1, "n_init, cycle " + n);
-        for (byte[] spec : specs) {
-            agent.n_gotBusObjSpecI18n(spec);
-        }
+        specs.forEach(agent::n_gotBusObjSpecI18n);
         check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe, cycle " + n);
         ReturnStatusDescriptor status = new ReturnStatusDescriptor();
         StringBucket text = new StringBucket(HbProcessFigures.tokens(HbProcessFigures.item("R" + n, "Create", "x")));
@@ -87,10 +74,6 @@ public final class HbRestartTest {
         check(growth <= boundKb, "resident memory grew by " + growth + " kB over " + cycles + " cycles");
         check(threadsEnd <= threadsWarm, "threads " + threadsWarm + " -> " + threadsEnd);
         check(fdsEnd <= fdsWarm, "descriptors " + fdsWarm + " -> " + fdsEnd);
-        System.out.println(failures == 0 ? "RESTART TEST PASSED" : "RESTART TEST FAILED: " + failures + " checks");
-        System.out.println("MAIN-END " + System.currentTimeMillis());
-        if (failures != 0) {
-            System.exit(1);
-        }
+        HbProcessFigures.finish("RESTART");
     }
 }

@@ -6,44 +6,26 @@ import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.atomic.AtomicBoolean;
-import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
- * The soak: verb requests of mixed sizes in both forms (n_DoVerbFor and
- * n_DoVerbForI18n) from 4 threads, while a fifth thread polls, so that the
- * connector publishes events from native threads of its own at the same time.
- * The first 100,000 requests (half of them in a shorter run) are the warm-up.
- * Afterwards resident memory may have grown by at most a bound, and the open
- * descriptors (counted after the warm-up) and the JVM's threads (before
- * n_init) must be back at their baseline after n_terminate.
- *
- * <p>Arguments: the connector library (hb_load_connector), the number of
- * requests (the environment variable HB_SOAK_REQUESTS overrides it), the
- * bound in kB. Prints "SOAK TEST PASSED" and "MAIN-END millis"
- * at the end (see run_load_test.sh); exits with 1 when a check failed.
+ * The soak: verb requests of mixed sizes in both forms from 4 threads while a fifth polls (events
+ * from native threads). After the warm-up resident memory may grow by at most a bound, and
+ * descriptors and threads must be back at their baseline after n_terminate. Arguments: the
+ * connector library, the number of requests (HB_SOAK_REQUESTS overrides it), the bound in kB.
  */
 public final class HbSoakTest {
     private static final int THREADS = 4;
-    /**
-     * The warm-up runs in rounds of this many requests until a round grows
-     * resident memory by at most SETTLED_KB (the JIT compiler's arenas and
-     * malloc's per-thread arenas are then in place), for at most half the
-     * requests. A leak never settles, so it still shows in the rest.
-     */
+    // Warm-up rounds run until one grows memory by at most SETTLED_KB (JIT and malloc arenas in
+    // place), for at most half the requests; a leak never settles, so it still shows.
     private static final long WARM_UP = 100_000;
     private static final long SETTLED_KB = 512;
     private static final char D = HbProcessFigures.D;
-    private static final AtomicInteger failures = new AtomicInteger();
     private static final AtomicLong events = new AtomicLong();
 
     private HbSoakTest() {}
 
-    private static void check(boolean ok, String what) {
-        if (!ok && failures.incrementAndGet() <= 20) {
-            System.out.println("CHECK FAILED: " + what);
-        }
-    }
+    private static void check(boolean ok, String what) { HbProcessFigures.check(ok, what); }
 
     /** A label of 0 to about 4,000 characters, the size chosen by the request's number. */
     private static String label(long n) {
@@ -130,9 +112,7 @@ public final class HbSoakTest {
         System.load(library);
         int threadsStart = HbProcessFigures.threads();
         check(agent.n_init("4.1.0", library) == 1, "n_init");
-        for (byte[] spec : HbProcessFigures.loadConnectorSpecs()) {
-            agent.n_gotBusObjSpecI18n(spec);
-        }
+        HbProcessFigures.loadConnectorSpecs().forEach(agent::n_gotBusObjSpecI18n);
         check(agent.n_SubscribeTo("Item", "Create", 0) == 0, "subscribe Item");
         long rssStart = HbProcessFigures.residentKb();
 
@@ -150,8 +130,7 @@ public final class HbSoakTest {
                 break;
             }
         }
-        // The JVM opens a descriptor or two of its own on first use of some
-        // paths, so the baseline is taken once the warm-up has run them all.
+        // The JVM opens descriptors of its own on first use of some paths: count after the warm-up.
         int fdsStart = HbProcessFigures.descriptors();
         String fdsStartTargets = HbProcessFigures.descriptorTargets();
         long eventsWarm = events.get();
@@ -172,10 +151,6 @@ public final class HbSoakTest {
         check(threadsEnd <= threadsStart, "threads " + threadsStart + " -> " + threadsEnd);
         check(fdsEnd <= fdsStart, "descriptors " + fdsStart + " -> " + fdsEnd + ": before " + fdsStartTargets
                                   + "; after " + HbProcessFigures.descriptorTargets());
-        System.out.println(failures.get() == 0 ? "SOAK TEST PASSED" : "SOAK TEST FAILED: " + failures.get() + " checks");
-        System.out.println("MAIN-END " + System.currentTimeMillis());
-        if (failures.get() != 0) {
-            System.exit(1);
-        }
+        HbProcessFigures.finish("SOAK");
     }
 }
