@@ -2,18 +2,15 @@ package hbagent;
 
 import java.io.ByteArrayOutputStream;
 import java.io.PrintStream;
-import java.net.ServerSocket;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.Comparator;
 import java.util.List;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
-import java.util.stream.Stream;
 import javax.jms.BytesMessage;
 import javax.jms.Connection;
 import javax.jms.DeliveryMode;
@@ -30,22 +27,15 @@ import org.apache.activemq.broker.BrokerService;
  */
 public final class ClientTests extends TestCase {
     private BrokerService broker;
-    private Path dir;
+    private Path brokerDir;
     private String url;
     private Connection responderConnection;
     /** The last request the responder saw. */
     private final AtomicReference<Message> lastRequest = new AtomicReference<>();
 
-    /** What a command printed and returned. */
-    record Result(int code, String out, String err) {}
+    static Output request(String... args) { return capture((out, err) -> RequestCommand.run(args, out, err)); }
 
-    static Result request(String... args) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        ByteArrayOutputStream err = new ByteArrayOutputStream();
-        int code = RequestCommand.run(args, new PrintStream(out, true, StandardCharsets.UTF_8),
-                new PrintStream(err, true, StandardCharsets.UTF_8));
-        return new Result(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
-    }
+    static Output listenNow(String... args) { return capture((out, err) -> ListenCommand.run(args, out, err)); }
 
     /**
      * Answers requests on hb.Echo.requests as the service would: the verb
@@ -110,13 +100,13 @@ public final class ClientTests extends TestCase {
     }
 
     /** Runs listen on another thread; returns once it has subscribed. */
-    private Future<Result> listen(ExecutorService pool, String... args) throws Exception {
+    private Future<Output> listen(ExecutorService pool, String... args) throws Exception {
         ByteArrayOutputStream out = new ByteArrayOutputStream();
         ByteArrayOutputStream err = new ByteArrayOutputStream();
-        Future<Result> f = pool.submit(() -> {
+        Future<Output> f = pool.submit(() -> {
             int code = ListenCommand.run(args, new PrintStream(out, true, StandardCharsets.UTF_8),
                     new PrintStream(err, true, StandardCharsets.UTF_8));
-            return new Result(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
+            return new Output(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
         });
         for (int i = 0; i < 200 && !err.toString(StandardCharsets.UTF_8).contains("listening on") && !f.isDone(); ++i) {
             Thread.sleep(50);
@@ -131,7 +121,7 @@ public final class ClientTests extends TestCase {
 
     ClientTests() {
         test("request: the reply's status, message and object; exit 0 for status 1, 1 for another", () -> {
-            Result ok = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Create",
+            Output ok = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Create",
                     "{\"attributes\": {\"Name\": \"caf\u00e9\"}, \"locale\": \"fr_FR\"}");
             equal(0, ok.code());
             equal("{\"status\":1,\"object\":{\"type\":\"Customer\",\"verb\":\"Create\",\"attributes\":{\"Name\":"
@@ -141,11 +131,11 @@ public final class ClientTests extends TestCase {
             equal(Boolean.FALSE, sent.getObjectProperty("transactional"));
             check(sent.getJMSReplyTo() != null && sent.getJMSCorrelationID() != null, "reply-to and correlation");
 
-            Result failed = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Fail", "{}");
+            Output failed = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Fail", "{}");
             equal(1, failed.code());
             equal("{\"status\":-3,\"message\":\"no such \\\"row\\\"\"}\n", failed.out());
 
-            Result bytes = request("--broker", url, "--queue", "hb.Echo.requests", "--transactional", "Customer",
+            Output bytes = request("--broker", url, "--queue", "hb.Echo.requests", "--transactional", "Customer",
                     "Bytes", "{\"prior\": {}}");
             equal(0, bytes.code());
             equal("{\"status\":1,\"recordBase64\":\"AQL/\"}\n", bytes.out());
@@ -153,29 +143,28 @@ public final class ClientTests extends TestCase {
         });
 
         test("request: agent errors, timeouts and bad arguments exit 2; no broker exits 3", () -> {
-            Result bad = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Bad", "{}");
+            Output bad = request("--broker", url, "--queue", "hb.Echo.requests", "Customer", "Bad", "{}");
             equal(2, bad.code());
             check(bad.out().contains("\"status\":-1") && bad.out().contains("Orders[1].City"), bad.out());
 
             long start = System.nanoTime();
-            Result silent = request("--broker", url, "--queue", "hb.Echo.requests", "--timeout", "1", "Customer",
+            Output silent = request("--broker", url, "--queue", "hb.Echo.requests", "--timeout", "1", "Customer",
                     "Silent", "{}");
             equal(2, silent.code());
             check(silent.err().contains("no reply from hb.Echo.requests within 1.0 s"), silent.err());
             check(System.nanoTime() - start < 20_000_000_000L, "the timeout ends the wait");
 
-            for (String[] args : List.of(
+            List<String[]> usage = new java.util.ArrayList<>(List.of(
                     new String[] {"--broker", url, "--queue", "q", "Customer", "Create"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "{\"a\": [1,}"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "[]"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "{} {}"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "{\"type\": \"Order\"}"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "{\"verb\": {}}"},
-                    new String[] {"--broker", url, "--queue", "q", "Customer", "Create", "@/nonexistent/x.json"},
                     new String[] {"--broker", url, "--queue", "q", "--timeout", "0", "C", "V", "{}"},
                     new String[] {"--broker", url, "C", "V", "{}"},
-                    new String[] {"--brokr", url, "C", "V", "{}"})) {
-                Result r = request(args);
+                    new String[] {"--brokr", url, "C", "V", "{}"}));
+            for (String doc : List.of("{\"a\": [1,}", "[]", "{} {}", "{\"type\": \"Order\"}", "{\"verb\": {}}",
+                    "@/nonexistent/x.json")) {
+                usage.add(new String[] {"--broker", url, "--queue", "q", "Customer", "Create", doc});
+            }
+            for (String[] args : usage) {
+                Output r = request(args);
                 equal(2, r.code());
                 check(r.err().startsWith("hbagent request: "), "says why: " + r.err());
             }
@@ -185,15 +174,12 @@ public final class ClientTests extends TestCase {
             check(request("--broker", url, "--queue", "q", "C", "V", deep).err().contains("nested deeper"),
                     "deep document refused");
 
-            int freePort;
-            try (ServerSocket probe = new ServerSocket(0, 1, java.net.InetAddress.getLoopbackAddress())) {
-                freePort = probe.getLocalPort();
-            }
-            Result none = request("--broker", "tcp://127.0.0.1:" + freePort, "--queue", "q", "C", "V", "{}");
+            int freePort = freePort();
+            Output none = request("--broker", "tcp://127.0.0.1:" + freePort, "--queue", "q", "C", "V", "{}");
             equal(3, none.code());
             check(none.err().contains("cannot connect to the broker"), none.err());
             start = System.nanoTime();
-            Result failover = request("--broker", "failover:(tcp://127.0.0.1:" + freePort + ")", "--timeout", "1",
+            Output failover = request("--broker", "failover:(tcp://127.0.0.1:" + freePort + ")", "--timeout", "1",
                     "--queue", "q", "C", "V", "{}");
             equal(3, failover.code());
             check(failover.err().contains("within 1.0 s"), failover.err());
@@ -214,16 +200,14 @@ public final class ClientTests extends TestCase {
         });
 
         test("request: the queue and broker from the properties file, the document from a file", () -> {
-            Path props = dir.resolve("echo.properties");
-            Files.writeString(props, "ConnectorName = Echo\nagent.broker.url = " + url + "\n");
-            Path doc = dir.resolve("doc.json");
-            Files.writeString(doc, "{\n  \"attributes\": {\"Name\": \"\u65e5\u672c\"}\n}\n");
-            Result ok = request("-p", props.toString(), "Customer", "Retrieve", "@" + doc);
+            Path props = write("echo.properties", "ConnectorName = Echo\nagent.broker.url = " + url + "\n");
+            Path doc = write("doc.json", "{\n  \"attributes\": {\"Name\": \"\u65e5\u672c\"}\n}\n");
+            Output ok = request("-p", props.toString(), "Customer", "Retrieve", "@" + doc);
             equal(0, ok.code());
             check(ok.out().contains("\"Name\":\"\u65e5\u672c\"") && ok.out().contains("\"verb\":\"Retrieve\""),
                     ok.out());
             Files.writeString(props, "agent.broker.url = " + url + "\n");
-            Result noName = request("-p", props.toString(), "Customer", "Retrieve", "{}");
+            Output noName = request("-p", props.toString(), "Customer", "Retrieve", "{}");
             equal(2, noName.code());
             check(noName.err().contains("no ConnectorName"), noName.err());
             Files.writeString(props, "ConnectorName = Other\nagent.serve.queue = hb.Echo.requests\n"
@@ -234,7 +218,7 @@ public final class ClientTests extends TestCase {
         test("listen: one JSON document a line, from a topic or a queue, until --count or --timeout", () -> {
             ExecutorService pool = Executors.newSingleThreadExecutor();
             try {
-                Future<Result> events = listen(pool, "--broker", url, "--count", "3", "--timeout", "30",
+                Future<Output> events = listen(pool, "--broker", url, "--count", "3", "--timeout", "30",
                         "topic://hb.Echo.events");
                 TextMessage pretty = session.createTextMessage("{\n  \"type\": \"Customer\",\n  \"verb\": \"Create\""
                         + ",\n  \"attributes\": {\"Name\": \"a\\nb\"}\n}");
@@ -245,7 +229,7 @@ public final class ClientTests extends TestCase {
                 BytesMessage bytes = session.createBytesMessage();
                 bytes.writeBytes(new byte[] {'e', '#', 0, (byte) 0x80});
                 send("topic://hb.Echo.events", pretty, record, bytes);
-                Result r = events.get(60, TimeUnit.SECONDS);
+                Output r = events.get(60, TimeUnit.SECONDS);
                 equal(0, r.code());
                 equal(String.join("\n",
                         "{\"type\":\"Customer\",\"verb\":\"Create\",\"attributes\":{\"Name\":\"a\\nb\"}}",
@@ -255,16 +239,16 @@ public final class ClientTests extends TestCase {
 
                 send("queue://hb.Echo.sync.X", session.createTextMessage("{\"n\": 1}"),
                         session.createTextMessage("{\"n\": 2}"), session.createTextMessage("{\"n\": 3}"));
-                Result q = listen(pool, "--broker", url, "--count", "2", "queue://hb.Echo.sync.X")
+                Output q = listen(pool, "--broker", url, "--count", "2", "queue://hb.Echo.sync.X")
                         .get(60, TimeUnit.SECONDS);
                 equal(0, q.code());
                 equal("{\"n\":1}\n{\"n\":2}\n", q.out());
 
-                Result quiet = listen(pool, "--broker", url, "--timeout", "0.5", "topic://hb.Echo.events")
+                Output quiet = listen(pool, "--broker", url, "--timeout", "0.5", "topic://hb.Echo.events")
                         .get(60, TimeUnit.SECONDS);
                 equal(0, quiet.code());
                 equal("", quiet.out());
-                Result shortOf = listen(pool, "--broker", url, "--count", "5", "--timeout", "0.5",
+                Output shortOf = listen(pool, "--broker", url, "--count", "5", "--timeout", "0.5",
                         "queue://hb.Echo.sync.X").get(60, TimeUnit.SECONDS);
                 equal(2, shortOf.code());
                 equal("{\"n\":3}\n", shortOf.out());
@@ -273,25 +257,22 @@ public final class ClientTests extends TestCase {
                 pool.shutdownNow();
                 check(pool.awaitTermination(30, TimeUnit.SECONDS), "listeners ended");
             }
-            ByteArrayOutputStream err = new ByteArrayOutputStream();
-            PrintStream e = new PrintStream(err, true, StandardCharsets.UTF_8);
-            PrintStream o = new PrintStream(new ByteArrayOutputStream(), true, StandardCharsets.UTF_8);
-            equal(2, ListenCommand.run(new String[] {"--broker", url, "hb.Echo.events"}, o, e));
-            equal(2, ListenCommand.run(new String[] {"--broker", url, "--count", "0", "topic://x"}, o, e));
-            equal(2, ListenCommand.run(new String[] {"--broker", url, "topic://"}, o, e));
-            check(err.toString(StandardCharsets.UTF_8).contains("topic://NAME or queue://NAME"), err.toString());
+            Output noScheme = listenNow("--broker", url, "hb.Echo.events");
+            check(noScheme.code() == 2 && noScheme.err().contains("topic://NAME or queue://NAME"), noScheme.err());
+            equal(2, listenNow("--broker", url, "--count", "0", "topic://x").code());
+            equal(2, listenNow("--broker", url, "topic://").code());
         });
     }
 
     private void setUp() throws Exception {
-        dir = Files.createTempDirectory("hbagent-clients");
+        brokerDir = Files.createTempDirectory("hbagent-clients");
         broker = new BrokerService();
         broker.setBrokerName("clients-test");
         broker.setPersistent(false);
         broker.setUseJmx(false);
         broker.setUseShutdownHook(false);
-        broker.setDataDirectoryFile(dir.resolve("broker").toFile());
-        broker.setTmpDataDirectory(dir.resolve("tmp").toFile());
+        broker.setDataDirectoryFile(brokerDir.resolve("broker").toFile());
+        broker.setTmpDataDirectory(brokerDir.resolve("tmp").toFile());
         broker.addConnector("tcp://127.0.0.1:0");
         broker.start();
         check(broker.waitUntilStarted(), "broker started");
@@ -311,10 +292,8 @@ public final class ClientTests extends TestCase {
             broker.stop();
             broker.waitUntilStopped();
         }
-        if (dir != null) {
-            try (Stream<Path> files = Files.walk(dir)) {
-                files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
-            }
+        if (brokerDir != null) {
+            deleteTree(brokerDir);
         }
     }
 

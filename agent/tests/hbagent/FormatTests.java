@@ -56,6 +56,7 @@ public final class FormatTests extends TestCase {
     }
 
     FormatTests() {
+        Map<String, Spec> s = specs(SPECS);
         test("length-prefixed tokens carry any byte but zero, and their lengths are checked", () -> {
             String twentySix = "abcdefghijklmnopqrstuvwxyz";
             String text = WireTokens.lengthPrefixed(List.of("Smith", "", "a#b\u0003c", twentySix));
@@ -74,22 +75,21 @@ public final class FormatTests extends TestCase {
         });
 
         test("the worked example: both encodings byte for byte, in and out", () -> {
-            Map<String, Spec> s = specs(String.join("\n",
+            Map<String, Spec> w = specs(String.join("\n",
                     "spec Customer 1.0.0 {", "  attr Name String", "  attr Address Address", "}",
                     "spec Address 1.0.0 {", "  attr City String", "}"));
-            BusObj bo = parse(s, "Customer { @verb Create  Name = \"Smith\"  Address = Address { City = Paris } }");
+            BusObj bo = parse(w, "Customer { @verb Create  Name = \"Smith\"  Address = Address { City = Paris } }");
             String d = "BusinessObject|Customer|1.0.0|false|Create|en_US|2|Smith|1|BusinessObject|Address|1.0.0|false"
                     + "|null|en_US|1|Paris||";
-            equal(d.replace('|', '\u0003'), bo.toDelimited(s));
+            equal(d.replace('|', '\u0003'), bo.toDelimited(w));
             String lp = "e#BusinessObject8#Customer5#1.0.05#false6#Create5#en_US1#25#Smith1#1e#BusinessObject7#Address"
                     + "5#1.0.05#false4#null5#en_US1#15#Paris";
-            equal(lp, bo.toLengthPrefixed(s));
-            equal(bo, BusObj.fromDelimited(d.replace('|', '\u0003'), s));
-            equal(bo, BusObj.fromLengthPrefixed(lp, s));
+            equal(lp, bo.toLengthPrefixed(w));
+            equal(bo, BusObj.fromDelimited(d.replace('|', '\u0003'), w));
+            equal(bo, BusObj.fromLengthPrefixed(lp, w));
         });
 
         test("markers, empty lists, list delta flags, verbs, locales and odd bytes survive", () -> {
-            Map<String, Spec> s = specs(SPECS);
             BusObj bo = parse(s, String.join("\n",
                     "Customer {",
                     "  @delta true",
@@ -122,14 +122,12 @@ public final class FormatTests extends TestCase {
         });
 
         test("the byte-array form carries the delimiter character, the text form refuses it", () -> {
-            Map<String, Spec> s = specs(SPECS);
             BusObj bo = parse(s, "Customer { Name = \"a\\x03b\" }");
             roundTrips(s, bo, false);
             fails("delimiter character 3", () -> bo.toDelimited(s));
         });
 
         test("a record without the delta flag keeps that form and has no list flags", () -> {
-            Map<String, Spec> s = specs(SPECS);
             String lp = WireTokens.lengthPrefixed(List.of("BusinessObject", "Customer", "1.0.0", "Create", "en_US",
                     "5", "N", "VqIgnore", "0", "1", "BusinessObject", "Order", "2.0.0", "null", "en_US", "2", "7", "0",
                     "VqBlank"));
@@ -144,7 +142,6 @@ public final class FormatTests extends TestCase {
         });
 
         test("a transactional object carries its prior image in the transaction record", () -> {
-            Map<String, Spec> s = specs(SPECS);
             BusObj bo = parse(s, String.join("\n",
                     "Customer { @verb Create  Name = \"new\"",
                     "  Orders = [ @delta true  Order { OrderId = \"1\" } ]",
@@ -161,7 +158,6 @@ public final class FormatTests extends TestCase {
         });
 
         test("what the wire cannot carry back is refused with a reason", () -> {
-            Map<String, Spec> s = specs(SPECS);
             fails("write blank", () -> parse(s, "Customer { Name = \"\" }"));
             fails("write unset", () -> parse(s, "Customer { Name = \"VqIgnore\" }"));
             fails("write blank", () -> parse(s, "Customer { Name = VqBlank }"));
@@ -178,9 +174,8 @@ public final class FormatTests extends TestCase {
         });
 
         test("records that do not fit their specification are refused", () -> {
-            Map<String, Spec> s = specs(SPECS);
             String good = parse(s, "Customer { Name = a }").toLengthPrefixed(s);
-            fails("the record gives 4 attributes", () -> BusObj.fromTokens(replace(good, "5", "4"), s));
+            fails("the record gives 4 attributes", () -> BusObj.fromTokens(replaceAt(good, 6, "4"), s));
             fails("tokens after", () -> BusObj.fromLengthPrefixed(good + "1#x", s));
             fails("ends where", () -> BusObj.fromLengthPrefixed(good.substring(0, good.length() - 10), s));
             fails("not a child count", () -> BusObj.fromTokens(replaceAt(good, 9, "3"), s));
@@ -188,7 +183,7 @@ public final class FormatTests extends TestCase {
         });
 
         test("specifications: readable to the wire token by token, and back", () -> {
-            Map<String, Spec> s = specs(String.join("\n",
+            Map<String, Spec> r = specs(String.join("\n",
                     "spec Customer 1.2.3 {",
                     "  info \"table=cust\"",
                     "  attr Id Integer key required maxLength=0 info=\"col=id\"",
@@ -196,7 +191,7 @@ public final class FormatTests extends TestCase {
                     "  verb Create info=\"ins\"",
                     "  verb Delete",
                     "}"));
-            Spec spec = s.get("Customer");
+            Spec spec = r.get("Customer");
             List<String> expected = List.of("BusObjSpec", "Customer", "1.2.3", "table=cust", "2", "2",
                     "Id", "Integer", "true", "false", "true", "col=id", "0", "\u0005", "1.2.3", "1", "null", "true",
                     "Address", "Address", "false", "false", "false", "\u0005", "255", "x y", "9.9.9", "", "Containment",
@@ -222,12 +217,6 @@ public final class FormatTests extends TestCase {
             equal("\"caf\u00e9\"", ByteText.quote("caf\u00c3\u00a9", UTF8));
             equal("\"caf\\xc3\\xa9\"", ByteText.quote("caf\u00c3\u00a9", StandardCharsets.US_ASCII));
         });
-    }
-
-    private static List<String> replace(String lengthPrefixed, String from, String to) {
-        List<String> tokens = new java.util.ArrayList<>(WireTokens.readLengthPrefixed(lengthPrefixed));
-        tokens.set(tokens.indexOf(from), to);
-        return tokens;
     }
 
     private static List<String> replaceAt(String lengthPrefixed, int index, String to) {

@@ -1,9 +1,6 @@
 package hbagent;
 
-import java.io.ByteArrayOutputStream;
-import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashSet;
@@ -12,30 +9,20 @@ import java.util.Set;
 
 /** Mistakes in hbagent's input files are reported at their file and line, before anything runs. */
 public final class InputCheckTests extends TestCase {
-    private final Path dir;
+    static Output hbagent(String... args) { return capture((out, err) -> Main.run(args, out, err)); }
 
-    /** What one run of hbagent printed and returned. */
-    record Run(int code, String out, String err) {}
-
-    static Run hbagent(String... args) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        ByteArrayOutputStream err = new ByteArrayOutputStream();
-        try (PrintStream o = new PrintStream(out, true, StandardCharsets.UTF_8);
-             PrintStream e = new PrintStream(err, true, StandardCharsets.UTF_8)) {
-            int code = Main.run(args, o, e);
-            return new Run(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
-        }
-    }
-
-    static void exitsWith(int code, String errPart, Run run) {
+    static void exitsWith(int code, String errPart, Output run) {
         check(run.code() == code && run.err().contains(errPart),
                 "expected exit " + code + " and \"" + errPart + "\" on standard error, got exit " + run.code()
                         + " and <" + run.err() + ">");
     }
 
+    /** hbagent on a scenario that only starts the connector of agent.properties. */
+    private Output start() throws Exception {
+        return hbagent(write("s.scenario", "properties agent.properties\nstart\n").toString());
+    }
+
     InputCheckTests() throws Exception {
-        dir = Files.createTempDirectory("hbagent-input");
-        dir.toFile().deleteOnExit();
         write("agent.properties", "agent.connector = libnone.so\nagent.specs = types.spec\n");
 
         test("a spec naming an unknown child type fails at its file and line", () -> {
@@ -44,7 +31,7 @@ public final class InputCheckTests extends TestCase {
                     "  attr CustomerId String key",
                     "  attr Addresses Adress cardinality=n",
                     "}"));
-            Run run = hbagent(write("s.scenario", "properties agent.properties\nstart\n").toString());
+            Output run = start();
             exitsWith(2, "types.spec:3: attribute Addresses has the type Adress, which is neither a simple type", run);
             check(run.out().isEmpty(), "nothing runs: " + run.out());
         });
@@ -69,31 +56,29 @@ public final class InputCheckTests extends TestCase {
         test("a spec sent by a scenario step is checked at its own file and line", () -> {
             write("types.spec", "spec Customer 1.0.0 {\n  attr CustomerId String\n}\n");
             write("more.spec", "spec Order 1.0.0 {\n  attr OrderId String\n  attr Buyer Custmer\n}\n");
-            Run run = hbagent(write("s.scenario", "properties agent.properties\nstart\nspecs more.spec\n").toString());
+            Output run = hbagent(write("s.scenario", "properties agent.properties\nstart\nspecs more.spec\n").toString());
             exitsWith(2, "more.spec:3: attribute Buyer has the type Custmer", run);
         });
 
         test("maxLength takes a number only", () -> {
             write("types.spec", "spec Customer 1.0.0 {\n  attr Id String\n  attr Name String maxLength=abc\n}\n");
-            exitsWith(2, "types.spec:3: maxLength must be a number, not \"abc\"",
-                    hbagent(write("s.scenario", "properties agent.properties\nstart\n").toString()));
+            exitsWith(2, "types.spec:3: maxLength must be a number, not \"abc\"", start());
             for (String bad : List.of("-1", "\"\"", "12x", "2147483648", "99999999999")) {
                 write("types.spec", "spec Customer 1.0.0 {\n  attr Name String maxLength=" + bad + "\n}\n");
-                fails("types.spec:2: maxLength must be a number", () -> Scenario.loadSpecs(dir.resolve("types.spec"),
+                fails("types.spec:2: maxLength must be a number", () -> Scenario.loadSpecs(dir().resolve("types.spec"),
                         StandardCharsets.UTF_8));
             }
             write("types.spec", "spec Customer 1.0.0 {\n  attr Name String maxLength=2147483647\n}\n");
-            equal("2147483647", Scenario.loadSpecs(dir.resolve("types.spec"), StandardCharsets.UTF_8).get(0).attrs()
+            equal("2147483647", Scenario.loadSpecs(dir().resolve("types.spec"), StandardCharsets.UTF_8).get(0).attrs()
                     .get(0).maxLength());
         });
 
         test("a missing HbConnector library file is named before the virtual machine tries it", () -> {
             write("types.spec", "spec Customer 1.0.0 {\n  attr Id String\n}\n");
-            Path none = dir.resolve("no-such-libHbConnector.so");
+            Path none = dir().resolve("no-such-libHbConnector.so");
             String before = System.setProperty("hbconnector.library", none.toString());
             try {
-                exitsWith(2, "cannot load the HbConnector library " + none + ": the file does not exist",
-                        hbagent(write("s.scenario", "properties agent.properties\nstart\n").toString()));
+                exitsWith(2, "cannot load the HbConnector library " + none + ": the file does not exist", start());
             } finally {
                 if (before == null) {
                     System.clearProperty("hbconnector.library");
@@ -111,10 +96,6 @@ public final class InputCheckTests extends TestCase {
                     "# only a comment, a properties line and a note\nproperties agent.properties\nnote \"hi\"\n")
                     .toString()));
         });
-    }
-
-    private Path write(String name, String text) throws Exception {
-        return writeFile(dir, name, text);
     }
 
     public static void main(String[] args) throws Exception {

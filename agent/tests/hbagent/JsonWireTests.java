@@ -51,8 +51,14 @@ public final class JsonWireTests extends TestCase {
         return root;
     }
 
+    private final Map<String, Spec> s = FormatTests.specs(FormatTests.SPECS);
+
+    /** The document must be refused with a message mentioning every part. */
+    private void bad(String document, String... parts) throws Exception {
+        refused(() -> wire(s).fromJson(document), parts);
+    }
+
     JsonWireTests() {
-        Map<String, Spec> s = FormatTests.specs(FormatTests.SPECS);
 
         test("markers, list delta flags, verbs, locales, odd bytes and the prior image survive the trip", () -> {
             BusObj bo = FormatTests.parse(s, String.join("\n",
@@ -123,54 +129,47 @@ public final class JsonWireTests extends TestCase {
         test("objects 100 deep go through, 101 deep are refused both ways, 10,000 deep without recursion", () -> {
             roundTrips(s, chain(BusObj.MAX_DEPTH));
             refused(() -> wire(s).toJson(chain(BusObj.MAX_DEPTH + 1)), "nested deeper than 100");
-            String deep = "{\"type\":\"Order\",\"attributes\":{\"Lines\":[".repeat(BusObj.MAX_DEPTH) + "{}"
-                    + "]}}".repeat(BusObj.MAX_DEPTH);
-            refused(() -> wire(s).fromJson(deep), "nested deeper than 100", "Lines[0].Lines[0]");
-            String brackets = "[".repeat(10_000) + "]".repeat(10_000);
-            refused(() -> wire(s).fromJson(brackets), "JSON nested deeper than " + JsonWire.MAX_JSON_DEPTH);
-            String objects = "{\"type\":\"Order\",\"attributes\":{\"Lines\":[".repeat(10_000);
-            refused(() -> wire(s).fromJson(objects), "nested deeper");
-            String children = "{\"a\":".repeat(10_000) + "1" + "}".repeat(10_000);
-            refused(() -> wire(s).fromJson(children), "JSON nested deeper");
+            String lines = "{\"type\":\"Order\",\"attributes\":{\"Lines\":[";
+            bad(lines.repeat(BusObj.MAX_DEPTH) + "{}" + "]}}".repeat(BusObj.MAX_DEPTH), "nested deeper than 100",
+                    "Lines[0].Lines[0]");
+            bad("[".repeat(10_000) + "]".repeat(10_000), "JSON nested deeper than " + JsonWire.MAX_JSON_DEPTH);
+            bad(lines.repeat(10_000), "nested deeper");
+            bad("{\"a\":".repeat(10_000) + "1" + "}".repeat(10_000), "JSON nested deeper");
         });
 
         test("malformed JSON names its line and column", () -> {
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\",\n  \"attributes\": {\"Name\": \"x\",}}"),
+            bad("{\"type\": \"Customer\",\n  \"attributes\": {\"Name\": \"x\",}}",
                     "malformed JSON at line 2, column 31");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\"\n"), "malformed JSON at line 2");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"type\": \"Address\"}"), "Duplicate field");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\"} {}"), "text after the end", "column 22");
-            refused(() -> wire(s).fromJson("   "), "empty document");
-            refused(() -> wire(s).fromJson("\"Customer\""), "a string, a business object is a JSON object");
-            refused(() -> wire(s).fromJson("{\"type\": 1" + "0".repeat(200) + "}"), "a number of 201 characters");
-            refused(() -> wire(s).fromJson("{\"type\": 1" + "0".repeat(1_000_000) + "}"), "umber");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Name\": \"a\u0001\"}}"),
-                    "malformed JSON", "line 1");
+            bad("{\"type\": \"Customer\"\n", "malformed JSON at line 2");
+            bad("{\"type\": \"Customer\", \"type\": \"Address\"}", "Duplicate field");
+            bad("{\"type\": \"Customer\"} {}", "text after the end", "column 22");
+            bad("   ", "empty document");
+            bad("\"Customer\"", "a string, a business object is a JSON object");
+            bad("{\"type\": 1" + "0".repeat(200) + "}", "a number of 201 characters");
+            bad("{\"type\": 1" + "0".repeat(1_000_000) + "}", "umber");
+            bad("{\"type\": \"Customer\", \"attributes\": {\"Name\": \"a\u0001\"}}", "malformed JSON", "line 1");
         });
 
         test("unknown types and attributes, and values of the wrong kind, name the attribute path", () -> {
             String orders = "{\"type\": \"Customer\", \"attributes\": {\"Orders\": [{}, {\"attributes\": %s}]}}";
-            refused(() -> wire(s).fromJson("{\"type\": \"Client\"}"), "unknown business object type \"Client\"");
-            refused(() -> wire(s).fromJson("{\"attributes\": {}}"), "no \"type\"");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"City\": \"x\"}")), "Orders[1].City:",
+            bad("{\"type\": \"Client\"}", "unknown business object type \"Client\"");
+            bad("{\"attributes\": {}}", "no \"type\"");
+            bad(String.format(orders, "{\"City\": \"x\"}"), "Orders[1].City:",
                     "Order has no such attribute", "line 1, column 76");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"OrderId\": 7}")), "Orders[1].OrderId: a number",
-                    "text");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"OrderId\": true}")), "Orders[1].OrderId: a bool");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"OrderId\": {}}")), "Orders[1].OrderId: an obj");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"Lines\": \"x\"}")), "Orders[1].Lines: a string",
-                    "list of children");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"Lines\": [\"x\"]}")), "Orders[1].Lines[0]: a str");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"Lines\": {\"elements\": []}}")),
+            bad(String.format(orders, "{\"OrderId\": 7}"), "Orders[1].OrderId: a number", "text");
+            bad(String.format(orders, "{\"OrderId\": true}"), "Orders[1].OrderId: a bool");
+            bad(String.format(orders, "{\"OrderId\": {}}"), "Orders[1].OrderId: an obj");
+            bad(String.format(orders, "{\"Lines\": \"x\"}"), "Orders[1].Lines: a string", "list of children");
+            bad(String.format(orders, "{\"Lines\": [\"x\"]}"), "Orders[1].Lines[0]: a str");
+            bad(String.format(orders, "{\"Lines\": {\"elements\": []}}"),
                     "Orders[1].Lines: a list with a delta flag needs");
-            refused(() -> wire(s).fromJson(String.format(orders, "{\"Lines\": {\"delta\": 1, \"elements\": [{}]}}")),
+            bad(String.format(orders, "{\"Lines\": {\"delta\": 1, \"elements\": [{}]}}"),
                     "Orders[1].Lines.delta: a number");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Address\": [{}]}}"),
-                    "Address: an array where one child");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Address\": \"Paris\"}}"),
+            bad("{\"type\": \"Customer\", \"attributes\": {\"Address\": [{}]}}", "Address: an array where one child");
+            bad("{\"type\": \"Customer\", \"attributes\": {\"Address\": \"Paris\"}}",
                     "Address: a string where one child");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": []}"), "not a JSON object");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"Name\": \"x\"}"), "unknown field \"Name\"");
+            bad("{\"type\": \"Customer\", \"attributes\": []}", "not a JSON object");
+            bad("{\"type\": \"Customer\", \"Name\": \"x\"}", "unknown field \"Name\"");
             String longName = "N".repeat(100_000);
             for (String doc : List.of("{\"type\": \"" + longName + "\"}", "{\"" + longName + "\": 1}",
                     "{\"type\": \"Customer\", \"attributes\": {\"" + longName + "\": \"x\"}}")) {
@@ -182,23 +181,23 @@ public final class JsonWireTests extends TestCase {
                             "a short message naming the long name: " + e.getMessage().length());
                 }
             }
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"delta\": \"yes\"}"), "delta: a string");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"attributes\": {\"Address\": "
-                    + "{\"type\": \"Address\", \"prior\": {}}}}"), "Address.prior: only the outermost");
+            bad("{\"type\": \"Customer\", \"delta\": \"yes\"}", "delta: a string");
+            bad("{\"type\": \"Customer\", \"attributes\": {\"Address\": "
+                    + "{\"type\": \"Address\", \"prior\": {}}}}", "Address.prior: only the outermost");
         });
 
         test("texts a record cannot carry back, or the charset cannot write, are refused", () -> {
             String doc = "{\"type\": \"Customer\", \"attributes\": {\"Name\": %s}}";
-            refused(() -> wire(s).fromJson(String.format(doc, "\"\"")), "Name: an empty text travels as blank");
-            refused(() -> wire(s).fromJson(String.format(doc, "\"VqBlank\"")), "Name:", "write null");
-            refused(() -> wire(s).fromJson(String.format(doc, "\"VqIgnore\"")), "leave the attribute out");
-            refused(() -> wire(s).fromJson(String.format(doc, "\"a\\u0000b\"")), "zero byte");
-            refused(() -> wire(s).fromJson(String.format(doc, "\"\\ud800\"")), "cannot be written in UTF-8");
+            bad(String.format(doc, "\"\""), "Name: an empty text travels as blank");
+            bad(String.format(doc, "\"VqBlank\""), "Name:", "write null");
+            bad(String.format(doc, "\"VqIgnore\""), "leave the attribute out");
+            bad(String.format(doc, "\"a\\u0000b\""), "zero byte");
+            bad(String.format(doc, "\"\\ud800\""), "cannot be written in UTF-8");
             refused(() -> new JsonWire(s, StandardCharsets.ISO_8859_1, "en_US").fromJson(String.format(doc,
                     "\"\u65e5\"")), "cannot be written in ISO-8859-1", "base64");
-            refused(() -> wire(s).fromJson(String.format(doc, "{\"base64\": \"**\"}")), "Name: not base64");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"verb\": \"null\"}"), "verb: the verb \"null\"");
-            refused(() -> wire(s).fromJson("{\"type\": \"Customer\", \"locale\": \"\"}"), "locale: an empty text");
+            bad(String.format(doc, "{\"base64\": \"**\"}"), "Name: not base64");
+            bad("{\"type\": \"Customer\", \"verb\": \"null\"}", "verb: the verb \"null\"");
+            bad("{\"type\": \"Customer\", \"locale\": \"\"}", "locale: an empty text");
             equal(new BusObj.Text("\u00ff\u0000".substring(0, 1)),
                     wire(s).fromJson(String.format(doc, "{\"base64\": \"/w==\"}")).values.get(0));
         });

@@ -84,7 +84,6 @@ public final class ReaderMutationTests extends TestCase {
     /** Characters flips put in; in files, U+00FF stands for the byte 0xFF, which is not UTF-8. */
     private static final String ALPHABET = "{}[]=\"\\#@:.,x0 \t\n\r\u0000\u0003\u00e9\u00ff\u20ac\ud83d\ude00";
 
-    private final Path dir;
     private final ExecutorService worker = Executors.newSingleThreadExecutor(r -> {
         Thread t = new Thread(r, "reader-mutation");
         t.setDaemon(true);  // a hung reader must not keep the JVM alive
@@ -182,13 +181,7 @@ public final class ReaderMutationTests extends TestCase {
     private static String shown(String text) {
         String cut = text.length() > 300 ? text.substring(0, 300) + "...(" + text.length() + " characters)" : text;
         StringBuilder out = new StringBuilder("\"");
-        for (char c : cut.toCharArray()) {
-            if (c < 0x20 || c > 0x7e) {
-                out.append(String.format("\\u%04x", (int) c));
-            } else {
-                out.append(c);
-            }
-        }
+        cut.chars().forEach(c -> out.append(c < 0x20 || c > 0x7e ? String.format("\\u%04x", c) : (char) c));
         return out.append('"').toString();
     }
 
@@ -213,13 +206,7 @@ public final class ReaderMutationTests extends TestCase {
         return out.toByteArray();
     }
 
-    private Path write(String name, String text) throws Exception {
-        return writeFile(dir, name, text);
-    }
-
     ReaderMutationTests() throws Exception {
-        dir = Files.createTempDirectory("hbagent-mutation");
-        dir.toFile().deleteOnExit();
         Map<String, Spec> specs = FormatTests.specs(FormatTests.SPECS);
 
         test("specifications: damaged texts read or fail at a line; what reads prints and reads back", () ->
@@ -240,7 +227,7 @@ public final class ReaderMutationTests extends TestCase {
 
         test("scenarios: damaged files read or fail at a line", () -> {
             write("one.bo", "Customer { Name = \"x\" }\n");
-            Path file = dir.resolve("m.scenario");
+            Path file = dir().resolve("m.scenario");
             campaign("scenario", file.toString(), SCENARIO, text -> {
                 Files.write(file, fileBytes(text));
                 Scenario.parse(file, specs, UTF8, "en_US");
@@ -248,8 +235,7 @@ public final class ReaderMutationTests extends TestCase {
         });
 
         test("properties files: damaged files read or fail at a line", () -> {
-            Path file = dir.resolve("m.properties");
-            file.toFile().deleteOnExit();
+            Path file = dir().resolve("m.properties");
             campaign("properties", file.toString(), PROPERTIES, text -> {
                 Files.write(file, fileBytes(text));
                 AgentConfig.load(file, Map.of());
@@ -265,11 +251,11 @@ public final class ReaderMutationTests extends TestCase {
             fails("c.bo:2: the text \"Addre\u20acs\" cannot be written", () -> new BusObjText(specs, latin1)
                     .parse(new Lexer("c.bo", "Customer {\n Address = Addre\u20acs { } }", latin1), "en_US"));
             Path scenario = write("missing.scenario", "start\nrequest Delete file nowhere.bo\n");
-            fails("missing.scenario:2: cannot read " + dir.resolve("nowhere.bo"), () ->
+            fails("missing.scenario:2: cannot read " + dir().resolve("nowhere.bo"), () ->
                     Scenario.parse(scenario, specs, UTF8, "en_US"));
             Path nul = write("nul.scenario", "start\nrequest Delete file one\u0000.bo\n");
             fails("nul.scenario:2: \"one\u0000.bo\" is not a file name", () -> Scenario.parse(nul, specs, UTF8, "en_US"));
-            Path bad = dir.resolve("bytes.scenario");
+            Path bad = dir().resolve("bytes.scenario");
             Files.write(bad, fileBytes("start\npoll\nnote \"\u00ff\"\n"));
             fails("bytes.scenario:3: not UTF-8 text", () -> Scenario.parse(bad, specs, UTF8, "en_US"));
             Path props = write("lines.properties", "a = 1\n# comment\nagent.eventAnswer = \\\n  many\nagent.nope = 2\n");

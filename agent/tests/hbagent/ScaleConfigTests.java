@@ -1,6 +1,6 @@
 package hbagent;
 
-import java.util.HashMap;
+import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 
@@ -20,14 +20,9 @@ final class ScaleConfigTests extends TestCase {
     }
 
     private static ServiceConfig service(String... defines) {
-        Map<String, String> overrides = new HashMap<>();
-        overrides.put("ConnectorName", "Shop");
-        overrides.put("agent.broker.url", "tcp://127.0.0.1:61616");
-        for (String d : defines) {
-            int eq = d.indexOf('=');
-            overrides.put(d.substring(0, eq), d.substring(eq + 1));
-        }
-        return ServiceConfig.of(AgentConfig.load(null, overrides), Map.of());
+        List<String> all = new ArrayList<>(List.of("ConnectorName=Shop", "agent.broker.url=tcp://127.0.0.1:61616"));
+        all.addAll(List.of(defines));
+        return ServiceConfig.of(config(all.toArray(new String[0])), Map.of());
     }
 
     private void networkConnectors() throws Exception {

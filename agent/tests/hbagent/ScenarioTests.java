@@ -1,18 +1,22 @@
 package hbagent;
 
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Map;
 
 /** Scenarios, the properties file and paths into objects. */
 public final class ScenarioTests extends TestCase {
-    private final Path dir;
+    private final Map<String, Spec> specs = FormatTests.specs(FormatTests.SPECS);
+
+    private Scenario parse(String text) throws Exception {
+        return Scenario.parse(write("bad.scenario", text), specs, StandardCharsets.UTF_8, "en_US");
+    }
+
+    private BusObj.Value resolve(BusObj bo, String path) {
+        return ObjectPath.resolve(bo, specs, path, StandardCharsets.UTF_8);
+    }
 
     ScenarioTests() throws Exception {
-        dir = Files.createTempDirectory("hbagent-tests");
-        dir.toFile().deleteOnExit();
-        write("types.spec", FormatTests.SPECS);
 
         test("a scenario reads into steps with their expectations", () -> {
             Path file = write("s.scenario", String.join("\n",
@@ -37,8 +41,8 @@ public final class ScenarioTests extends TestCase {
                     "request Delete file one.bo",
                     "expect message none"));
             write("one.bo", "# a file holds one object\nCustomer { Name = \"x\" }\n");
-            equal(dir.resolve("agent.properties"), Scenario.propertiesDirective(file));
-            Scenario sc = Scenario.parse(file, FormatTests.specs(FormatTests.SPECS), StandardCharsets.UTF_8, "en_US");
+            equal(dir().resolve("agent.properties"), Scenario.propertiesDirective(file));
+            Scenario sc = Scenario.parse(file, specs, StandardCharsets.UTF_8, "en_US");
             equal(7, sc.steps.size());
             Scenario.Step request = sc.steps.get(1);
             equal(Scenario.Command.REQUEST, request.command);
@@ -61,38 +65,27 @@ public final class ScenarioTests extends TestCase {
         });
 
         test("scenario mistakes are reported with their line", () -> {
-            Map<String, Spec> specs = FormatTests.specs(FormatTests.SPECS);
-            fails("bad.scenario:1: an expectation needs a step", () ->
-                    Scenario.parse(write("bad.scenario", "expect status 1"), specs, StandardCharsets.UTF_8, "en_US"));
-            fails("bad.scenario:2: unknown step 'pol'", () ->
-                    Scenario.parse(write("bad.scenario", "start\npol"), specs, StandardCharsets.UTF_8, "en_US"));
-            fails("bad.scenario:3: Customer has no attribute Nme", () -> Scenario.parse(write("bad.scenario",
-                    "start\nrequest Create Customer {\n Nme = x }"), specs, StandardCharsets.UTF_8, "en_US"));
-            fails("bad.scenario:2: cancel needs a verb", () -> Scenario.parse(write("bad.scenario",
-                    "start\ncancel Customer\n"), specs, StandardCharsets.UTF_8, "en_US"));
-            fails("bad.scenario:2: 'properties' comes once", () -> Scenario.parse(write("bad.scenario",
-                    "start\nproperties x\n"), specs, StandardCharsets.UTF_8, "en_US"));
-            fails("events are numbered from 1", () -> Scenario.parse(write("bad.scenario",
-                    "poll\nexpect event 0 Customer\n"), specs, StandardCharsets.UTF_8, "en_US"));
+            fails("bad.scenario:1: an expectation needs a step", () -> parse("expect status 1"));
+            fails("bad.scenario:2: unknown step 'pol'", () -> parse("start\npol"));
+            fails("bad.scenario:3: Customer has no attribute Nme", () -> parse("start\nrequest Create Customer {\n Nme = x }"));
+            fails("bad.scenario:2: cancel needs a verb", () -> parse("start\ncancel Customer\n"));
+            fails("bad.scenario:2: 'properties' comes once", () -> parse("start\nproperties x\n"));
+            fails("events are numbered from 1", () -> parse("poll\nexpect event 0 Customer\n"));
         });
 
         test("paths reach values, list elements and headers, and say where they stop", () -> {
-            Map<String, Spec> specs = FormatTests.specs(FormatTests.SPECS);
             BusObj bo = FormatTests.parse(specs, String.join("\n",
                     "Customer { @verb Create  Name = n  Address = Address { City = Paris }",
                     "  Orders = [ Order { OrderId = \"1\" } Order { OrderId = \"2\"  Lines = [ Order { OrderId = x } ] } ] }"));
-            equal(new BusObj.Text("Paris"), ObjectPath.resolve(bo, specs, "Address.City", StandardCharsets.UTF_8));
-            equal(new BusObj.Text("x"), ObjectPath.resolve(bo, specs, "Orders[1].Lines[0].OrderId",
-                    StandardCharsets.UTF_8));
-            equal(new BusObj.Text("Create"), ObjectPath.resolve(bo, specs, "@verb", StandardCharsets.UTF_8));
-            equal(BusObj.NO_CHILD, ObjectPath.resolve(bo, specs, "Orders[0].@verb", StandardCharsets.UTF_8));
-            equal(new BusObj.Text("false"), ObjectPath.resolve(bo, specs, "Orders[0].@delta", StandardCharsets.UTF_8));
-            equal(BusObj.UNSET, ObjectPath.resolve(bo, specs, "Email", StandardCharsets.UTF_8));
-            fails("has 2 elements, no [2]", () -> ObjectPath.resolve(bo, specs, "Orders[2].OrderId",
-                    StandardCharsets.UTF_8));
-            fails("choose an element", () -> ObjectPath.resolve(bo, specs, "Orders.OrderId", StandardCharsets.UTF_8));
-            fails("Address has no attribute Town", () -> ObjectPath.resolve(bo, specs, "Address.Town",
-                    StandardCharsets.UTF_8));
+            equal(new BusObj.Text("Paris"), resolve(bo, "Address.City"));
+            equal(new BusObj.Text("x"), resolve(bo, "Orders[1].Lines[0].OrderId"));
+            equal(new BusObj.Text("Create"), resolve(bo, "@verb"));
+            equal(BusObj.NO_CHILD, resolve(bo, "Orders[0].@verb"));
+            equal(new BusObj.Text("false"), resolve(bo, "Orders[0].@delta"));
+            equal(BusObj.UNSET, resolve(bo, "Email"));
+            fails("has 2 elements, no [2]", () -> resolve(bo, "Orders[2].OrderId"));
+            fails("choose an element", () -> resolve(bo, "Orders.OrderId"));
+            fails("Address has no attribute Town", () -> resolve(bo, "Address.Town"));
         });
 
         test("the properties file splits connector properties from agent settings", () -> {
@@ -107,8 +100,8 @@ public final class ScenarioTests extends TestCase {
             AgentConfig c = AgentConfig.load(props, Map.of("DatabasePath", "/tmp/x.db", "agent.locale", "fr_FR"));
             equal("Demo", c.connectorProperties.get("ConnectorName"));
             equal("/tmp/x.db", c.connectorProperties.get("DatabasePath"));
-            equal(dir.resolve("lib/libc.so"), c.connector);
-            equal(java.util.List.of(dir.resolve("a.spec"), dir.resolve("b.spec")), c.specFiles);
+            equal(dir().resolve("lib/libc.so"), c.connector);
+            equal(java.util.List.of(dir().resolve("a.spec"), dir().resolve("b.spec")), c.specFiles);
             equal("true", c.deltaSupport.get("Customer"));
             equal(2, c.collaborations.get("Sync").size());
             equal("Create", c.collaborations.get("Sync").get(0)[1]);
@@ -123,10 +116,6 @@ public final class ScenarioTests extends TestCase {
             equal(StandardCharsets.UTF_16, utf16.valueCharset());
             check(utf16.specsAsBytes(), "other encodings send specs as bytes");
         });
-    }
-
-    private Path write(String name, String text) throws Exception {
-        return writeFile(dir, name, text);
     }
 
     public static void main(String[] args) throws Exception {

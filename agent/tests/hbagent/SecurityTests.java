@@ -165,7 +165,7 @@ public final class SecurityTests extends TestCase {
                     Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
                             + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
                             + "agent.tls.trustStorePasswordFile = trust.password\n");
-                    ClientTests.Result r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T1\","
+                    Output r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T1\","
                             + " \"Name\": \"Tess\"}}");
                     equal(0, r.code());
                     check(r.out().contains("\"Tess\""), r.out());
@@ -194,7 +194,7 @@ public final class SecurityTests extends TestCase {
                 Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
                         + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
                         + "agent.tls.trustStorePasswordFile = trust.password\n");
-                ClientTests.Result r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E1\","
+                Output r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E1\","
                         + " \"Name\": \"Emma\"}}");
                 equal(0, r.code());
                 Files.writeString(client, "agent.tls.keyStore = stranger.p12\nagent.tls.keyStorePasswordFile ="
@@ -413,14 +413,9 @@ public final class SecurityTests extends TestCase {
                 "-keystore", d.resolve(store).toString(), "-storetype", "PKCS12", "-storepass", password);
     }
 
-    private static ClientTests.Result request(Path properties, String url, String document, String... verb) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        ByteArrayOutputStream err = new ByteArrayOutputStream();
-        int code = RequestCommand.run(new String[] {"--broker", url, "-p", properties.toString(), "--queue",
-                "hb.SQLiteDemo.requests", "--timeout", "20", "Customer", verb.length > 0 ? verb[0] : "Create",
-                document}, new PrintStream(out, true, StandardCharsets.UTF_8),
-                new PrintStream(err, true, StandardCharsets.UTF_8));
-        return new ClientTests.Result(code, out.toString(StandardCharsets.UTF_8), err.toString(StandardCharsets.UTF_8));
+    private static Output request(Path properties, String url, String document) {
+        return ClientTests.request("--broker", url, "-p", properties.toString(), "--queue", "hb.SQLiteDemo.requests",
+                "--timeout", "20", "Customer", "Create", document);
     }
 
     private static ServiceTests.Client client(org.apache.activemq.ActiveMQConnectionFactory factory)

@@ -11,8 +11,6 @@ import java.nio.file.Path;
  * (-Dhbagent.test.connector, .unstamped, .unlinked).
  */
 public final class StartupTests extends TestCase {
-    private final Path dir;
-
     private static String library(String name) {
         String file = System.getProperty("hbagent.test." + name);
         check(file != null && Files.isRegularFile(Path.of(file)), "no test library hbagent.test." + name);
@@ -20,20 +18,18 @@ public final class StartupTests extends TestCase {
     }
 
     StartupTests() throws Exception {
-        dir = Files.createTempDirectory("hbagent-startup");
-        dir.toFile().deleteOnExit();
         Path scenario = write("start.scenario", "start\n");
 
         test("a connector library that does not exist is named as missing", () -> {
-            Path none = dir.resolve("libnothere.so");
-            InputCheckTests.Run run = InputCheckTests.hbagent("-c", none.toString(), scenario.toString());
+            Path none = dir().resolve("libnothere.so");
+            Output run = InputCheckTests.hbagent("-c", none.toString(), scenario.toString());
             InputCheckTests.exitsWith(2, "cannot load the connector library " + none + ": the file does not exist",
                     run);
         });
 
         test("a connector linked without HbConnector names the missing symbol and the link order", () -> {
             String unlinked = library("unlinked");
-            InputCheckTests.Run run = InputCheckTests.hbagent("-c", unlinked, scenario.toString());
+            Output run = InputCheckTests.hbagent("-c", unlinked, scenario.toString());
             InputCheckTests.exitsWith(2, "cannot load the connector library " + unlinked + ": it needs the symbol ",
                     run);
             check(run.err().contains("put $(pkg-config --libs hbconnector) after the sources"), run.err());
@@ -63,7 +59,7 @@ public final class StartupTests extends TestCase {
 
         test("a connector without a version stamp: message 17203 with the catalogue's text", () -> {
             String unstamped = library("unstamped");
-            InputCheckTests.Run run = InputCheckTests.hbagent("-c", unstamped, scenario.toString());
+            Output run = InputCheckTests.hbagent("-c", unstamped, scenario.toString());
             InputCheckTests.exitsWith(2, "start-up failed: n_init returned -1", run);
             check(run.out().contains("message [17203] the connector library " + unstamped
                     + " carries no framework version stamp; build it with hb_add_connector or HB_FRAMEWORK_VERSION"),
@@ -80,14 +76,10 @@ public final class StartupTests extends TestCase {
                     "expect status -1",
                     "expect log contains \"[80401] the connector threw an exception in poll\"",
                     ""));
-            InputCheckTests.Run run = InputCheckTests.hbagent("-c", library("connector"), s.toString());
+            Output run = InputCheckTests.hbagent("-c", library("connector"), s.toString());
             check(run.code() == 0, "exit " + run.code() + "\n" + run.out() + run.err());
             check(run.out().contains("4 expectations met, 0 failed"), run.out());
         });
-    }
-
-    private Path write(String name, String text) throws Exception {
-        return writeFile(dir, name, text);
     }
 
     public static void main(String[] args) throws Exception {
