@@ -1,7 +1,5 @@
-// Trees at the nesting cap: every reader, writer and tree walker handles a
-// tree MAX_BUSOBJ_DEPTH levels deep on a small thread stack (the 256 KiB an
-// agent may give its threads), and a record one level deeper is refused at
-// once.
+// Every reader, writer and walker handles a tree MAX_BUSOBJ_DEPTH deep on a
+// 256 KiB thread stack, and a record one level deeper is refused at once.
 #include <gtest/gtest.h>
 #include <pthread.h>
 

@@ -1,6 +1,4 @@
-// The array operations match children through a key index. On random arrays
-// they must end exactly as the plain algorithm does: find the first element
-// with equal keys by walking the array (findByKeys), one step after the other.
+// The key index must give exactly what the plain walk (findByKeys) gives.
 #include <memory>
 #include <random>
 #include <string>
@@ -93,9 +91,7 @@ class KeyMatchingTest : public ModelTest {
     item.attr("ObjectEventId", STRING).registerSpec();
   }
 
-  // A random array of up to 40 items with keys from a small set, so that
-  // keys repeat; some elements lack a key, some slots are null, some
-  // elements are deltas or carry the verb Delete.
+  // Up to 40 items with repeating keys; some keyless, null, deltas or Deletes.
   BusObjArray* randomArray(std::mt19937& random, bool mixSpecs) {
     auto* array = new BusObjArray(nullptr);
     const int n = static_cast<int>(random() % 40);

@@ -1,11 +1,7 @@
-// Shared fixture of the business object model tests: a fake agent with a
-// running veneer (so numbered messages are recorded), a registry guard, and a
-// few registered types:
-//
-//   Item      ItemId (String, key), Qty (Integer), Note (String), ObjectEventId
-//   Customer  CustId (String, key), Name (String), ObjectEventId
-//   Order     OrderId (String, key), Status (String), Customer (child),
-//             Lines (Item children, cardinality "n"), ObjectEventId
+// The model tests' fixture: a fake agent with a veneer, a registry guard and the
+// types Item (ItemId key, Qty Integer, Note), Customer (CustId key, Name) and
+// Order (OrderId key, Status, Customer child, Lines of Item), each ending in
+// ObjectEventId.
 #ifndef HBCONNECTOR_TESTS_BUSOBJ_MODEL_FIXTURE_HPP_
 #define HBCONNECTOR_TESTS_BUSOBJ_MODEL_FIXTURE_HPP_
 

@@ -60,7 +60,7 @@ TEST_F(RecordReporterTest, ProblemsGoToTheReporterHandedToTheReader) {
       "BusinessObject|Order|1.0.0|false|Create|en_US|3|O1|0|x|",    // wrong count
       "BusinessObject|Order|1.0.0|false|Create|en_US|2|O1|1|true|"  // unknown child
       "BusinessObject|Nope|1.2.3|false|null|en_US|0|",
-      "BusinessObject|Order|1.0.0|false|Create|en_US|",             // cut: no report
+      "BusinessObject|Order|1.0.0|false|Create|en_US|",  // cut: no report
   };
   const std::vector<std::string> expected = {"64/6:2.0.0,Ghost", "64/6:1.0.0,Order",
                                              "64/6:1.2.3,Nope"};
@@ -100,8 +100,7 @@ TEST_F(RecordReporterTest, AGoodRecordReportsNothingAndLeavesTheMessageAfterIt) 
 TEST(RecordCountTest, ShortCountsReadAsTheDecimalParserReadsThem) {
   for (int first = 0; first < 256; ++first) {
     const char one[] = {static_cast<char>(first)};
-    ASSERT_EQ(detail::countValue(detail::TokenView{one, 1}),
-              detail::decimalToInt(one, 1)) << first;
+    ASSERT_EQ(detail::countValue(detail::TokenView{one, 1}), detail::decimalToInt(one, 1)) << first;
     for (int second = 0; second < 256; ++second) {
       const char two[] = {static_cast<char>(first), static_cast<char>(second)};
       ASSERT_EQ(detail::countValue(detail::TokenView{two, 2}), detail::decimalToInt(two, 2))

@@ -74,9 +74,8 @@ TEST(SpecRegistryTest, RegistryDestroysEachHeldSpecOnce) {
   registry->addSpec(removed.get());
   registry->removeSpec("Gone", "");
   EXPECT_EQ(registry->entries(), 4);
-  // Deletes "Shared" once and the second "Other"; a double delete aborts, a
-  // missed one is reported as a leak by the sanitizer build. Specs that left
-  // the registry stay alive.
+  // "Shared" deleted once, the second "Other" too (the sanitizer sees a double
+  // delete or a leak); specs that left the registry stay alive.
   registry.reset();
   EXPECT_STREQ(replaced->getName(), "Other");
   EXPECT_STREQ(removed->getName(), "Gone");
@@ -165,13 +164,8 @@ TEST(SpecRegistryTest, ConcurrentLookupsWhileAddingAndReplacing) {
   EXPECT_EQ(table.entries(), kInitial + kAdded - (kAdded + 96) / 97);
 }
 
-// A connector that removes and re-announces its types over and over must not
-// make the table grow: once every name has been added, removing and adding
-// names again allocates nothing, whichever of them are present. Here four
-// sets of names take turns (each round removes one set and adds the next,
-// with fresh specs every other cycle), so absent names outnumber present ones
-// three to one, while a reader races the churn; it sees a name's own specs or
-// nothing.
+// Four sets of known names take turns being present (absent ones outnumber
+// present three to one) with no allocation, while a reader races the churn.
 TEST(SpecRegistryTest, RemovingAndAddingKnownNamesAgainAllocatesNothing) {
   SpecPool pool;
   BusObjSpecTable table;

@@ -1,8 +1,5 @@
-// The kept method and field identifiers against the agent's real classes in a
-// JVM run with -Xcheck:jni: each one is found under its name and signature
-// (a typo in the table would give null here), is the identifier the JVM gives
-// for that member, is looked up once and reused, and is gone after
-// dropIdentifiers, after which the next use looks it up again.
+// The kept JNI identifiers against the agent's real classes (-Xcheck:jni):
+// each is the JVM's own, looked up once, and gone after dropIdentifiers.
 #include <gtest/gtest.h>
 #include <jni.h>
 

@@ -1,8 +1,5 @@
-// A process that creates its JVM itself and never loads the library through
-// System.load: JNI_OnLoad never runs and no native method is entered, so the
-// library can find the VM only by asking JNI_GetCreatedJavaVMs. Threads it
-// attaches on the way are detached when they end, and the VM then shuts down
-// at once.
+// A process that creates its JVM itself: without JNI_OnLoad the library finds
+// it through JNI_GetCreatedJavaVMs, and detaches the threads it attaches.
 #include <gtest/gtest.h>
 #include <jni.h>
 

@@ -1,21 +1,11 @@
-// The connector library of the JNI load test (HbLoadTest.java). Its one
-// connector object is built when the library is loaded.
-//
-// Types and what their handler does:
-//   Item  (Id key, Label, ObjectEventId): Create, Retrieve and Update set Label
-//         and answer 1 with "<verb> <Id>"; Delete records the error text
-//         "cannot delete <Id>" and answers -3, so the library must hand the
-//         calling thread's own pending text to the status.
-//   Bulk  (Id key, Items: Item "n", ObjectEventId): labels every item "seen"
-//         and answers 1 with "items=<count>".
-//   Node  (Name key, Next: Node, ObjectEventId): answers 1 with "depth=<levels>".
-//
-// pollForEvents does what the property "LoadPollMode" asks, from threads it
-// starts itself (which the library attaches to the VM, and must detach):
-//   "event" (or unset)  one thread publishes an Item event; the poll answers
-//                       the event's result
-//   "bulk"              one thread publishes a Bulk event with 10,000 items
-//   "loggers"           1,000 short threads, 50 at a time, each log once
+// The connector library of the JNI load, soak and restart tests, built at load.
+//   Item (Id, Label): Create/Retrieve/Update label it and answer 1 with "<verb>
+//     <Id>"; Delete logs "cannot delete <Id>" and answers -3 with no status text.
+//   Bulk (Id, Items: Item "n"): labels every item "seen", answers "items=<n>".
+//   Node (Name, Next: Node): answers 1 with "depth=<levels>".
+// pollForEvents, from threads of its own, per "LoadPollMode": "event" (default)
+// publishes an Item event, "bulk" a Bulk event of 10,000 items, "loggers" runs
+// 1,000 short threads that log once.
 #include <cstdio>
 #include <cstring>
 #include <string>

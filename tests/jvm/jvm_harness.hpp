@@ -1,9 +1,5 @@
-// The JVM of the JVM tests and a handle on the stand-in agent.
-//
-// One virtual machine per process (HotSpot cannot create a second), created
-// on first use with -Xcheck:jni, the agent classes on the class path and the
-// library named by -Dhbconnector.library. The test's main thread stays
-// attached; every Agent call runs on it.
+// The one JVM of the JVM tests (-Xcheck:jni, agent classes on the class path),
+// created on first use, and a handle on the stand-in agent.
 #ifndef HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 #define HBCONNECTOR_TESTS_JVM_JVM_HARNESS_HPP_
 
@@ -48,9 +44,7 @@ std::string specRecord(const std::string& name, const std::string& attrs,
 // One flattened record of the agent's log: its fields in declaration order.
 using Row = std::vector<std::string>;
 
-// What a verb request left: the native's result, the bucket's content (text
-// or bytes; nullopt when none) and the status object's message (nullopt when
-// none was given).
+// A verb request's result, the bucket's content and the status message.
 struct Outcome {
   int status = 0;
   std::optional<std::string> content;
@@ -150,10 +144,8 @@ class Agent {
   jobject support_ = nullptr;  // an HbTestSupport
 };
 
-// Each test gets a fresh agent object and a reset test connector, and runs
-// in a local frame of its own (the test thread never returns to Java, so
-// nothing else would free the harness's references); a connector still
-// running at the end is terminated.
+// A fresh agent and test connector per test, in a local frame of its own (the
+// test thread never returns to Java); a running connector is terminated.
 class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -1,8 +1,5 @@
-// A connector started, stopped and started again in one JVM: the method and
-// field identifiers kept by the first start-up are dropped at n_terminate, and
-// every native and upcall of the second start-up (requests in both forms, the
-// status message, trace lines, configuration look-ups, events) reaches the
-// agent exactly as in the first.
+// A restart in one JVM: the kept JNI identifiers are dropped at n_terminate and
+// every native and upcall of the second start-up works as in the first.
 #include <gtest/gtest.h>
 
 #include <string>

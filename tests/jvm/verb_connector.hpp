@@ -1,15 +1,8 @@
-// A connector library whose handlers do real work, for the end-to-end verb
-// tests: every business object type it is asked about (except those whose
-// name starts with "Orphan", which get no handler) is kept in an in-memory
-// table keyed by the object's key values. Create inserts, Retrieve fills the
-// object from its row, Update replaces the row (or, for a delta, changes only
-// the values the delta sets), Delete removes it. Each verb leaves a status
-// message naming what it did ("created C1", "missing C9", ...). Types with a
-// "Revision" attribute get it counted up by every Create and full Update.
-//
-// The connector object is made by install(), not when the library is loaded,
-// so it does not displace the connector of other tests in the same process;
-// install() makes it the current connector. Tests reset() it between cases.
+// A connector library whose handlers keep an in-memory table per type (types
+// named "Orphan*" get no handler): Create inserts, Retrieve fills, Update
+// replaces (a delta changes only what it sets), Delete removes, each leaving a
+// status message ("created C1", "missing C9"); a "Revision" attribute counts up
+// on Create and full Update. install() makes it the current connector.
 #ifndef HBCONNECTOR_TESTS_JVM_VERB_CONNECTOR_HPP_
 #define HBCONNECTOR_TESTS_JVM_VERB_CONNECTOR_HPP_
 
@@ -41,8 +34,7 @@ struct Behaviour {
   std::optional<int> result;  // returned instead of the handler's own, after the work
 };
 
-// One doVerbFor call as the handler saw it: verb, delta flag, and every
-// simple value "name=value;" in attribute order ("<ignore>" for unset ones).
+// One doVerbFor call: verb, delta flag, and "name=value;" per simple value.
 struct Call {
   std::string verb;
   bool delta = false;
@@ -62,11 +54,8 @@ HB_VERB_CONNECTOR_EXPORT std::vector<Call> calls();
 HB_VERB_CONNECTOR_EXPORT std::map<std::string, Row> table(const std::string& type);
 HB_VERB_CONNECTOR_EXPORT void putRow(const std::string& type, const std::string& key, Row row);
 
-// Publishes an application event the way connector code does, from a new
-// native thread: an object of `type` with its first attribute set to key, the
-// verb, and an ObjectEventId when eventId is not null, handed to the
-// subscription handler's gotApplEvent. Returns the result and stores the
-// ObjectEventId the object held afterwards.
+// Publishes an event (type, key, verb, optional ObjectEventId) from a new
+// native thread; returns the result and the ObjectEventId it held afterwards.
 HB_VERB_CONNECTOR_EXPORT int publishFromThread(const char* type, const char* key, const char* verb,
                                                const char* eventId, std::string* idAfter);
 

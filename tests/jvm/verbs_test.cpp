@@ -1,8 +1,5 @@
-// Verb requests end to end: specs announced by the stand-in agent, business
-// objects sent through n_DoVerbFor and n_DoVerbForI18n to a connector whose
-// handlers keep an in-memory table, and the bucket and the agent's status
-// object checked byte for byte afterwards. Also application events published
-// from native threads and synchronous requests to the agent.
+// Verb requests end to end against the table-keeping connector, bucket and
+// status checked byte for byte; events from native threads; consumeSync.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -218,9 +215,8 @@ TEST_F(VerbTest, Ascii8ConvertsTwoByteSequencesBothWaysButOnlyWhenSpelledExactly
   EXPECT_EQ(verbconnector::table("Customer").at("C6").at("Name"), "Ren\xE9");
   EXPECT_EQ(o.content, record(false, customer("Create", "C6|Ren\xC3\xA9|Paris|1")));
 
-  // An 8-bit value from the application goes out as its two-byte sequence;
-  // every 8-bit byte is a character of its own, even where the bytes happen
-  // to form a UTF-8 sequence (C3 A9 is sent as U+00C3 U+00A9).
+  // Every 8-bit byte goes out as a character of its own, even where the bytes
+  // form a UTF-8 sequence (C3 A9 is sent as U+00C3 U+00A9).
   const std::pair<const char*, const char*> sentAs[] = {{"Jos\xE9", "Jos\xC3\xA9"},
                                                         {"\xC3\xA9", "\xC3\x83\xC2\xA9"}};
   for (const auto& [stored, sent] : sentAs) {
@@ -239,11 +235,8 @@ TEST_F(VerbTest, Ascii8ConvertsTwoByteSequencesBothWaysButOnlyWhenSpelledExactly
 }
 
 TEST_F(VerbTest, TextOfEveryEncodedLengthAndSizeComesThroughByteForByte) {
-  // Modified UTF-8 of one to three bytes per unit: U+00E9, U+20AC, U+0000 (C0
-  // 80) and U+1F600 as its two surrogates of three bytes each, which the
-  // connector sees as one four-byte character. Texts past the buffer a thread
-  // keeps (a million bytes) get one of their own, and the kept buffer serves
-  // again after them.
+  // U+00E9, U+20AC, U+0000 (C0 80) and U+1F600 as two surrogates (one 4-byte
+  // character to the connector); a text past the kept buffer, then it again.
   const std::string mixed = "R\xC3\xA9n\xE2\x82\xAC\xC0\x80\xED\xA0\xBD\xED\xB8\x80!";
   const std::string seen = "R\xC3\xA9n\xE2\x82\xAC\xC0\x80\xF0\x9F\x98\x80!";
   const std::string padding(400000, 'n');
@@ -260,9 +253,7 @@ TEST_F(VerbTest, TextOfEveryEncodedLengthAndSizeComesThroughByteForByte) {
 }
 
 TEST_F(VerbTest, RecordsOfEverySizeInTurnComeBackWholeInBothForms) {
-  // A thread reads the agent's bytes into a buffer it keeps and writes the
-  // answer into a message it keeps, both up to a million bytes; larger ones
-  // get their own and the kept ones serve again after them. Each answer is
+  // Sizes around the per-thread buffers (a million bytes): each answer is
   // exactly its own record, whatever came before it.
   const std::string big(300000, 'b');
   const std::string huge(1100000, 'h');

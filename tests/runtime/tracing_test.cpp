@@ -209,10 +209,8 @@ TEST_F(TracingTest, LibraryLinesAreWrittenOnlyAboveLevelZeroAndCutToTheBufferSiz
   EXPECT_EQ(hbconnector::detail::formatBoundedLine("%s", "short"), "short");
 }
 
-// The library's own reported messages go the veneer's way: an error-class
-// message becomes the thread's pending error text, so a verb request that
-// fails on it hands the text back in its status; the agent still receives
-// the untyped log call.
+// An error-class message the library reports becomes the pending error text
+// (the status of a failing verb); the agent still gets the untyped log.
 TEST_F(TracingTest, ReportedErrorClassMessagesBecomeThePendingErrorText) {
   start("0");
   detail::upcall::reportMessage(hbconnector::detail::kMsgNotSubscribed, "Customer,Create");

@@ -1,8 +1,6 @@
-// The record reader takes tokens straight from the library's own message
-// classes and keeps children in tree memory; any other message is read
-// through nextToken. Both roads must build the same objects, leave the message
-// at the same place and keep every ownership rule; the writer must produce the
-// bytes and the reported capacity of writing child records one by one.
+// The reader's fast road (the library's own messages) and slow road (any
+// other message, through nextToken) must agree and keep the ownership rules;
+// the writer must match child records written one by one, capacity included.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -52,9 +50,7 @@ std::string write(const BusinessObject& bo, bool lengthPrefixed) {
   return out->getText();
 }
 
-// The record written the long way: every child record in a message of its
-// own, appended to its parent's as one token (or raw). Reference for the
-// bytes and the capacity of the one-buffer writer.
+// The record written the long way, each child in a message of its own.
 std::unique_ptr<StringMessage> writeNested(const BusinessObject& bo, bool lengthPrefixed) {
   std::unique_ptr<StringMessage> out(lengthPrefixed ? new StringMessageI18N()
                                                     : new StringMessage());
@@ -286,9 +282,8 @@ TEST_F(RecordPathsTest, TheRootOfAReadFollowsTheOwnershipRules) {
     EXPECT_EQ(write(*order, false),
               bars("BusinessObject|Order|1.0.0|false|Update|de_DE|4|VqBlank|0|0|short|"));
   }
-  // A slot array of the connector's own replaces the one read: the one read
-  // is the caller's, with texts the caller releases one by one, and the verb
-  // and locale stay the object's.
+  // A slot array of the connector's own replaces the one read, which is then
+  // the caller's to release; verb and locale stay the object's.
   StringMessage in(bars(text).c_str());
   {
     BusinessObject order(in);

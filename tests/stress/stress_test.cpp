@@ -1,20 +1,7 @@
-// The stress harness: eight threads drive the C++ API at once with a mix of
-// requests, as agent threads and connector threads do in a running agent,
-// over the recording fake agent (no JVM, so that ThreadSanitizer can watch
-// every access). Built into every configuration; the tsan preset is the run
-// that matters: it fails on any report.
-//
-// Each thread, per iteration: reads records in both encodings; runs verbs
-// against a counting handler (one of them records an error text that must
-// come back to the same thread's status); subscribes, queries and cancels;
-// publishes events, whose ids are collected with ids of the event upcall;
-// reads a combined message of a type no thread has seen yet; records
-// performance intervals; formats versions; asks for the encoding and locale.
-// One more thread announces new specs the whole time, so registry lookups
-// meet additions. Afterwards every counter must sum exactly and every event
-// id must be unique.
-//
-// HB_STRESS_ITERATIONS (environment) sets the iterations per thread.
+// Eight threads drive the C++ API at once over the fake agent (no JVM, so
+// ThreadSanitizer sees every access); a ninth announces specs throughout.
+// Afterwards every counter must sum exactly and every event id be unique.
+// HB_STRESS_ITERATIONS sets the iterations per thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,9 +41,8 @@ int iterations() {
   return n > 0 ? n : 2000;
 }
 
-// Counts the verbs it runs. "Delete" fails: it records an error text named
-// after the object's key and leaves the status message empty, so the verb
-// dispatch must put the calling thread's own pending text into the status.
+// Counts its verbs. "Delete" logs an error and leaves the status empty: the
+// dispatch must hand the calling thread's own pending text to the status.
 class CountingHandler : public BOHandlerBase {
  public:
   int doVerbFor(BusinessObject& bo, ReturnStatusDescriptor* status) override {
@@ -156,9 +142,7 @@ void StressTest::runThread(int t, int rounds, ThreadTally& tally) {
       if (!prefixedForm && BusinessObject(again).compare(&bo) != 0) fail("round trip " + key);
     }
 
-    // Verbs as the native verb request runs them (the object's own dispatch,
-    // which hands a pending error text to the status), and one through the
-    // veneer's timed dispatch.
+    // Verbs through the object's own dispatch and one through the veneer's.
     for (const char* verb : {"Create", "Retrieve", "Delete"}) {
       BusinessObject bo("Part");
       bo.setAttrValue(0, const_cast<char*>(key.c_str()), STRING);
@@ -176,8 +160,7 @@ void StressTest::runThread(int t, int rounds, ThreadTally& tally) {
     }
     if (JToCPPVeneer::getErrorMsg() != nullptr) fail("error text left pending " + key);
 
-    // Subscriptions: the thread's own name is deterministic; the shared one
-    // is changed by every thread at once.
+    // Subscriptions: one name per thread, and one shared by all.
     subscriptions->subscribeTo(own.c_str(), "Create");
     if (subscriptions->isSubscribed(own.c_str(), "Create") != 1) fail("own subscription lost");
     subscriptions->subscribeTo("Part", i % 2 == 0 ? "Create" : "*", t);
@@ -206,8 +189,7 @@ void StressTest::runThread(int t, int rounds, ThreadTally& tally) {
           static_cast<const char*>(parts->getObject(k)->getAttrValue("ObjectEventId")));
     }
 
-    // A combined message of a type nobody has seen: all eight threads read
-    // the same new type in the same round.
+    // All threads read the same new type in the same round.
     if (i % 10 == 0) {
       const std::string type = "Fresh" + std::to_string(i);
       const std::string message =
@@ -224,8 +206,7 @@ void StressTest::runThread(int t, int rounds, ThreadTally& tally) {
       }
     }
 
-    // Performance intervals on one monitor shared by every thread; versions
-    // format into per-thread buffers.
+    // One monitor shared by every thread; versions format per thread.
     const int ms = 1 + (i + t) % 3;
     PerfMonitor::recordInterval(shared_, ms);
     tally.monitorMs += ms;
