@@ -266,12 +266,7 @@ public final class ClientTests extends TestCase {
 
     private void setUp() throws Exception {
         brokerDir = Files.createTempDirectory("hbagent-clients");
-        broker = new BrokerService();
-        broker.setBrokerName("clients-test");
-        broker.setPersistent(false);
-        broker.setUseJmx(false);
-        broker.setUseShutdownHook(false);
-        broker.setDataDirectoryFile(brokerDir.resolve("broker").toFile());
+        broker = ServiceCase.brokerService("clients-test", brokerDir.resolve("broker"), false);
         broker.setTmpDataDirectory(brokerDir.resolve("tmp").toFile());
         broker.addConnector("tcp://127.0.0.1:0");
         broker.start();

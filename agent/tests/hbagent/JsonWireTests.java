@@ -26,17 +26,10 @@ public final class JsonWireTests extends TestCase {
 
     /** The body must fail with a JsonWireException mentioning every part. */
     static void refused(Body body, String... parts) throws Exception {
-        try {
-            body.run();
-        } catch (JsonWireException e) {
-            for (String part : parts) {
-                if (!e.getMessage().contains(part)) {
-                    throw new AssertionError("refused with \"" + e.getMessage() + "\", expected \"" + part + "\"");
-                }
-            }
-            return;
+        String message = throwsA(JsonWireException.class, body).getMessage();
+        for (String part : parts) {
+            check(message.contains(part), "refused with \"" + message + "\", expected \"" + part + "\"");
         }
-        throw new AssertionError("not refused (expected \"" + parts[0] + "\")");
     }
 
     /** Order nested depth levels deep through Lines. */
@@ -173,13 +166,9 @@ public final class JsonWireTests extends TestCase {
             String longName = "N".repeat(100_000);
             for (String doc : List.of("{\"type\": \"" + longName + "\"}", "{\"" + longName + "\": 1}",
                     "{\"type\": \"Customer\", \"attributes\": {\"" + longName + "\": \"x\"}}")) {
-                try {
-                    wire(s).fromJson(doc);
-                    throw new AssertionError("not refused");
-                } catch (JsonWireException e) {
-                    check(e.getMessage().length() < 300 && e.getMessage().contains("(100000 characters)"),
-                            "a short message naming the long name: " + e.getMessage().length());
-                }
+                String message = throwsA(JsonWireException.class, () -> wire(s).fromJson(doc)).getMessage();
+                check(message.length() < 300 && message.contains("(100000 characters)"),
+                        "a short message naming the long name: " + message.length());
             }
             bad("{\"type\": \"Customer\", \"delta\": \"yes\"}", "delta: a string");
             bad("{\"type\": \"Customer\", \"attributes\": {\"Address\": "

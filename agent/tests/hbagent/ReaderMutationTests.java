@@ -157,24 +157,16 @@ public final class ReaderMutationTests extends TestCase {
         String context = what + ", seed " + SEED + ", round " + round + ", input " + shown(text);
         try {
             result.get(LIMIT_MS, TimeUnit.MILLISECONDS);
-        } catch (TimeoutException e) {
+        } catch (TimeoutException | InterruptedException e) {
             result.cancel(true);
             throw new AssertionError("no result within " + LIMIT_MS + " ms: " + context);
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-            throw new AssertionError("interrupted: " + context);
         } catch (ExecutionException e) {
-            Throwable cause = e.getCause();
-            if (!(cause instanceof HbAgentException)) {
-                AssertionError error = new AssertionError(cause + ": " + context);
-                error.initCause(cause);
-                throw error;
+            if (!(e.getCause() instanceof HbAgentException cause)) {
+                throw new AssertionError(e.getCause() + ": " + context, e.getCause());
             }
             String message = cause.getMessage();
-            if (message == null || !Pattern.compile(Pattern.quote(source) + ":[0-9]+: \\S.*", Pattern.DOTALL)
-                                            .matcher(message).matches()) {
-                throw new AssertionError("error without file and line: \"" + message + "\": " + context);
-            }
+            check(message != null && Pattern.compile(Pattern.quote(source) + ":[0-9]+: \\S.*", Pattern.DOTALL)
+                    .matcher(message).matches(), "error without file and line: \"" + message + "\": " + context);
         }
     }
 

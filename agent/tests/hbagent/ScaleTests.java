@@ -1,9 +1,7 @@
 package hbagent;
 
-import java.io.BufferedReader;
 import java.io.IOException;
-import java.io.InputStreamReader;
-import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashMap;
@@ -37,33 +35,23 @@ import org.apache.activemq.store.kahadb.KahaDBPersistenceAdapter;
  * lost, the requests the connectors saw twice are counted, and the poll
  * lease moves to a live agent within its timeout. Each case prints a row:
  * what was killed, requests sent, replies, lost, duplicates, recovery time.
- *
- * <p>Arguments: the hbagent launcher, the sample connector library and the
- * sample's source folder. HB_SCALE_REQUESTS sets the request count of the
- * request cases (default 1200). With "broker DATA PORT" it is instead a
- * broker process: it prints "broker started" and runs until killed.
+ * HB_SCALE_REQUESTS sets the request count of the request cases (default
+ * 1200). With "broker DATA PORT" it is instead a broker process: it prints
+ * "broker started" and runs until killed.
  */
-final class ScaleTests extends TestCase {
+final class ScaleTests extends ServiceCase {
     private static final long WAIT_MS = 60_000;
     private static final long LEASE_TIMEOUT_MS = 4000;
 
-    private final Path launcher;
-    private final Path connector;
     private final Path slowConnector;
-    private final Path properties;
-    private final Map<String, Spec> specs = new LinkedHashMap<>();
     private final int requests;
     private final List<String> rows = new ArrayList<>();
 
-    private ScaleTests(Path launcher, Path connector, Path sample, Path slowConnector, int requests) {
-        this.launcher = launcher;
-        this.connector = connector;
-        this.slowConnector = slowConnector;
-        this.properties = sample.resolve("demo.properties");
-        this.requests = requests;
-        for (Spec s : Scenario.loadSpecs(sample.resolve("customer.spec"), StandardCharsets.UTF_8)) {
-            specs.put(s.name(), s);
-        }
+    private ScaleTests(String[] args) {
+        super(args);
+        slowConnector = Path.of(args[3]);
+        String n = System.getenv("HB_SCALE_REQUESTS");
+        requests = n == null || n.isBlank() ? 1200 : Integer.parseInt(n.trim());
         test("three agents, one broker process: an agent SIGKILLed and restarted under 4 client threads",
                 this::agentKilled);
         test("the polling agent SIGKILLed: another takes the lease within the timeout, no event lost",
@@ -79,40 +67,32 @@ final class ScaleTests extends TestCase {
             runBroker(Path.of(args[1]), Integer.parseInt(args[2]));
             return;
         }
-        if (args.length != 4) {
-            System.err.println("usage: ScaleTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER SYNC_CONNECTOR_LIBRARY");
-            System.exit(2);
-        }
-        System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "error");
-        String n = System.getenv("HB_SCALE_REQUESTS");
-        ScaleTests t = new ScaleTests(Path.of(args[0]), Path.of(args[1]), Path.of(args[2]), Path.of(args[3]),
-                n == null || n.isBlank() ? 1200 : Integer.parseInt(n.trim()));
-        int failed = t.runAll();
+        run(args, "ScaleTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER SYNC_CONNECTOR_LIBRARY", ScaleTests::new);
+    }
+
+    /** Runs the cases, then prints their table. */
+    @Override
+    int runAll() {
+        int failed = super.runAll();
         System.out.println("killed | requests sent | replies | lost | duplicates | recovery");
-        t.rows.forEach(System.out::println);
-        System.exit(failed == 0 ? 0 : 1);
+        rows.forEach(System.out::println);
+        return failed;
     }
 
     // ---- Cases -----------------------------------------------------------------
 
     private void agentKilled() throws Exception {
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
-             BrokerProcess broker = BrokerProcess.start(dir.path.resolve("broker"), ServiceTests.freePort())) {
-            List<String> defines = agentDefines(dir, broker.url(), "2");
-            List<ServiceTests.Agent> agents = new ArrayList<>();
+        try (Scratch dir = new Scratch();
+             BrokerProcess broker = BrokerProcess.start(dir.path.resolve("broker"), freePort())) {
+            List<String> defines = agentDefines(dir, broker.url());
+            List<Agent> agents = new ArrayList<>();
             try {
-                for (int i = 0; i < 3; ++i) {
-                    agents.add(startAgent(dir, defines));
-                }
-                for (ServiceTests.Agent a : agents) {
-                    a.awaitErr("serving hb.SQLiteDemo.requests");
-                }
+                startAgents(agents, 3, dir, defines);
                 Load load = new Load(broker.url(), requests, 4, "K");
-                load.start();
                 load.awaitReplies(requests / 3);
                 long killedAt = System.nanoTime();
                 agents.get(0).close();  // SIGKILL
-                ServiceTests.Agent restarted = startAgent(dir, defines);
+                Agent restarted = startAgent(dir, defines);
                 agents.add(restarted);
                 load.finish();
                 restarted.awaitErr("serving hb.SQLiteDemo.requests");
@@ -123,38 +103,35 @@ final class ScaleTests extends TestCase {
                 // Only requests the killed agent had taken to its connector (2 consumers) come again.
                 check(r.seenTwice <= 2, "at most the killed agent's in-flight requests seen twice: " + r.seenTwice);
                 check(r.otherStatus == 0, "every reply is 1 (created) or -2 (created by the killed agent)");
-                for (ServiceTests.Agent a : agents.subList(1, agents.size())) {
+                for (Agent a : agents.subList(1, agents.size())) {
                     equal(0, a.stop());
                 }
             } finally {
-                agents.forEach(ServiceTests.Agent::close);
+                agents.forEach(Agent::close);
             }
         }
     }
 
     private void pollerKilled() throws Exception {
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
-             BrokerProcess broker = BrokerProcess.start(dir.path.resolve("broker"), ServiceTests.freePort())) {
-            List<String> defines = agentDefines(dir, broker.url(), "2");
+        try (Scratch dir = new Scratch();
+             BrokerProcess broker = BrokerProcess.start(dir.path.resolve("broker"), freePort())) {
+            List<String> defines = agentDefines(dir, broker.url());
             defines.add("agent.http.port=0");
-            List<ServiceTests.Agent> agents = new ArrayList<>();
+            List<Agent> agents = new ArrayList<>();
             try (EventTap events = new EventTap(broker.url())) {
-                for (int i = 0; i < 2; ++i) {
-                    agents.add(startAgent(dir, defines));
-                }
-                ServiceTests.Agent poller = awaitPoller(agents, WAIT_MS);
-                ServiceTests.Agent other = agents.get(agents.get(0) == poller ? 1 : 0);
+                startAgents(agents, 2, dir, defines);
+                Agent poller = awaitPoller(agents, WAIT_MS);
+                Agent other = agents.get(agents.get(0) == poller ? 1 : 0);
                 check(metrics(poller).contains("hbagent_polling 1"), "the holder's metrics say it polls");
                 check(metrics(other).contains("hbagent_polling 0"), "the other's metrics say it does not poll");
-                String health = ServiceTests.get(opsAddress(other) + "/health").body();
+                String health = get(opsAddress(other) + "/health").body();
                 check(health.contains("\"poll\":\"standby\""), "health says standby: " + health);
                 int count = Math.max(40, requests / 10);
                 Load load = new Load(broker.url(), count, 2, "P");
-                load.start();
                 load.awaitReplies(count / 2);
                 long killedAt = System.nanoTime();
                 poller.close();  // SIGKILL
-                long takeover = awaitText(other, "poll lease taken", LEASE_TIMEOUT_MS + 2000);
+                long takeover = other.awaitErr("poll lease taken", LEASE_TIMEOUT_MS + 2000);
                 long takeoverMs = TimeUnit.NANOSECONDS.toMillis(takeover - killedAt);
                 load.finish();
                 Result r = load.result(killedAt);
@@ -178,33 +155,26 @@ final class ScaleTests extends TestCase {
                 check(metrics(other).contains("hbagent_polling 1"), "the new holder's metrics say it polls");
                 equal(0, other.stop());
             } finally {
-                agents.forEach(ServiceTests.Agent::close);
+                agents.forEach(Agent::close);
             }
         }
     }
 
     private void brokerKilled() throws Exception {
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch()) {
+        try (Scratch dir = new Scratch()) {
             Path store = dir.path.resolve("shared-store");
-            int portA = ServiceTests.freePort();
-            int portB = ServiceTests.freePort();
+            int portA = freePort();
+            int portB = freePort();
             String url = "failover:(tcp://127.0.0.1:" + portA + ",tcp://127.0.0.1:" + portB
                     + ")?randomize=false&initialReconnectDelay=100&maxReconnectDelay=1000";
             BrokerProcess active = BrokerProcess.start(store, portA);
             // The second waits for the store's lock, and listens once it has it.
             BrokerProcess standby = BrokerProcess.launch(store, portB);
-            List<ServiceTests.Agent> agents = new ArrayList<>();
+            List<Agent> agents = new ArrayList<>();
             try {
-                List<String> defines = agentDefines(dir, url, "2");
-                for (int i = 0; i < 2; ++i) {
-                    agents.add(startAgent(dir, defines));
-                }
-                for (ServiceTests.Agent a : agents) {
-                    a.awaitErr("serving hb.SQLiteDemo.requests");
-                }
+                startAgents(agents, 2, dir, agentDefines(dir, url));
                 int count = Math.max(100, requests / 4);
                 Load load = new Load(url, count, 4, "B");
-                load.start();
                 load.awaitReplies(count / 3);
                 long killedAt = System.nanoTime();
                 active.close();  // SIGKILL
@@ -214,12 +184,12 @@ final class ScaleTests extends TestCase {
                 rows.add("active broker (1 of 2, shared store) | " + r.row());
                 equal(0, r.lost);
                 equal(0, r.extraReplies);
-                for (ServiceTests.Agent a : agents) {
+                for (Agent a : agents) {
                     a.awaitErr("broker connection resumed");
                     equal(0, a.stop());
                 }
             } finally {
-                agents.forEach(ServiceTests.Agent::close);
+                agents.forEach(Agent::close);
                 active.close();
                 standby.close();
             }
@@ -230,10 +200,9 @@ final class ScaleTests extends TestCase {
         final int agentCount = 2;
         final int threads = 2;
         int count = Math.max(120, requests / 10);
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
-             ServiceTests.Broker broker = ServiceTests.Broker.start(dir.path.resolve("broker"),
-                     ServiceTests.freePort())) {
-            List<ServiceTests.Agent> agents = new ArrayList<>();
+        try (Scratch dir = new Scratch();
+             Broker broker = Broker.start(dir.path.resolve("broker"), freePort())) {
+            List<Agent> agents = new ArrayList<>();
             Connection c = new ActiveMQConnectionFactory(broker.url()).createConnection();
             try {
                 c.start();
@@ -253,12 +222,12 @@ final class ScaleTests extends TestCase {
                             }
                         });
                 for (int i = 0; i < agentCount; ++i) {
-                    agents.add(ServiceTests.Agent.start(launcher, properties, slowConnector, dir,
+                    agents.add(Agent.start(launcher, properties, slowConnector, dir,
                             List.of("agent.broker.url=" + broker.url(), "ConnectorName=SyncTest",
                                     "agent.serve.threads=" + threads, "agent.syncTimeout=30000"),
                             Map.of("HBAGENT_JAVA_OPTS", "-Xmx128m")));
                 }
-                for (ServiceTests.Agent a : agents) {
+                for (Agent a : agents) {
                     a.awaitErr("serving hb.SyncTest.requests");
                 }
                 Session s = c.createSession(false, Session.AUTO_ACKNOWLEDGE);
@@ -266,7 +235,7 @@ final class ScaleTests extends TestCase {
                 MessageConsumer in = s.createConsumer(replyQueue);
                 MessageProducer out = s.createProducer(s.createQueue("hb.SyncTest.requests"));
                 for (int i = 0; i < count; ++i) {
-                    TextMessage m = s.createTextMessage(record("Customer { @verb Retrieve  CustomerId = \"S" + i
+                    TextMessage m = s.createTextMessage(text("Customer { @verb Retrieve  CustomerId = \"S" + i
                             + "\" }"));
                     m.setJMSCorrelationID("S" + i);
                     m.setJMSReplyTo(replyQueue);
@@ -300,37 +269,46 @@ final class ScaleTests extends TestCase {
                 // One request in each consumer's connector, one more dispatched to it.
                 check(maxInFlight <= (long) agentCount * threads * 2,
                         "at most " + agentCount * threads * 2 + " requests in the agents at once: " + maxInFlight);
-                for (ServiceTests.Agent a : agents) {
+                for (Agent a : agents) {
                     equal(0, a.stop());
                 }
             } finally {
                 c.close();
-                agents.forEach(ServiceTests.Agent::close);
+                agents.forEach(Agent::close);
             }
         }
     }
 
     // ---- Helpers -----------------------------------------------------------------
 
-    private static List<String> agentDefines(ServiceTests.Scratch dir, String url, String threads) {
+    private static List<String> agentDefines(Scratch dir, String url) {
         return new ArrayList<>(List.of("agent.broker.url=" + url, "DatabasePath=" + dir.path.resolve("customers.db"),
-                "agent.serve.threads=" + threads, "agent.pollInterval=100",
+                "agent.serve.threads=2", "agent.pollInterval=100",
                 "agent.pollLeaseTimeout=" + LEASE_TIMEOUT_MS, "AgentTraceLevel=0"));
     }
 
-    private ServiceTests.Agent startAgent(ServiceTests.Scratch dir, List<String> defines) throws IOException {
+    /** Starts n agents into the list and waits until each serves. */
+    private void startAgents(List<Agent> agents, int n, Scratch dir, List<String> defines) throws Exception {
+        for (int i = 0; i < n; ++i) {
+            agents.add(startAgent(dir, defines));
+        }
+        for (Agent a : agents) {
+            a.awaitErr("serving hb.SQLiteDemo.requests");
+        }
+    }
+
+    private Agent startAgent(Scratch dir, List<String> defines) throws IOException {
         // Without -Xcheck:jni: the JNI paths are the service tests' business; here it would only slow the agents.
-        return ServiceTests.Agent.start(launcher, properties, connector, dir, defines,
-                Map.of("HBAGENT_JAVA_OPTS", "-Xmx256m"));
+        return Agent.start(launcher, properties, connector, dir, defines, Map.of("HBAGENT_JAVA_OPTS", "-Xmx256m"));
     }
 
     /** The agent that wrote "poll lease taken" first; exactly one may have. */
-    private static ServiceTests.Agent awaitPoller(List<ServiceTests.Agent> agents, long ms) throws Exception {
+    private static Agent awaitPoller(List<Agent> agents, long ms) throws Exception {
         long end = System.currentTimeMillis() + ms;
         while (System.currentTimeMillis() < end) {
-            ServiceTests.Agent found = null;
+            Agent found = null;
             int holders = 0;
-            for (ServiceTests.Agent a : agents) {
+            for (Agent a : agents) {
                 if (a.err().contains("poll lease taken")) {
                     found = a;
                     ++holders;
@@ -339,12 +317,12 @@ final class ScaleTests extends TestCase {
             check(holders <= 1, "one agent polls at a time");
             if (found != null) {
                 // The others have joined too, and stay out.
-                for (ServiceTests.Agent a : agents) {
+                for (Agent a : agents) {
                     a.awaitErr("serving hb.SQLiteDemo.requests");
                 }
                 Thread.sleep(500);
                 int after = 0;
-                for (ServiceTests.Agent a : agents) {
+                for (Agent a : agents) {
                     after += a.countErr("poll lease taken");
                 }
                 equal(1, after);
@@ -353,35 +331,6 @@ final class ScaleTests extends TestCase {
             Thread.sleep(50);
         }
         throw new AssertionError("no agent took the poll lease within " + ms + " ms");
-    }
-
-    /** Waits for a text on the agent's standard error; returns System.nanoTime() when it was seen. */
-    private static long awaitText(ServiceTests.Agent agent, String text, long ms) throws Exception {
-        long end = System.currentTimeMillis() + ms;
-        while (!agent.err().contains(text)) {
-            if (System.currentTimeMillis() > end) {
-                throw new AssertionError("no \"" + text + "\" within " + ms + " ms:\n" + agent.err());
-            }
-            Thread.sleep(20);
-        }
-        return System.nanoTime();
-    }
-
-    private static String opsAddress(ServiceTests.Agent agent) throws Exception {
-        agent.awaitErr("operations endpoint on http://127.0.0.1:");
-        Matcher m = Pattern.compile("operations endpoint on (http://127.0.0.1:\\d+)/").matcher(agent.err());
-        check(m.find(), "the endpoint's address is printed");
-        return m.group(1);
-    }
-
-    private static String metrics(ServiceTests.Agent agent) throws Exception {
-        return ServiceTests.get(opsAddress(agent) + "/metrics").body();
-    }
-
-    private String record(String readable) {
-        BusObj bo = new BusObjText(specs, StandardCharsets.UTF_8).parse(
-                new Lexer("scale.bo", readable, StandardCharsets.UTF_8), "en_US");
-        return ByteText.decodeStrict(bo.toDelimited(specs), StandardCharsets.UTF_8);
     }
 
     /** What a load run saw. */
@@ -401,7 +350,6 @@ final class ScaleTests extends TestCase {
     private final class Load {
         private final String url;
         private final int count;
-        private final int threads;
         private final String prefix;
         private final AtomicInteger next = new AtomicInteger();
         private final AtomicInteger replies = new AtomicInteger();
@@ -412,14 +360,11 @@ final class ScaleTests extends TestCase {
         private final List<Thread> workers = new ArrayList<>();
         private final List<Throwable> failures = new ArrayList<>();
 
+        /** Starts the client threads. */
         Load(String url, int count, int threads, String prefix) {
             this.url = url;
             this.count = count;
-            this.threads = threads;
             this.prefix = prefix;
-        }
-
-        void start() {
             for (int i = 0; i < threads; ++i) {
                 Thread t = new Thread(this::work, "scale-client-" + i);
                 workers.add(t);
@@ -445,7 +390,7 @@ final class ScaleTests extends TestCase {
                     for (int i = next.getAndIncrement(); i < count && System.currentTimeMillis() < deadline;
                          i = next.getAndIncrement()) {
                         String key = prefix + i;
-                        TextMessage m = s.createTextMessage(record("Customer { @verb Create  CustomerId = \""
+                        TextMessage m = s.createTextMessage(text("Customer { @verb Create  CustomerId = \""
                                 + key + "\"  Name = \"n" + i + "\" }"));
                         m.setJMSCorrelationID(key);
                         m.setJMSReplyTo(replyQueue);
@@ -576,23 +521,12 @@ final class ScaleTests extends TestCase {
     static final class BrokerProcess implements AutoCloseable {
         private final Process process;
         private final int port;
-        private final StringBuffer output = new StringBuffer();
+        private final Path output;
 
-        private BrokerProcess(Process process, int port) {
+        private BrokerProcess(Process process, int port, Path output) {
             this.process = process;
             this.port = port;
-            Thread reader = new Thread(() -> {
-                try (BufferedReader r = new BufferedReader(new InputStreamReader(process.getInputStream(),
-                        StandardCharsets.UTF_8))) {
-                    for (String line = r.readLine(); line != null; line = r.readLine()) {
-                        output.append(line).append('\n');
-                    }
-                } catch (IOException e) {
-                    // The process ended.
-                }
-            }, "broker-output");
-            reader.setDaemon(true);
-            reader.start();
+            this.output = output;
         }
 
         /** Starts the broker process and waits until it listens. */
@@ -602,19 +536,22 @@ final class ScaleTests extends TestCase {
             return b;
         }
 
+        /** Starts the broker process; its output goes to a file beside its data folder. */
         static BrokerProcess launch(Path data, int port) throws IOException {
             String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
+            Path output = data.resolveSibling("broker-" + port + ".out");
             ProcessBuilder pb = new ProcessBuilder(java, "-Xmx256m", "-cp", System.getProperty("java.class.path"),
                     ScaleTests.class.getName(), "broker", data.toString(), Integer.toString(port))
-                    .redirectErrorStream(true);
-            return new BrokerProcess(pb.start(), port);
+                    .redirectErrorStream(true).redirectOutput(output.toFile());
+            return new BrokerProcess(pb.start(), port, output);
         }
 
-        void awaitStarted(long ms) throws InterruptedException {
+        void awaitStarted(long ms) throws Exception {
             long end = System.currentTimeMillis() + ms;
-            while (!output.toString().contains("broker started")) {
-                check(process.isAlive(), "the broker process runs:\n" + output);
-                check(System.currentTimeMillis() < end, "the broker started within " + ms + " ms:\n" + output);
+            while (!Files.readString(output).contains("broker started")) {
+                check(process.isAlive(), "the broker process runs:\n" + Files.readString(output));
+                check(System.currentTimeMillis() < end, "the broker started within " + ms + " ms:\n"
+                        + Files.readString(output));
                 Thread.sleep(20);
             }
         }
@@ -628,12 +565,7 @@ final class ScaleTests extends TestCase {
     /** The broker process's main: a persistent broker; a second one on the same store waits for its lock. */
     private static void runBroker(Path data, int port) throws Exception {
         System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "error");
-        BrokerService b = new BrokerService();
-        b.setBrokerName("scale" + port);
-        b.setDataDirectoryFile(data.toFile());
-        b.setPersistent(true);
-        b.setUseJmx(false);
-        b.setUseShutdownHook(false);
+        BrokerService b = brokerService("scale" + port, data, true);
         KahaDBPersistenceAdapter store = new KahaDBPersistenceAdapter();
         store.setDirectory(data.resolve("kahadb").toFile());
         SharedFileLocker locker = new SharedFileLocker();

@@ -67,7 +67,8 @@ public final class ScenarioTests extends TestCase {
         test("scenario mistakes are reported with their line", () -> {
             fails("bad.scenario:1: an expectation needs a step", () -> parse("expect status 1"));
             fails("bad.scenario:2: unknown step 'pol'", () -> parse("start\npol"));
-            fails("bad.scenario:3: Customer has no attribute Nme", () -> parse("start\nrequest Create Customer {\n Nme = x }"));
+            fails("bad.scenario:3: Customer has no attribute Nme",
+                    () -> parse("start\nrequest Create Customer {\n Nme = x }"));
             fails("bad.scenario:2: cancel needs a verb", () -> parse("start\ncancel Customer\n"));
             fails("bad.scenario:2: 'properties' comes once", () -> parse("start\nproperties x\n"));
             fails("events are numbered from 1", () -> parse("poll\nexpect event 0 Customer\n"));

@@ -35,15 +35,10 @@ public final class SecurityConfigTests extends TestCase {
     private void inlineSecrets() throws Exception {
         for (String key : List.of("agent.broker.password", "agent.tls.keyStorePassword",
                 "agent.tls.trustStorePassword")) {
-            try {
-                config(key + "=hunter2");
-                throw new AssertionError(key + " was taken");
-            } catch (HbAgentException e) {
-                check(e.getMessage().contains(key + " is not taken from the properties or the command line"),
-                        e.getMessage());
-                check(e.getMessage().contains("File or the environment variable HB_"), e.getMessage());
-                check(!e.getMessage().contains("hunter2"), "the refusal repeats the password: " + e.getMessage());
-            }
+            fails(key + " is not taken from the properties or the command line", () -> config(key + "=hunter2"));
+            String message = throwsA(HbAgentException.class, () -> config(key + "=hunter2")).getMessage();
+            check(message.contains("File or the environment variable HB_"), message);
+            check(!message.contains("hunter2"), "the refusal repeats the password: " + message);
         }
         // The same from a properties file.
         Path file = write("inline.properties", "agent.broker.password = hunter2\n");
@@ -166,11 +161,8 @@ public final class SecurityConfigTests extends TestCase {
 
     private void clientSettings() throws Exception {
         Path file = write("client.properties", "agent.broker.password = x\n");
-        try {
-            BrokerClient.security(BrokerClient.properties(file), Map.of());
-            throw new AssertionError("an inline password was taken");
-        } catch (BrokerClient.UsageException e) {
-            check(e.getMessage().contains("agent.broker.password is not taken"), e.getMessage());
-        }
+        String message = throwsA(BrokerClient.UsageException.class,
+                () -> BrokerClient.security(BrokerClient.properties(file), Map.of())).getMessage();
+        check(message.contains("agent.broker.password is not taken"), message);
     }
 }

@@ -1,36 +1,20 @@
 package hbagent;
 
-import java.io.ByteArrayOutputStream;
 import java.io.IOException;
-import java.io.PrintStream;
-import java.net.URI;
-import java.net.http.HttpClient;
-import java.net.http.HttpRequest;
-import java.net.http.HttpResponse;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.security.KeyStore;
 import java.util.ArrayList;
-import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.regex.Matcher;
-import java.util.regex.Pattern;
 import javax.jms.Connection;
 import javax.jms.JMSException;
 import javax.jms.Message;
 import javax.jms.MessageConsumer;
 import javax.jms.MessageProducer;
-import javax.jms.Queue;
 import javax.jms.Session;
 import javax.jms.TextMessage;
-import javax.net.ssl.KeyManagerFactory;
-import javax.net.ssl.TrustManagerFactory;
-import org.apache.activemq.broker.BrokerService;
-import org.apache.activemq.broker.SslContext;
-import org.apache.activemq.security.AuthenticationUser;
-import org.apache.activemq.security.SimpleAuthenticationPlugin;
+import org.apache.activemq.ActiveMQConnectionFactory;
 
 /**
  * "hbagent serve" with the SQLite sample behind the service's protections,
@@ -39,22 +23,10 @@ import org.apache.activemq.security.SimpleAuthenticationPlugin;
  * keytool at test time, the embedded broker's users and groups, request size
  * and nesting limits. Every case ends by searching all the agent wrote and
  * its /metrics and /health answers for the passwords it was given.
- *
- * <p>Arguments: the hbagent launcher, the sample connector library and the
- * sample's source folder.
  */
-public final class SecurityTests extends TestCase {
-    private static final long WAIT_MS = 30_000;
-    private static final Pattern ENDPOINT = Pattern.compile("operations endpoint on (http://127\\.0\\.0\\.1:\\d+)/");
-
-    private final Path launcher;
-    private final Path connector;
-    private final Path properties;
-
-    private SecurityTests(Path launcher, Path connector, Path sample) {
-        this.launcher = launcher;
-        this.connector = connector;
-        this.properties = sample.resolve("demo.properties");
+public final class SecurityTests extends ServiceCase {
+    private SecurityTests(String[] args) {
+        super(args);
         test("credentials: missing and wrong passwords refused and retried with back-off, the right one serves",
                 this::credentials);
         test("TLS with keytool's keys: the agent and a client connect, an untrusted certificate is refused;"
@@ -66,14 +38,8 @@ public final class SecurityTests extends TestCase {
                 this::limits);
     }
 
-    public static void main(String[] args) throws Exception {
-        if (args.length != 3) {
-            System.err.println("usage: SecurityTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER");
-            System.exit(2);
-        }
-        System.setProperty("org.slf4j.simpleLogger.defaultLogLevel", "error");
-        SecurityTests t = new SecurityTests(Path.of(args[0]), Path.of(args[1]), Path.of(args[2]));
-        System.exit(t.runAll() == 0 ? 0 : 1);
+    public static void main(String[] args) {
+        run(args, "SecurityTests HBAGENT CONNECTOR_LIBRARY SAMPLE_FOLDER", SecurityTests::new);
     }
 
     // ---- Cases -----------------------------------------------------------------
@@ -82,11 +48,12 @@ public final class SecurityTests extends TestCase {
         String right = "agent-Right-7f3a";
         String wrong = "agent-Wrong-91c2";
         String clientPassword = "alice-Pw-55d0";
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
-             Broker broker = Broker.start(dir.path, Map.of("hbagent", right, "alice", clientPassword), null, null)) {
+        try (Scratch dir = new Scratch();
+             Broker broker = Broker.start(dir.path.resolve("broker"), freePort(),
+                     Map.of("hbagent", right, "alice", clientPassword), null, null)) {
             Path passwordFile = dir.path.resolve("agent.password");
             Files.writeString(passwordFile, "");
-            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url,
+            try (Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url(),
                     "agent.broker.user=hbagent", "agent.broker.passwordFile=" + passwordFile, "agent.http.port=0",
                     "DatabasePath=" + dir.path.resolve("c.db")), Map.of("HB_BROKER_PASSWORD", wrong))) {
                 // No password at all (the file, when named, wins over the environment).
@@ -102,25 +69,20 @@ public final class SecurityTests extends TestCase {
                 check(!err.contains("serving "), "the agent serves only once connected");
                 Files.writeString(passwordFile, right + "\n");
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
-                agent.expectErr("connected to " + broker.url);
-                try (ServiceTests.Client client = client(broker.factory("alice", clientPassword))) {
-                    Message reply = client.call(client.session.createTextMessage(
-                            record("C1", "Ada")), null);
-                    equal(1, reply.getIntProperty("status"));
+                agent.expectErr("connected to " + broker.url());
+                try (Client client = new Client(factory(broker.url(), "alice", clientPassword))) {
+                    equal(1, client.call(record("C1", "Ada")).getIntProperty("status"));
                 }
                 // A client with a wrong password is refused by the broker as well.
-                try (ServiceTests.Client intruder = client(broker.factory("alice", wrong))) {
-                    throw new AssertionError("a wrong client password connected: " + intruder.connection);
-                } catch (JMSException e) {
-                    check(BrokerSecurity.refused(e), "refused for its credentials: " + e);
-                }
+                refusedByBroker("a wrong client password",
+                        () -> new Client(factory(broker.url(), "alice", wrong)).close());
                 String ops = operations(agent);
                 equal(0, agent.stop());
                 noSecrets(agent, ops, right, wrong, clientPassword);
             }
             // SIGTERM while the credentials are refused: the connector is terminated, exit status 0.
             Files.writeString(passwordFile, wrong);
-            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url,
+            try (Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url(),
                     "agent.broker.user=hbagent", "agent.broker.passwordFile=" + passwordFile,
                     "DatabasePath=" + dir.path.resolve("c.db")), Map.of())) {
                 agent.awaitErr("attempt 1)");
@@ -134,16 +96,13 @@ public final class SecurityTests extends TestCase {
 
     private void tls() throws Exception {
         String storePassword = "store-Pw-c0ffee";
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch()) {
+        try (Scratch dir = new Scratch()) {
             Path d = dir.path;
             // The broker's key (its certificate names 127.0.0.1), the agent's, and a stranger's.
-            keytool("-genkeypair", "-alias", "broker", "-keyalg", "EC", "-groupname", "secp256r1", "-validity", "2",
-                    "-dname", "CN=127.0.0.1", "-ext", "SAN=ip:127.0.0.1,dns:localhost",
-                    "-keystore", d.resolve("broker.p12").toString(), "-storetype", "PKCS12",
-                    "-storepass", storePassword);
-            for (String who : List.of("agent", "stranger")) {
+            for (String who : List.of("broker", "agent", "stranger")) {
                 keytool("-genkeypair", "-alias", who, "-keyalg", "EC", "-groupname", "secp256r1", "-validity", "2",
-                        "-dname", "CN=" + who, "-keystore", d.resolve(who + ".p12").toString(),
+                        "-dname", "CN=" + (who.equals("broker") ? "127.0.0.1" : who), "-ext",
+                        "SAN=ip:127.0.0.1,dns:localhost", "-keystore", d.resolve(who + ".p12").toString(),
                         "-storetype", "PKCS12", "-storepass", storePassword);
             }
             // Each side trusts the other's certificate, and nothing else.
@@ -151,29 +110,21 @@ public final class SecurityTests extends TestCase {
             trust(d, "agent", "broker-trust.p12", storePassword);
             Path storePasswordFile = d.resolve("trust.password");
             Files.writeString(storePasswordFile, storePassword + "\n");
-            try (Broker broker = Broker.start(d, Map.of(), new Path[] {d.resolve("broker.p12"),
-                    d.resolve("broker-trust.p12")}, storePassword)) {
-                check(broker.url.startsWith("ssl://127.0.0.1:"), broker.url);
-                try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url,
+            try (Broker broker = Broker.start(d.resolve("broker"), freePort(), Map.of(),
+                    new Path[] {d.resolve("broker.p12"), d.resolve("broker-trust.p12")}, storePassword)) {
+                check(broker.url().startsWith("ssl://127.0.0.1:"), broker.url());
+                try (Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url(),
                         "agent.wire=json", "agent.tls.keyStore=" + d.resolve("agent.p12"),
                         "agent.tls.trustStore=" + d.resolve("agent-trust.p12"),
                         "agent.tls.trustStorePasswordFile=" + storePasswordFile, "agent.http.port=0",
                         "DatabasePath=" + d.resolve("c.db")), Map.of("HB_TLS_KEYSTORE_PASSWORD", storePassword))) {
                     agent.awaitErr("serving hb.SQLiteDemo.requests");
                     // hbagent request with the agent's identity, from a properties file.
-                    Path client = d.resolve("client.properties");
-                    Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
-                            + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
-                            + "agent.tls.trustStorePasswordFile = trust.password\n");
-                    Output r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T1\","
-                            + " \"Name\": \"Tess\"}}");
+                    Output r = request(clientProperties(d, "agent"), broker.url(), "T1", "Tess");
                     equal(0, r.code());
                     check(r.out().contains("\"Tess\""), r.out());
                     // A stranger's certificate, signed by nobody the broker trusts: refused.
-                    Files.writeString(client, "agent.tls.keyStore = stranger.p12\nagent.tls.keyStorePasswordFile ="
-                            + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
-                            + "agent.tls.trustStorePasswordFile = trust.password\n");
-                    r = request(client, broker.url, "{\"attributes\": {\"CustomerId\": \"T2\", \"Name\": \"X\"}}");
+                    r = request(clientProperties(d, "stranger"), broker.url(), "T2", "X");
                     equal(BrokerClient.NO_BROKER, r.code());
                     check(r.err().contains("cannot connect to the broker"), r.err());
                     String ops = operations(agent);
@@ -182,25 +133,17 @@ public final class SecurityTests extends TestCase {
                 }
             }
             // The embedded broker on ssl://: it presents the key store and takes only trusted clients.
-            String listen = "ssl://127.0.0.1:" + ServiceTests.freePort();
-            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.listen=" + listen + "?needClientAuth=true",
+            String listen = "ssl://127.0.0.1:" + freePort();
+            try (Agent agent = agent(dir, List.of("agent.broker.listen=" + listen + "?needClientAuth=true",
                     "agent.broker.dataDir=" + d.resolve("embedded"), "agent.tls.keyStore=" + d.resolve("broker.p12"),
                     "agent.tls.trustStore=" + d.resolve("broker-trust.p12"),
                     "agent.tls.keyStorePasswordFile=" + storePasswordFile,
                     "agent.tls.trustStorePasswordFile=" + storePasswordFile, "DatabasePath=" + d.resolve("e.db")),
                     Map.of())) {
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
-                Path client = d.resolve("client.properties");
-                Files.writeString(client, "agent.tls.keyStore = agent.p12\nagent.tls.keyStorePasswordFile ="
-                        + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
-                        + "agent.tls.trustStorePasswordFile = trust.password\n");
-                Output r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E1\","
-                        + " \"Name\": \"Emma\"}}");
+                Output r = request(clientProperties(d, "agent"), listen, "E1", "Emma");
                 equal(0, r.code());
-                Files.writeString(client, "agent.tls.keyStore = stranger.p12\nagent.tls.keyStorePasswordFile ="
-                        + " trust.password\nagent.tls.trustStore = agent-trust.p12\n"
-                        + "agent.tls.trustStorePasswordFile = trust.password\n");
-                r = request(client, listen, "{\"attributes\": {\"CustomerId\": \"E2\", \"Name\": \"X\"}}");
+                r = request(clientProperties(d, "stranger"), listen, "E2", "X");
                 equal(BrokerClient.NO_BROKER, r.code());
                 equal(0, agent.stop());
                 noSecrets(agent, r.out() + r.err(), storePassword);
@@ -212,16 +155,16 @@ public final class SecurityTests extends TestCase {
         String agentPassword = "hb-Pw-a11ce";
         String alicePassword = "alice-Pw-b0b";
         String malloryPassword = "mallory-Pw-e5e";
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch()) {
+        try (Scratch dir = new Scratch()) {
             Path d = dir.path;
             Files.writeString(d.resolve("users.properties"), "hb = " + agentPassword + "\nalice = " + alicePassword
                     + "\nmallory = " + malloryPassword + "\n");
             Files.writeString(d.resolve("groups.properties"), "agents = hb\nrequesters = alice\nothers = mallory\n");
-            int port = ServiceTests.freePort();
+            int port = freePort();
             String url = "tcp://127.0.0.1:" + port;
 
             // Beyond loopback without users: refused before the connector starts, saying why.
-            try (ServiceTests.Agent open = agent(dir, List.of("agent.broker.listen=tcp://0.0.0.0:" + port,
+            try (Agent open = agent(dir, List.of("agent.broker.listen=tcp://0.0.0.0:" + port,
                     "agent.broker.dataDir=" + d.resolve("open"), "DatabasePath=" + d.resolve("c.db")), Map.of())) {
                 equal(2, open.waitExit());
                 open.expectErr("is not a loopback address, and anyone reaching it could send requests");
@@ -238,15 +181,13 @@ public final class SecurityTests extends TestCase {
                 absolute.add(def.replace("=users.properties", "=" + d.resolve("users.properties"))
                         .replace("=groups.properties", "=" + d.resolve("groups.properties")));
             }
-            try (ServiceTests.Agent agent = agent(dir, absolute, Map.of("HB_BROKER_PASSWORD", agentPassword))) {
+            try (Agent agent = agent(dir, absolute, Map.of("HB_BROKER_PASSWORD", agentPassword))) {
                 agent.awaitErr("serving hb.SQLiteDemo.requests");
-                org.apache.activemq.ActiveMQConnectionFactory alice = factory(url, "alice", alicePassword);
-                try (ServiceTests.Client client = client(alice)) {
+                ActiveMQConnectionFactory alice = factory(url, "alice", alicePassword);
+                try (Client client = new Client(alice)) {
                     MessageConsumer events = client.session.createConsumer(
                             client.session.createTopic("hb.SQLiteDemo.events"));
-                    Message reply = client.call(client.session.createTextMessage(record("A1", "Confidential Ann")),
-                            null);
-                    equal(1, reply.getIntProperty("status"));
+                    equal(1, client.call(record("A1", "Confidential Ann")).getIntProperty("status"));
                     // The agent's own user publishes events; the request group reads them.
                     Message event = events.receive(WAIT_MS);
                     check(event != null, "an event for A1 arrived:\n" + agent.err());
@@ -254,40 +195,26 @@ public final class SecurityTests extends TestCase {
                 }
                 // Mallory logs in but is no member of the request group: the broker refuses the send.
                 // (Without the advisory topics, which mallory may not read either.)
-                org.apache.activemq.ActiveMQConnectionFactory malloryFactory = factory(url, "mallory", malloryPassword);
+                ActiveMQConnectionFactory malloryFactory = factory(url, "mallory", malloryPassword);
                 malloryFactory.setWatchTopicAdvisories(false);
                 Connection mallory = malloryFactory.createConnection();
                 try {
                     mallory.start();
                     Session session = mallory.createSession(false, Session.AUTO_ACKNOWLEDGE);
-                    try {
-                        MessageProducer p = session.createProducer(session.createQueue("hb.SQLiteDemo.requests"));
-                        p.send(session.createTextMessage(record("M1", "Mallory")));
-                        throw new AssertionError("mallory's request was taken");
-                    } catch (JMSException e) {
-                        check(BrokerSecurity.refused(e), "refused for mallory's rights: " + e);
-                    }
+                    refusedByBroker("mallory's request", () -> session.createProducer(
+                            session.createQueue("hb.SQLiteDemo.requests")).send(session.createTextMessage(record("M1",
+                            "Mallory"))));
                     // Nor may mallory read the requests of others.
-                    try {
-                        session.createConsumer(session.createQueue("hb.SQLiteDemo.requests"));
-                        throw new AssertionError("mallory consumes requests");
-                    } catch (JMSException e) {
-                        check(BrokerSecurity.refused(e), "refused: " + e);
-                    }
+                    refusedByBroker("mallory reading requests",
+                            () -> session.createConsumer(session.createQueue("hb.SQLiteDemo.requests")));
                 } finally {
                     mallory.close();
                 }
                 // A wrong password does not connect at all.
-                try (ServiceTests.Client eve = client(factory(url, "alice", malloryPassword))) {
-                    throw new AssertionError("a wrong password connected: " + eve.connection);
-                } catch (JMSException e) {
-                    check(BrokerSecurity.refused(e), "refused: " + e);
-                }
-                try (ServiceTests.Client client = client(alice)) {
-                    Message reply = client.call(client.session.createTextMessage(retrieve("M1")), null);
-                    equal(-2, reply.getIntProperty("status"));
-                    reply = client.call(client.session.createTextMessage(retrieve("A1")), null);
-                    equal(1, reply.getIntProperty("status"));
+                refusedByBroker("a wrong password", () -> new Client(factory(url, "alice", malloryPassword)).close());
+                try (Client client = new Client(alice)) {
+                    equal(-2, client.call(retrieve("M1")).getIntProperty("status"));
+                    equal(1, client.call(retrieve("A1")).getIntProperty("status"));
                 }
                 check(!agent.out().contains("M1") && !agent.out().contains("Mallory"),
                         "mallory's request never reached the connector:\n" + agent.out());
@@ -301,11 +228,11 @@ public final class SecurityTests extends TestCase {
     }
 
     private void limits() throws Exception {
-        try (ServiceTests.Scratch dir = new ServiceTests.Scratch();
-             Broker broker = Broker.start(dir.path, Map.of(), null, null);
-             ServiceTests.Client client = client(factory(broker.url, null, null))) {
+        try (Scratch dir = new Scratch();
+             Broker broker = Broker.start(dir.path.resolve("broker"), freePort());
+             Client client = new Client(broker.url())) {
             // A small heap and one consumer: five 12 MB requests fit only when none is decoded.
-            try (ServiceTests.Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url, "agent.wire=json",
+            try (Agent agent = agent(dir, List.of("agent.broker.url=" + broker.url(), "agent.wire=json",
                     "agent.serve.maxMessageBytes=1048576", "agent.serve.threads=1", "agent.http.port=0",
                     "DatabasePath=" + dir.path.resolve("c.db")), Map.of("HBAGENT_JAVA_OPTS",
                     "-Xcheck:jni -Xmx64m -XX:+ExitOnOutOfMemoryError"))) {
@@ -326,7 +253,7 @@ public final class SecurityTests extends TestCase {
                 }
                 for (String deep : List.of("[".repeat(10_000) + "]".repeat(10_000),
                         "{\"a\":".repeat(10_000) + "1" + "}".repeat(10_000))) {
-                    Message reply = client.call(client.session.createTextMessage(deep), null);
+                    Message reply = client.call(deep);
                     equal(-1, reply.getIntProperty("status"));
                     String error = reply.getStringProperty("error");
                     check(error != null && error.contains("nested deeper than"), "error: " + error);
@@ -337,13 +264,12 @@ public final class SecurityTests extends TestCase {
                     nested.append("{\"type\": \"Customer\", \"verb\": \"Create\", \"attributes\": {\"Addresses\": [");
                 }
                 nested.append("]}}".repeat(150));
-                Message reply = client.call(client.session.createTextMessage(nested.toString()), null);
+                Message reply = client.call(nested.toString());
                 equal(-1, reply.getIntProperty("status"));
                 check(reply.getStringProperty("error").contains("nested deeper than"),
                         reply.getStringProperty("error"));
                 // Still serving, still alive.
-                reply = client.call(client.session.createTextMessage("{\"type\": \"Customer\", \"verb\": \"Create\","
-                        + " \"attributes\": {\"CustomerId\": \"S1\", \"Name\": \"Sam\"}}"), null);
+                reply = client.call(record("S1", "Sam"));
                 equal(1, reply.getIntProperty("status"));
                 String ops = operations(agent);
                 check(ops.contains("hbagent_requests_total{verb=\"\",status=\"-1\"} 8"), ops);
@@ -355,11 +281,11 @@ public final class SecurityTests extends TestCase {
 
     // ---- Helpers ---------------------------------------------------------------
 
-    private ServiceTests.Agent agent(ServiceTests.Scratch dir, List<String> defines, Map<String, String> env)
+    private Agent agent(Scratch dir, List<String> defines, Map<String, String> env)
             throws IOException {
         List<String> all = new ArrayList<>(defines);
         all.add(0, "agent.wire=json");
-        return ServiceTests.Agent.start(launcher, properties, connector, dir, all, env);
+        return Agent.start(launcher, properties, connector, dir, all, env);
     }
 
     /** A Create of a customer in the JSON wire. */
@@ -374,21 +300,18 @@ public final class SecurityTests extends TestCase {
     }
 
     /** /health and /metrics of a running agent, one text. */
-    private static String operations(ServiceTests.Agent agent) throws Exception {
-        agent.awaitErr("operations endpoint on http://127.0.0.1:");
-        Matcher m = ENDPOINT.matcher(agent.err());
-        check(m.find(), "the endpoint binds to 127.0.0.1 by default:\n" + agent.err());
-        HttpClient http = HttpClient.newHttpClient();
-        StringBuilder all = new StringBuilder();
-        for (String path : List.of("/health", "/metrics")) {
-            all.append(http.send(HttpRequest.newBuilder(URI.create(m.group(1) + path)).build(),
-                    HttpResponse.BodyHandlers.ofString()).body());
-        }
-        return all.toString();
+    private static String operations(Agent agent) throws Exception {
+        return get(opsAddress(agent) + "/health").body() + metrics(agent);
+    }
+
+    /** The body must fail with a JMSException the broker's checks caused. */
+    private static void refusedByBroker(String what, Body body) throws Exception {
+        JMSException e = throwsA(JMSException.class, body);
+        check(BrokerSecurity.refused(e), what + " refused for its credentials or rights: " + e);
     }
 
     /** Nothing the agent wrote, nor its endpoint, holds any of the passwords. */
-    private static void noSecrets(ServiceTests.Agent agent, String more, String... passwords) throws IOException {
+    private static void noSecrets(Agent agent, String more, String... passwords) throws IOException {
         String all = agent.out() + agent.err() + more;
         for (String p : passwords) {
             check(!all.contains(p), "a password appears in the agent's output or endpoint");
@@ -413,91 +336,17 @@ public final class SecurityTests extends TestCase {
                 "-keystore", d.resolve(store).toString(), "-storetype", "PKCS12", "-storepass", password);
     }
 
-    private static Output request(Path properties, String url, String document) {
+    /** hbagent request's properties: the key store of who, and the trust store of the agent. */
+    private static Path clientProperties(Path d, String who) throws IOException {
+        return Files.writeString(d.resolve("client.properties"), "agent.tls.keyStore = " + who + ".p12\n"
+                + "agent.tls.keyStorePasswordFile = trust.password\nagent.tls.trustStore = agent-trust.p12\n"
+                + "agent.tls.trustStorePasswordFile = trust.password\n");
+    }
+
+    /** hbagent request: a Create of the customer id with the name. */
+    private static Output request(Path properties, String url, String id, String name) {
         return ClientTests.request("--broker", url, "-p", properties.toString(), "--queue", "hb.SQLiteDemo.requests",
-                "--timeout", "20", "Customer", "Create", document);
-    }
-
-    private static ServiceTests.Client client(org.apache.activemq.ActiveMQConnectionFactory factory)
-            throws JMSException {
-        return new ServiceTests.Client(factory, "hb.SQLiteDemo.requests");
-    }
-
-    private static org.apache.activemq.ActiveMQConnectionFactory factory(String url, String user, String password) {
-        org.apache.activemq.ActiveMQConnectionFactory f = new org.apache.activemq.ActiveMQConnectionFactory(url);
-        f.setUserName(user);
-        f.setPassword(password);
-        return f;
-    }
-
-    /** A broker of the test's own: users (none: anyone), and TLS with needClientAuth when stores are given. */
-    static final class Broker implements AutoCloseable {
-        private final BrokerService service;
-        final String url;
-
-        private Broker(BrokerService service, String url) {
-            this.service = service;
-            this.url = url;
-        }
-
-        static Broker start(Path dir, Map<String, String> users, Path[] stores, String storePassword)
-                throws Exception {
-            int port = ServiceTests.freePort();
-            BrokerService b = new BrokerService();
-            b.setBrokerName("security" + port);
-            b.setDataDirectoryFile(dir.resolve("broker").toFile());
-            b.setPersistent(true);
-            b.setUseJmx(false);
-            b.setUseShutdownHook(false);
-            if (!users.isEmpty()) {
-                List<AuthenticationUser> list = new ArrayList<>();
-                for (Map.Entry<String, String> u : users.entrySet()) {
-                    list.add(new AuthenticationUser(u.getKey(), u.getValue(), "users"));
-                }
-                SimpleAuthenticationPlugin auth = new SimpleAuthenticationPlugin();
-                auth.setAnonymousAccessAllowed(false);
-                auth.setUsers(list);
-                b.setPlugins(new org.apache.activemq.broker.BrokerPlugin[] {auth});
-            }
-            String url;
-            if (stores != null) {
-                char[] pw = storePassword.toCharArray();
-                KeyManagerFactory keys = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
-                keys.init(load(stores[0], pw), pw);
-                TrustManagerFactory trust = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
-                trust.init(load(stores[1], pw));
-                b.setSslContext(new SslContext(keys.getKeyManagers(), trust.getTrustManagers(), null));
-                url = "ssl://127.0.0.1:" + port;
-                b.addConnector(url + "?needClientAuth=true");
-            } else {
-                url = "tcp://127.0.0.1:" + port;
-                b.addConnector(url);
-            }
-            b.start();
-            b.waitUntilStarted();
-            return new Broker(b, url);
-        }
-
-        private static KeyStore load(Path file, char[] password) throws Exception {
-            KeyStore s = KeyStore.getInstance("PKCS12");
-            try (var in = Files.newInputStream(file)) {
-                s.load(in, password);
-            }
-            return s;
-        }
-
-        org.apache.activemq.ActiveMQConnectionFactory factory(String name, String secret) {
-            return SecurityTests.factory(url, name, secret);
-        }
-
-        @Override
-        public void close() {
-            try {
-                service.stop();
-            } catch (Exception e) {
-                throw new IllegalStateException("the test broker does not stop", e);
-            }
-            service.waitUntilStopped();
-        }
+                "--timeout", "20", "Customer", "Create", "{\"attributes\": {\"CustomerId\": \"" + id + "\","
+                        + " \"Name\": \"" + name + "\"}}");
     }
 }

@@ -151,17 +151,22 @@ abstract class TestCase {
         }
     }
 
-    /** The body must fail with an HbAgentException whose message contains part. */
-    static void fails(String part, Body body) throws Exception {
+    /** The body must throw an exception of the type (any other passes through); returns it. */
+    static <E extends Exception> E throwsA(Class<E> type, Body body) throws Exception {
         try {
             body.run();
-        } catch (HbAgentException e) {
-            if (!e.getMessage().contains(part)) {
-                throw new AssertionError("failed with \"" + e.getMessage() + "\", expected it to mention \"" + part
-                        + "\"");
+        } catch (Exception e) {
+            if (!type.isInstance(e)) {
+                throw e;
             }
-            return;
+            return type.cast(e);
         }
-        throw new AssertionError("did not fail (expected \"" + part + "\")");
+        throw new AssertionError("did not fail with a " + type.getSimpleName());
+    }
+
+    /** The body must fail with an HbAgentException whose message contains part. */
+    static void fails(String part, Body body) throws Exception {
+        String message = throwsA(HbAgentException.class, body).getMessage();
+        check(message.contains(part), "failed with \"" + message + "\", expected it to mention \"" + part + "\"");
     }
 }
