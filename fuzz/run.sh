@@ -17,7 +17,9 @@
 #   --merge    afterwards, minimise what each target found into
 #              fuzz/grown/<target> (-merge=1): only inputs that add coverage
 #              beyond the seeds are kept, so CI replays them
-# The fuzz preset is built first; without targets, all of them. Run it at low
+# Interrupting a target's fuzzer with SIGINT ends its sitting early; the
+# sitting is recorded and merged as usual. The fuzz preset is built first;
+# without targets, all of them. Run it at low
 # priority on a shared machine: nice -n 19 fuzz/run.sh ...
 set -u
 cd "$(dirname "$0")/.."
@@ -106,6 +108,11 @@ for target in "${targets[@]}"; do
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
   crashes=0
+  if ((code == 72)) && grep -q 'libFuzzer: run interrupted' "$log"; then
+    # Stopped with SIGINT (a sitting cut short): what ran is recorded and
+    # kept like any other sitting's.
+    code=0
+  fi
   if ((code != 0)); then
     crashes=1
     status=1
