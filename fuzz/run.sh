@@ -6,7 +6,7 @@
 # sanitizer report or broken round trip stops that target, leaves its input
 # under build/fuzz/artifacts/<target>/ and makes the script exit 1.
 #
-# Usage: fuzz/run.sh [--runs N | --goal N] [--merge] [SECONDS] [TARGET...]
+# Usage: fuzz/run.sh [--runs N | --goal N [--lane K/N]] [--merge] [SECONDS] [TARGET...]
 #   SECONDS    fuzz each target this long (default 300); with --runs or
 #              --goal, at most this long when given
 #   --runs N   fuzz each target for N executions instead (a recorded campaign)
@@ -14,6 +14,10 @@
 #              each run is recorded in fuzz/campaign.tsv (date, target,
 #              executions, seconds, cov, ft, crashes) and fuzzes only what the
 #              target still lacks of N there; a target at N is skipped
+#   --lane K/N with --goal, be lane K of N processes fuzzing the same targets
+#              at once: this lane fuzzes 1/N of what a target still lacks,
+#              keeps its own build-tree corpus and log (suffix .K), and the
+#              lanes take turns to merge
 #   --merge    afterwards, minimise what each target found into
 #              fuzz/grown/<target> (-merge=1): only inputs that add coverage
 #              beyond the seeds are kept, so CI replays them
@@ -28,12 +32,15 @@ seconds=""
 runs=""
 goal=""
 merge=0
+lane=""
+lanes=1
 targets=()
 while (($# > 0)); do
   case $1 in
     --runs) runs=$2; shift 2 ;;
     --goal) goal=$2; shift 2 ;;
     --merge) merge=1; shift ;;
+    --lane) lane=${2%/*}; lanes=${2#*/}; shift 2 ;;
     [0-9]*) seconds=$1; shift ;;
     *) targets+=("$1"); shift ;;
   esac
@@ -47,10 +54,15 @@ recorded() {
   awk -F'\t' -v t="$1" 'NR > 1 && $2 == t { n += $3 } END { print n + 0 }' "$ledger"
 }
 
+# Lanes start together: one configures and builds while the others wait.
+mkdir -p build
+exec 9>build/.fuzz.lock
+flock 9
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null || {
   echo "building the fuzz preset failed" >&2
   exit 2
 }
+flock -u 9
 
 if ((${#targets[@]} == 0)); then
   targets=(busobj_delimited busobj_prefixed transaction spec_record busobjandspec return_status
@@ -82,12 +94,20 @@ minimise() {
   chmod 755 "fuzz/grown/$target"
 }
 
+# minimise, one lane at a time: each merge replaces fuzz/grown/<target>.
+minimiseInTurn() {
+  flock 9 && minimise "$@"
+  local code=$?
+  flock -u 9
+  return $code
+}
+
 status=0
 rows=()
 for target in "${targets[@]}"; do
-  grown="$build/corpus/$target"
+  grown="$build/corpus/$target${lane:+.$lane}"
   artifacts="build/fuzz/artifacts/$target"
-  log="build/fuzz/logs/$target.log"
+  log="build/fuzz/logs/$target${lane:+.$lane}.log"
   mkdir -p "$grown" "$artifacts" "$(dirname "$log")" "fuzz/grown/$target"
   runLimit=("${limit[@]}")
   if [[ -n "$goal" ]]; then
@@ -96,7 +116,7 @@ for target in "${targets[@]}"; do
       echo "$target: $(recorded "$target") executions recorded, the goal is reached" >&2
       continue
     fi
-    runLimit+=(-runs="$left")
+    runLimit+=(-runs="$(((left + lanes - 1) / lanes))")
   fi
   start=$(date +%s)
   "$build/hb_fuzz_$target" "${runLimit[@]}" "${options[@]}" -print_final_stats=1 \
@@ -118,7 +138,7 @@ for target in "${targets[@]}"; do
     status=1
     echo "$target: exit status $code, see $log" >&2
   elif ((merge)); then
-    minimise "$target" "$grown" || { echo "$target: merge failed" >&2; status=1; }
+    minimiseInTurn "$target" "$grown" || { echo "$target: merge failed" >&2; status=1; }
   fi
   if [[ -n "$goal" ]]; then
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%F)" "$target" "${executions:-0}" \
